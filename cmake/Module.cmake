@@ -1,0 +1,34 @@
+# mb_add_module(name DIR dir LIBS ... TEST_LIBS ...)
+#
+# One folder, one library. Sources follow a naming rule instead of a list:
+#   name_test.cpp          unit tests, built into <name>_tests
+#   name_win.cpp           Windows only
+#   name_posix.cpp         POSIX only
+#   anything else .cpp     the library
+function(mb_add_module name)
+  cmake_parse_arguments(M "" "" "LIBS;TEST_LIBS" ${ARGN})
+  file(GLOB all CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  set(lib_sources "")
+  set(test_sources "")
+  foreach(f ${all})
+    get_filename_component(base ${f} NAME_WE)
+    if(base MATCHES "_test$")
+      list(APPEND test_sources ${f})
+    elseif(base MATCHES "_win$")
+      if(WIN32)
+        list(APPEND lib_sources ${f})
+      endif()
+    elseif(base MATCHES "_posix$")
+      if(NOT WIN32)
+        list(APPEND lib_sources ${f})
+      endif()
+    else()
+      list(APPEND lib_sources ${f})
+    endif()
+  endforeach()
+  add_library(${name} STATIC ${lib_sources})
+  target_link_libraries(${name} PUBLIC ${M_LIBS})
+  if(test_sources)
+    mb_add_test(${name}_tests SOURCES ${test_sources} LIBS ${name} ${M_TEST_LIBS})
+  endif()
+endfunction()

@@ -1,0 +1,4 @@
+#include "foundation/ks_exception.h"
+
+// Out of line so that the vtable has one home.
+KsException::~KsException() = default;

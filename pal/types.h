@@ -1,0 +1,69 @@
+// Win32 base types on POSIX, with Windows' widths: DWORD, LONG and ULONG are
+// 32 bits everywhere (POSIX `long` is 64 bits on LP64, so it is never used here).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+typedef int32_t BOOL;
+typedef uint8_t BYTE;
+typedef uint8_t BOOLEAN;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;
+typedef int32_t INT;
+typedef uint32_t UINT;
+typedef int32_t LONG;
+typedef uint32_t ULONG;
+typedef int64_t LONGLONG;
+typedef uint64_t ULONGLONG;
+typedef int64_t LONG64;
+typedef uint64_t DWORD64;
+typedef intptr_t INT_PTR;
+typedef uintptr_t UINT_PTR;
+typedef intptr_t LONG_PTR;
+typedef uintptr_t ULONG_PTR;
+typedef size_t SIZE_T;
+typedef int32_t HRESULT;
+typedef char CHAR;
+typedef char16_t WCHAR;
+typedef void VOID;
+
+typedef void* PVOID;
+typedef void* LPVOID;
+typedef const void* LPCVOID;
+typedef BOOL* LPBOOL;
+typedef BYTE* LPBYTE;
+typedef DWORD* LPDWORD;
+typedef LONG* LPLONG;
+typedef CHAR* LPSTR;
+typedef const CHAR* LPCSTR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+typedef WCHAR* PWSTR;
+typedef const WCHAR* PCWSTR;
+
+typedef void* HANDLE;
+typedef HANDLE* LPHANDLE;
+
+#define WINAPI
+#define CALLBACK
+
+#ifndef TRUE
+#define TRUE 1
+#endif
+#ifndef FALSE
+#define FALSE 0
+#endif
+
+#define MAXDWORD 0xffffffffu
+#define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
+#define INFINITE 0xFFFFFFFFu
+
+// Wide literals: u"..." is UTF-16 on POSIX.
+#define WLIT(s) u##s
+
+typedef struct _SECURITY_ATTRIBUTES {
+    DWORD nLength;
+    LPVOID lpSecurityDescriptor;
+    BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES, *PSECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;

@@ -1,0 +1,41 @@
+// The parts of the Microsoft C runtime's wide-character library that mailbroker
+// calls, on UTF-16 WCHAR text, with the Microsoft meaning of every format:
+// in the wide functions %s and %c take WCHAR text, %S and %C narrow text, and the
+// `l` length modifier means 32 bits, as Windows' `long` does.
+//
+// These overload the C library's wchar_t functions by parameter type; on POSIX
+// wchar_t is 32 bits and never used for text.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+
+#include "pal/types.h"
+
+#ifndef _TRUNCATE
+#define _TRUNCATE ((size_t)-1)
+#endif
+
+typedef int errno_t;
+
+size_t wcslen(const WCHAR* s);
+size_t wcsnlen(const WCHAR* s, size_t max);
+int wcscmp(const WCHAR* a, const WCHAR* b);
+
+// Lower-cases in place (Unicode simple case mapping, as the C locale of the
+// Microsoft runtime does for Latin text). EINVAL for a null text, or when
+// `size` units hold no terminator.
+errno_t _wcslwr_s(WCHAR* s, size_t size);
+
+// Writes at most `count` units (or as many as fit, with _TRUNCATE) plus a NUL.
+// Returns the number of units written, or -1 when the output was cut short or
+// the arguments or the format are invalid (then errno is EINVAL).
+int _vsnwprintf_s(WCHAR* buffer, size_t sizeOfBuffer, size_t count, const WCHAR* format,
+                  va_list args);
+int _snwprintf_s(WCHAR* buffer, size_t sizeOfBuffer, size_t count, const WCHAR* format, ...);
+
+// Returns the number of fields assigned, or EOF (-1) when the input ends before
+// the first conversion. %s, %c and %[ take a buffer size argument (UINT) after
+// the pointer, as in every _s scanning function.
+int vswscanf_s(const WCHAR* buffer, const WCHAR* format, va_list args);
+int swscanf_s(const WCHAR* buffer, const WCHAR* format, ...);

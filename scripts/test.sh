@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# The whole suite from a fresh Debian 12 machine: install what is missing
+# (as root), then build and test the default and sanitizer presets, and run
+# each fuzz target for a while under both sanitizers.
+#
+#   FUZZ_SECONDS=30   seconds per fuzz target (0 skips fuzzing)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+          libgtest-dev libbenchmark-dev libcurl4-openssl-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "== installing: ${missing[*]}"
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "missing packages and not root: run as root, or install them first" >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+jobs=$(nproc)
+
+echo "== default preset"
+cmake --preset default >/dev/null
+cmake --build --preset default -j "$jobs"
+ctest --preset default
+
+echo "== sanitizer preset (AddressSanitizer + UndefinedBehaviorSanitizer)"
+cmake --preset sanitize >/dev/null
+cmake --build --preset sanitize -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --preset sanitize
+
+seconds=${FUZZ_SECONDS:-30}
+if [ "$seconds" -gt 0 ]; then
+  echo "== fuzzing, ${seconds}s per target"
+  cmake --preset fuzz >/dev/null
+  cmake --build --preset fuzz -j "$jobs"
+  for target in query_decode_fuzz string_fuzz; do
+    corpus="build/fuzz/corpus-$target"
+    mkdir -p "$corpus"
+    echo "-- $target"
+    ASAN_OPTIONS=detect_leaks=1 "build/fuzz/fuzz/$target" "$corpus" fuzz/seeds/$target \
+      -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
+      -print_final_stats=1 -artifact_prefix="build/fuzz/$target-" 2>&1 | tail -n 12
+  done
+fi
+echo "== all passed"
