@@ -1,7 +1,7 @@
 #include "codec/percent_codec.h"
 
 #include <cstring>
-#include <string>
+#include <memory>
 
 #include "foundation/ks_exception.h"
 
@@ -57,8 +57,26 @@ uint8_t decodeGroup(const char* p, uint64_t n) {
 
 namespace codec {
 
+Utf8Bytes::Utf8Bytes(const KsString& text) {
+    const auto encoding = text.encoding();
+    const char* raw = static_cast<const char*>(text.rawData());
+    // UTF-8 text, and ANSI text that is well-formed UTF-8 already (what utf8View()
+    // would only re-tag), are read in place; anything else is converted in a copy.
+    if (raw != nullptr &&
+        (encoding == KsString::Encoding::Utf8 ||
+         (encoding == KsString::Encoding::Ansi &&
+          ks::classifyNarrow(raw, text.unitCount()).wellFormed))) {
+        data_ = raw;
+        size_ = strnlen(raw, text.unitCount());
+        return;
+    }
+    copy_.assign(text);
+    data_ = copy_.utf8View();
+    size_ = std::strlen(data_);
+}
+
 void appendPercentEncodedBytes(KsString& target, const char* bytes, uint64_t n) {
-    static const char kHex[] = "0123456789abcdef";
+    static constexpr char kHex[] = "0123456789abcdef";
     if (n == 0) {
         return;
     }
@@ -66,25 +84,26 @@ void appendPercentEncodedBytes(KsString& target, const char* bytes, uint64_t n) 
         target.assign("");  // what appending ASCII to an empty string gives anyway
     }
     target.reserve(target.unitCount() + n + n / 2);
-    // Escape into a stack buffer and hand it over in blocks.
-    char block[4096];
-    uint64_t used = 0;
-    for (uint64_t i = 0; i < n; ++i) {
-        if (used > sizeof(block) - 3) {
-            target.appendAscii(block, used);
-            used = 0;
+    // Escape into a stack block and hand it over block by block; a block of
+    // input never outgrows it, so the inner loop has no bound check.
+    char block[3 * 1024];
+    for (uint64_t i = 0; i < n;) {
+        const uint64_t chunk = n - i < 1024 ? n - i : 1024;
+        char* out = block;
+        for (uint64_t k = 0; k < chunk; ++k) {
+            const auto c = static_cast<unsigned char>(bytes[i + k]);
+            if (kTables.unreserved[c]) {
+                *out++ = static_cast<char>(c);
+            } else {
+                out[0] = '%';
+                out[1] = kHex[c >> 4];
+                out[2] = kHex[c & 0xF];
+                out += 3;
+            }
         }
-        const auto c = static_cast<unsigned char>(bytes[i]);
-        if (kTables.unreserved[c]) {
-            block[used++] = static_cast<char>(c);
-        } else {
-            block[used] = '%';
-            block[used + 1] = kHex[c >> 4];
-            block[used + 2] = kHex[c & 0xF];
-            used += 3;
-        }
+        target.appendAscii(block, static_cast<uint64_t>(out - block));
+        i += chunk;
     }
-    target.appendAscii(block, used);
 }
 
 void appendPercentDecodedBytes(KsString& target, const char* text, uint64_t textLength,
@@ -95,35 +114,52 @@ void appendPercentDecodedBytes(KsString& target, const char* text, uint64_t text
     if (start >= end) {
         return;
     }
-    std::string decoded;
-    decoded.resize(end - start);
-    char* out = decoded.data();
-    uint64_t kept = UINT64_MAX;  // bytes before the first decoded NUL, once there is one
-    uint64_t i = start;
-    while (i < end) {
-        const void* hit = std::memchr(text + i, '%', end - i);
-        const uint64_t run = hit ? static_cast<uint64_t>(static_cast<const char*>(hit) - text) - i
-                                 : end - i;
-        std::memcpy(out, text + i, run);
-        out += run;
-        i += run;
-        if (i >= end) {
+    // Decoding never lengthens the text. Left uninitialised: every byte used is written.
+    std::unique_ptr<char[]> decoded(new char[end - start]);
+    char* out = decoded.get();
+    char* firstNul = nullptr;
+    const auto* p = reinterpret_cast<const unsigned char*>(text) + start;
+    const auto* stop = reinterpret_cast<const unsigned char*>(text) + end;
+    const auto* textEnd = reinterpret_cast<const unsigned char*>(text) + textLength;
+    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    constexpr uint64_t kPercents = 0x2525252525252525ull;
+    while (p < stop) {
+        // Eight plain bytes at a time while no '%' is among them.
+        while (stop - p >= 8) {
+            uint64_t w;
+            std::memcpy(&w, p, 8);
+            const uint64_t x = w ^ kPercents;
+            if (((x - kOnes) & ~x & (kOnes << 7)) != 0) {
+                break;
+            }
+            std::memcpy(out, p, 8);
+            out += 8;
+            p += 8;
+        }
+        if (p >= stop) {
             break;
         }
-        const uint64_t groupLength = textLength - i < 3 ? textLength - i : 3;
-        const uint8_t byte = decodeGroup(text + i, groupLength);
-        if (byte == 0 && kept == UINT64_MAX) {
-            kept = static_cast<uint64_t>(out - decoded.data());
+        if (*p != '%') {
+            *out++ = static_cast<char>(*p++);
+            continue;
+        }
+        const uint64_t available = static_cast<uint64_t>(textEnd - p);
+        uint8_t byte;
+        if (available >= 3 && (kTables.hexValue[p[1]] | kTables.hexValue[p[2]]) >= 0) {
+            byte = static_cast<uint8_t>(kTables.hexValue[p[1]] * 16 + kTables.hexValue[p[2]]);
+        } else {
+            byte = decodeGroup(reinterpret_cast<const char*>(p), available < 3 ? available : 3);
+        }
+        if (byte == 0 && firstNul == nullptr) {
+            firstNul = out;
         }
         *out++ = static_cast<char>(byte);
-        i += 3;
+        p += 3;
     }
-    uint64_t size = static_cast<uint64_t>(out - decoded.data());
-    // Plain bytes copied above cannot be NUL: the text ends at its first NUL.
-    if (kept < size) {
-        size = kept;
-    }
-    KsString part(decoded.data(), static_cast<int64_t>(size));
+    // Only an escape can give a NUL (the text ends at its first NUL), and it ends the part.
+    const char* last = firstNul != nullptr ? firstNul : out;
+    KsString part(decoded.get(), static_cast<int64_t>(last - decoded.get()));
+    decoded.reset();
     part.utf8View();
     if (target.isEmpty()) {
         target = std::move(part);
@@ -135,19 +171,16 @@ void appendPercentDecodedBytes(KsString& target, const char* text, uint64_t text
 }  // namespace codec
 
 void appendPercentEncoded(KsString& target, const KsString& text) {
-    KsString copy(text);
-    const char* bytes = copy.utf8View();
-    codec::appendPercentEncodedBytes(target, bytes, std::strlen(bytes));
+    const codec::Utf8Bytes utf8(text);
+    codec::appendPercentEncodedBytes(target, utf8.data(), utf8.size());
 }
 
 void appendPercentDecoded(KsString& target, const KsString& text, uint64_t start, uint64_t end) {
-    KsString copy(text);
-    const char* bytes = copy.utf8View();
-    codec::appendPercentDecodedBytes(target, bytes, std::strlen(bytes), start, end);
+    const codec::Utf8Bytes utf8(text);
+    codec::appendPercentDecodedBytes(target, utf8.data(), utf8.size(), start, end);
 }
 
 uint8_t decodeEscape(const KsString& group) {
-    KsString copy(group);
-    const char* bytes = copy.utf8View();
-    return decodeGroup(bytes, std::strlen(bytes));
+    const codec::Utf8Bytes utf8(group);
+    return decodeGroup(utf8.data(), utf8.size());
 }

@@ -24,6 +24,22 @@ uint8_t decodeEscape(const KsString& group);
 
 namespace codec {
 
+// The UTF-8 bytes of a text up to its first NUL, as utf8View() gives them,
+// read in place when the text already is UTF-8 and converted in a copy otherwise.
+class Utf8Bytes {
+public:
+    explicit Utf8Bytes(const KsString& text);
+    Utf8Bytes(const Utf8Bytes&) = delete;
+    Utf8Bytes& operator=(const Utf8Bytes&) = delete;
+    const char* data() const { return data_; }
+    uint64_t size() const { return size_; }
+
+private:
+    KsString copy_;
+    const char* data_ = "";
+    uint64_t size_ = 0;
+};
+
 // The same operations on raw UTF-8 bytes, for callers that already hold them.
 void appendPercentEncodedBytes(KsString& target, const char* bytes, uint64_t n);
 void appendPercentDecodedBytes(KsString& target, const char* text, uint64_t textLength,

@@ -5,9 +5,9 @@
 #include "codec/percent_codec.h"
 
 void QueryRecord::decode(const KsString& text) {
-    KsString utf8(text);
-    const char* bytes = utf8.utf8View();
-    const uint64_t length = std::strlen(bytes);  // the text ends at its first NUL
+    const codec::Utf8Bytes utf8(text);
+    const char* bytes = utf8.data();
+    const uint64_t length = utf8.size();  // the text ends at its first NUL
 
     const void* question = std::memchr(bytes, '?', length);
     if (question == nullptr) {

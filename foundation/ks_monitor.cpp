@@ -31,7 +31,8 @@ uint32_t KsMonitor::holdCount() const {
 }
 
 uint32_t* KsMonitor::createCell() {
-    auto* c = static_cast<uint32_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(uint32_t)));
+    auto* c =
+        static_cast<uint32_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(uint32_t)));
     if (c == nullptr) {
         throw KsException("unable to create tls data");
     }

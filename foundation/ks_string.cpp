@@ -256,7 +256,7 @@ void KsString::ensureNarrow(uint64_t units) {
     if (kept != 0) {
         std::memcpy(grown, narrow_, kept);
     }
-    std::memset(grown + kept, 0, capacity - kept);
+    grown[kept] = 0;  // nothing reads past the terminator, so the rest stays unwritten
     delete[] narrow_;
     narrow_ = grown;
     narrowCapacity_ = capacity;
@@ -272,7 +272,7 @@ void KsString::ensureWide(uint64_t units) {
     if (kept != 0) {
         std::memcpy(grown, wide_, kept * sizeof(WCHAR));
     }
-    std::memset(grown + kept, 0, (capacity - kept) * sizeof(WCHAR));
+    grown[kept] = 0;
     delete[] wide_;
     wide_ = grown;
     wideCapacity_ = capacity;

@@ -17,11 +17,16 @@
 
 #define SYNCHRONIZE 0x00100000u
 
+// Handle values are nonzero multiples of 4 and, as on Windows, reused once closed.
+// A closed or unknown handle fails with ERROR_INVALID_HANDLE; closing a handle
+// while another thread waits on it leaves that wait running to its end.
 BOOL CloseHandle(HANDLE handle);
 
+// A 0 ms wait never blocks; INFINITE never times out.
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 
-// Wait-any (waitAll FALSE) is supported; wait-all fails with ERROR_NOT_SUPPORTED.
-// When several objects are signalled, the lowest index wins, as on Windows.
-DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
-                             DWORD milliseconds);
+// Wait-any (waitAll FALSE) is supported; wait-all over more than one object fails
+// with ERROR_NOT_SUPPORTED. When several objects are signalled, the lowest index
+// wins and only that object is acquired, as on Windows. A count of 0 or above
+// MAXIMUM_WAIT_OBJECTS, or a null array, fails with ERROR_INVALID_PARAMETER.
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds);

@@ -1,0 +1,77 @@
+// Internal to the POSIX layer: the objects behind HANDLE values, and the handle
+// table that names them. Not included by mailbroker code, which sees only
+// pal/win32.h.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "pal/error.h"
+#include "pal/types.h"
+
+// A reference-counted object named by one or more handles. The handle table and
+// any wait in progress hold shared_ptrs, so CloseHandle never frees an object
+// another thread is still using.
+//
+// A waitable type states its signal semantics through two functions:
+//   waitFd()      a descriptor that polls readable (POLLIN) while the object may
+//                 be signalled; -1 for objects that cannot be waited on.
+//   tryAcquire()  the authoritative, atomic check: true if the object is
+//                 signalled, consuming what a satisfied wait consumes (one
+//                 semaphore unit, an auto-reset event) and nothing otherwise.
+// A readable waitFd with a false tryAcquire is allowed but must be brief, since
+// waiters poll again at once (another waiter took the unit first, say).
+class KernelObject {
+  public:
+    KernelObject() = default;
+    KernelObject(const KernelObject&) = delete;
+    KernelObject& operator=(const KernelObject&) = delete;
+    virtual ~KernelObject() = default;
+
+    virtual int waitFd() { return -1; }
+    virtual bool tryAcquire() { return false; }
+};
+
+// A non-blocking, close-on-exec eventfd: the pollable half of a signal state.
+// In semaphore mode each take() removes one unit; otherwise it empties the counter.
+class EventFd {
+  public:
+    EventFd() = default;
+    EventFd(const EventFd&) = delete;
+    EventFd& operator=(const EventFd&) = delete;
+    ~EventFd();
+
+    // False with the last error set when no descriptor could be had.
+    bool open(uint64_t initial, bool semaphoreMode);
+    int fd() const { return fd_; }
+    void add(uint64_t units);
+    bool take();  // false when the counter was zero
+
+  private:
+    int fd_ = -1;
+};
+
+// Inserts an object and returns its new handle: a nonzero multiple of 4.
+// Returns NULL with the last error set when the table cannot grow.
+HANDLE palInsertHandle(std::shared_ptr<KernelObject> object) noexcept;
+
+// The object a handle names, or null with ERROR_INVALID_HANDLE.
+std::shared_ptr<KernelObject> palLookupHandle(HANDLE handle) noexcept;
+
+// Removes a handle from the table; the object lives on while referenced.
+// False with ERROR_INVALID_HANDLE for an unknown handle.
+bool palRemoveHandle(HANDLE handle) noexcept;
+
+// The object a handle names if it is a T; otherwise null with ERROR_INVALID_HANDLE,
+// as Windows reports a handle of the wrong type.
+template <class T>
+std::shared_ptr<T> palLookupHandleAs(HANDLE handle) noexcept {
+    std::shared_ptr<T> typed = std::dynamic_pointer_cast<T>(palLookupHandle(handle));
+    if (!typed) {
+        SetLastError(ERROR_INVALID_HANDLE);
+    }
+    return typed;
+}
+
+// The Win32 code closest to a POSIX errno value.
+DWORD palErrorFromErrno(int err);
