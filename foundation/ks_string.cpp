@@ -314,6 +314,16 @@ void KsString::narrowToNarrow(UINT fromCodePage, UINT toCodePage) {
     count_ = bytes;
 }
 
+// UTF-16 into narrow storage of the given code page; the wide storage goes.
+void KsString::fromUtf16(UINT codePage) {
+    uint64_t bytes = 0;
+    char* converted = wideToNarrow(codePage, wide_, &bytes);
+    release();
+    narrow_ = converted;
+    narrowCapacity_ = bytes + 1;
+    count_ = bytes;
+}
+
 const char* KsString::ansiView() {
     if (!hasStorage()) {
         encoding_ = Encoding::Ansi;
@@ -322,12 +332,7 @@ const char* KsString::ansiView() {
     if (encoding_ == Encoding::Utf8) {
         narrowToNarrow(CP_UTF8, CP_ACP);
     } else if (encoding_ == Encoding::Utf16) {
-        uint64_t bytes = 0;
-        char* converted = wideToNarrow(CP_ACP, wide_, &bytes);
-        release();
-        narrow_ = converted;
-        narrowCapacity_ = bytes + 1;
-        count_ = bytes;
+        fromUtf16(CP_ACP);
     }
     encoding_ = Encoding::Ansi;
     return narrow_;
@@ -344,12 +349,7 @@ const char* KsString::utf8View() {
             narrowToNarrow(CP_ACP, CP_UTF8);
         }
     } else if (encoding_ == Encoding::Utf16) {
-        uint64_t bytes = 0;
-        char* converted = wideToNarrow(CP_UTF8, wide_, &bytes);
-        release();
-        narrow_ = converted;
-        narrowCapacity_ = bytes + 1;
-        count_ = bytes;
+        fromUtf16(CP_UTF8);
     }
     encoding_ = Encoding::Utf8;
     return narrow_;

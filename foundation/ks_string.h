@@ -117,6 +117,7 @@ private:
     void ensureNarrow(uint64_t units);
     void ensureWide(uint64_t units);
     void toUtf16();
+    void fromUtf16(UINT codePage);
     void narrowToNarrow(UINT fromCodePage, UINT toCodePage);
     bool hasStorage() const { return narrow_ != nullptr || wide_ != nullptr; }
 

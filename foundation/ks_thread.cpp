@@ -43,7 +43,7 @@ void KsThread::join() {
     threadHandle_.reset();
 }
 
-void sleep(int64_t microseconds) {
+void ks::sleep(int64_t microseconds) {
     // A negative duration is taken as zero: yield once and return.
     uint64_t remaining = microseconds > 0 ? static_cast<uint64_t>(microseconds / 1000) : 0;
     do {

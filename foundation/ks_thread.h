@@ -57,7 +57,11 @@ private:
 
 // Sleeps for the given microseconds in whole milliseconds; under one
 // millisecond (and for negative durations) it yields the processor once.
+// In its own namespace: a global sleep would overload POSIX ::sleep(unsigned),
+// and a call with an unsigned argument would quietly sleep seconds.
+namespace ks {
 void sleep(int64_t microseconds);
+}  // namespace ks
 
 // A counting semaphore handle. Failures are not reported: `create` leaves a
 // null handle, and the operations return the system's results unchanged.

@@ -127,29 +127,27 @@ TEST_F(KsThreadTest, RunningThreadSeesAStopRequest) {
     EXPECT_EQ(poller.sawStop.load(), 1);
 }
 
-// The arguments are int64_t: an int or unsigned one would also match POSIX
-// ::sleep(unsigned), which <unistd.h> declares in the same (global) scope.
 TEST_F(KsThreadTest, SleepUnderAMillisecondOnlyYields) {
     // Had each call slept a millisecond, 500 of them would take 500 ms or more.
     const Clock::time_point start = Clock::now();
     for (int i = 0; i < 500; ++i) {
-        sleep(int64_t{999});
+        ks::sleep(999);
     }
     EXPECT_LT(microsecondsSince(start), 500000);
 }
 
 TEST_F(KsThreadTest, SleepOfAMillisecondOrMoreSleeps) {
     const Clock::time_point start = Clock::now();
-    sleep(int64_t{1000});
-    sleep(int64_t{20999});
+    ks::sleep(1000);
+    ks::sleep(20999);
     EXPECT_GE(microsecondsSince(start), 21000);
 }
 
 TEST_F(KsThreadTest, NegativeSleepReturns) {
     const Clock::time_point start = Clock::now();
-    sleep(int64_t{-1});
-    sleep(int64_t{-2000000});
-    sleep(INT64_MIN);
+    ks::sleep(-1);
+    ks::sleep(-2000000);
+    ks::sleep(INT64_MIN);
     EXPECT_LT(microsecondsSince(start), 500000);
 }
 
