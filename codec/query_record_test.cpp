@@ -64,6 +64,8 @@ TEST(QueryRecordDecode, FieldShapes) {
     EXPECT_EQ(entriesOf(decoded("X?a=1&a=2")), (Entries{{"a", "2"}}));
     EXPECT_EQ(entriesOf(decoded("X?a=1&&b=2&")), (Entries{{"a", "1"}, {"b", "2"}}));
     EXPECT_EQ(entriesOf(decoded("X?&a=1")), (Entries{{"a", "1"}}));
+    // A key that decodes to nothing (it starts with "%00") is kept, empty.
+    EXPECT_EQ(entriesOf(decoded("X?%00a=1")), (Entries{{"", "1"}}));
     // A second '?' belongs to the fields.
     EXPECT_EQ(entriesOf(decoded("X?q=?&r")), (Entries{{"q", "?"}, {"r", ""}}));
 }

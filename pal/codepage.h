@@ -1,5 +1,9 @@
 // Code-page conversion between narrow text and UTF-16, as kernel32 does it.
-// CP_ACP is Windows-1252 on every machine, whatever the POSIX locale says.
+// CP_ACP is Windows-1252 on every machine, whatever the POSIX locale says; 1252
+// and CP_UTF8 are the other code pages provided, and any other fails with
+// ERROR_INVALID_PARAMETER. Unlike Windows there is no best-fit mapping: a
+// character without an exact Windows-1252 form always becomes the default
+// character. MB_COMPOSITE and MB_USEGLYPHCHARS fail with ERROR_INVALID_FLAGS.
 #pragma once
 
 #include "pal/types.h"

@@ -22,20 +22,26 @@ size_t wcslen(const WCHAR* s);
 size_t wcsnlen(const WCHAR* s, size_t max);
 int wcscmp(const WCHAR* a, const WCHAR* b);
 
-// Lower-cases in place (Unicode simple case mapping, as the C locale of the
-// Microsoft runtime does for Latin text). EINVAL for a null text, or when
-// `size` units hold no terminator.
+// Lower-cases in place with the simple one-to-one mappings of Latin (ASCII,
+// Latin-1, Extended-A, Extended Additional), Greek, Cyrillic, Armenian and
+// full-width Latin, whatever the process locale. (The Microsoft runtime lowers
+// only A-Z until a program calls setlocale.) EINVAL for a null text, or when
+// `size` units hold no terminator; then s[0] is set to 0.
 errno_t _wcslwr_s(WCHAR* s, size_t size);
 
 // Writes at most `count` units (or as many as fit, with _TRUNCATE) plus a NUL.
-// Returns the number of units written, or -1 when the output was cut short or
-// the arguments or the format are invalid (then errno is EINVAL).
+// Returns the number of units written, or -1 when:
+//   - the output was cut short at `count` units or, with _TRUNCATE, at the
+//     buffer's end (the text written so far stays, terminated);
+//   - it did not fit `sizeOfBuffer` otherwise (buffer[0] = 0, errno ERANGE);
+//   - the arguments or a directive are invalid, %n included (errno EINVAL).
 int _vsnwprintf_s(WCHAR* buffer, size_t sizeOfBuffer, size_t count, const WCHAR* format,
                   va_list args);
 int _snwprintf_s(WCHAR* buffer, size_t sizeOfBuffer, size_t count, const WCHAR* format, ...);
 
 // Returns the number of fields assigned, or EOF (-1) when the input ends before
-// the first conversion. %s, %c and %[ take a buffer size argument (UINT) after
-// the pointer, as in every _s scanning function.
+// any conversion has matched. %s, %c and %[ take a buffer size argument (UINT)
+// after the pointer, as in every _s scanning function; a field that does not
+// fit stops the scan. Floating input is read without regard to the locale.
 int vswscanf_s(const WCHAR* buffer, const WCHAR* format, va_list args);
 int swscanf_s(const WCHAR* buffer, const WCHAR* format, ...);

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <iterator>
 #include <string>
 
@@ -15,8 +16,8 @@
 #include <stdlib.h>
 // The runtime ends the process on invalid arguments unless a handler returns;
 // the tests check the documented error returns instead.
-static void __cdecl IgnoreInvalidParameter(const wchar_t*, const wchar_t*, const wchar_t*,
-                                           unsigned, uintptr_t) {}
+static void __cdecl IgnoreInvalidParameter(const wchar_t*, const wchar_t*, const wchar_t*, unsigned,
+                                           uintptr_t) {}
 static const _invalid_parameter_handler kPreviousHandler =
     _set_invalid_parameter_handler(IgnoreInvalidParameter);
 #endif
@@ -60,11 +61,13 @@ TEST(WideString, LowerCaseAsciiAndErrors) {
 // The Microsoft runtime lowers only A-Z in its "C" locale; this layer applies
 // the simple mappings for Latin, Greek and Cyrillic whatever the locale.
 TEST(WideString, LowerCaseBeyondAscii) {
-    WCHAR text[] = u"\u00C0\u00C9\u00D7\u00DE \u0100\u0141\u017D\u0178\u0130 "
-                   u"\u0386\u0391\u03A3\u03A9 \u0401\u0410\u042F\u0462 \u1E9E\uFF21";
+    WCHAR text[] =
+        u"\u00C0\u00C9\u00D7\u00DE \u0100\u0141\u017D\u0178\u0130 "
+        u"\u0386\u0391\u03A3\u03A9 \u0401\u0410\u042F\u0462 \u1E9E\uFF21";
     EXPECT_EQ(_wcslwr_s(text, std::size(text)), 0);
-    EXPECT_EQ(WString(text), u"\u00E0\u00E9\u00D7\u00FE \u0101\u0142\u017E\u00FFi "
-                             u"\u03AC\u03B1\u03C3\u03C9 \u0451\u0430\u044F\u0463 \u00DF\uFF41");
+    EXPECT_EQ(WString(text),
+              u"\u00E0\u00E9\u00D7\u00FE \u0101\u0142\u017E\u00FFi "
+              u"\u03AC\u03B1\u03C3\u03C9 \u0451\u0430\u044F\u0463 \u00DF\uFF41");
 }
 #endif
 
@@ -77,8 +80,7 @@ TEST(WideFormat, Integers) {
               WLIT("[   42|42   |00042|+42| 42|-0042]"));
     EXPECT_EQ(Format(WLIT("%x %X %#x %#X %o %#o %#x"), 255, 255, 255, 255, 8, 8, 0),
               WLIT("ff FF 0xff 0XFF 10 010 0"));
-    EXPECT_EQ(Format(WLIT("[%.3d|%.0d|%5.3d|%-6.2x]"), 7, 0, -7, 10),
-              WLIT("[007|| -007|0a    ]"));
+    EXPECT_EQ(Format(WLIT("[%.3d|%.0d|%5.3d|%-6.2x]"), 7, 0, -7, 10), WLIT("[007|| -007|0a    ]"));
     EXPECT_EQ(Format(WLIT("%hd|%hu|%hhd|%hhu"), 65535, 65537, 255, 257), WLIT("-1|1|-1|1"));
     EXPECT_EQ(Format(WLIT("%lu|%lx|%I32d"), static_cast<ULONG>(4000000000u),
                      static_cast<ULONG>(0xDEADBEEFu), static_cast<int32_t>(-5)),
@@ -230,7 +232,8 @@ TEST(WideScan, IntegerSizesBasesAndWrapping) {
     EXPECT_EQ(i64, -7);
 
     int n[4] = {};
-    EXPECT_EQ(swscanf_s(WLIT("0x1A 017 -0x10 +42"), WLIT("%i %i %i %i"), &n[0], &n[1], &n[2], &n[3]), 4);
+    EXPECT_EQ(
+        swscanf_s(WLIT("0x1A 017 -0x10 +42"), WLIT("%i %i %i %i"), &n[0], &n[1], &n[2], &n[3]), 4);
     EXPECT_EQ(n[0], 26);
     EXPECT_EQ(n[1], 15);
     EXPECT_EQ(n[2], -16);
@@ -283,7 +286,8 @@ TEST(WideScan, TextWithBufferSizes) {
     EXPECT_EQ(swscanf_s(WLIT("abc123"), WLIT("%[a-z]%d"), name, 16u, &value), 2);
     EXPECT_EQ(WString(name), WLIT("abc"));
     EXPECT_EQ(value, 123);
-    EXPECT_EQ(swscanf_s(WLIT("key=v w,5"), WLIT("%[^=]=%[^,],%d"), name, 16u, rest, 16u, &value), 3);
+    EXPECT_EQ(swscanf_s(WLIT("key=v w,5"), WLIT("%[^=]=%[^,],%d"), name, 16u, rest, 16u, &value),
+              3);
     EXPECT_EQ(WString(name), WLIT("key"));
     EXPECT_EQ(WString(rest), WLIT("v w"));
     EXPECT_EQ(value, 5);

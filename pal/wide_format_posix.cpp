@@ -1,68 +1,21 @@
 // _vsnwprintf_s and _snwprintf_s with the Microsoft runtime's directives and
 // buffer rules. Integers, characters, strings and pointers are formatted here;
-// floating conversions go through snprintf with a rebuilt narrow directive.
+// floating conversions in wide_float_posix.cpp.
 #include <cerrno>
 #include <climits>
-#include <cstdio>
-#include <cstdlib>
 
 #include "pal/wide_crt.h"
+#include "pal/wide_crt_internal.h"
 
 namespace {
 
-// Collects output up to `room` units and counts everything beyond, so the
-// caller can tell a cut-short result from one that fitted.
-class Sink {
-public:
-    Sink(WCHAR* buffer, size_t room) : buffer_(buffer), room_(room) {}
+using wcrt::Args;
+using wcrt::Directive;
+using wcrt::Length;
+using wcrt::Sink;
 
-    void Put(char16_t c) {
-        if (size_ < room_) {
-            buffer_[size_] = c;
-        }
-        ++size_;
-    }
-    void Repeat(char16_t c, size_t count) {
-        for (size_t i = size_; i < room_ && i < size_ + count; ++i) {
-            buffer_[i] = c;
-        }
-        size_ += count;
-    }
-    void PutBytes(const char* s, size_t n) {
-        for (size_t i = 0; i < n; ++i) {
-            Put(static_cast<unsigned char>(s[i]));
-        }
-    }
-    // Counts units that are produced but not kept.
-    void Skip(size_t n) { size_ += n; }
-    size_t size() const { return size_; }
-    size_t Remaining() const { return size_ < room_ ? room_ - size_ : 0; }
-
-private:
-    WCHAR* buffer_;
-    size_t room_;
-    size_t size_ = 0;
-};
-
-struct Args {
-    va_list ap;
-};
-
-enum class Length { kNone, kHH, kH, kL, kLL, kBigL, kI32, kI64, kPtr, kWide };
-
-struct Directive {
-    bool left = false;
-    bool plus = false;
-    bool space = false;
-    bool alt = false;
-    bool zero = false;
-    size_t width = 0;
-    int precision = -1;  // -1: none given
-    Length length = Length::kNone;
-    char16_t conversion = 0;
-};
-
-// Pads to the width around `body` units, which the caller then writes.
+// Pads to the width around `body` units, which the caller then writes. The 0
+// flag pads text with zeros too, as the Microsoft runtime does.
 size_t LeadingPad(Sink& out, const Directive& d, size_t body) {
     const size_t pad = d.width > body ? d.width - body : 0;
     if (!d.left) {
@@ -74,7 +27,9 @@ size_t LeadingPad(Sink& out, const Directive& d, size_t body) {
 
 void FormatInteger(Sink& out, Directive d, uint64_t magnitude, bool negative) {
     const char16_t conv = d.conversion;
-    const unsigned base = conv == u'o' ? 8 : (conv == u'x' || conv == u'X' || conv == u'p') ? 16 : 10;
+    const unsigned base = conv == u'o'                                     ? 8
+                          : (conv == u'x' || conv == u'X' || conv == u'p') ? 16
+                                                                           : 10;
     const char* digitSet = d.conversion == u'x' ? "0123456789abcdef" : "0123456789ABCDEF";
     char digits[24];
     size_t n = 0;
@@ -203,69 +158,6 @@ bool FormatText(Sink& out, const Directive& d, Args& a) {
             out.Put(s[i]);
         }
         out.Repeat(u' ', trailing);
-    }
-    return true;
-}
-
-// Floating conversions through the C library. Windows' %a shows all 13
-// fraction digits of a double when no precision is given.
-bool FormatFloating(Sink& out, const Directive& d, Args& a) {
-    if (d.length != Length::kNone && d.length != Length::kL && d.length != Length::kBigL) {
-        return false;
-    }
-    char format[16];
-    size_t f = 0;
-    format[f++] = '%';
-    const bool on[5] = {d.left, d.plus, d.space, d.alt, d.zero};
-    for (int i = 0; i < 5; ++i) {
-        if (on[i]) {
-            format[f++] = "-+ #0"[i];
-        }
-    }
-    format[f++] = '*';
-    format[f++] = '.';
-    format[f++] = '*';
-    if (d.length == Length::kBigL) {
-        format[f++] = 'L';
-    }
-    format[f++] = static_cast<char>(d.conversion);
-    format[f] = 0;
-
-    const int width = d.width > INT_MAX ? INT_MAX : static_cast<int>(d.width);
-    int precision = d.precision;
-    const bool hex = d.conversion == u'a' || d.conversion == u'A';
-    if (hex && precision < 0 && d.length != Length::kBigL) {
-        precision = 13;
-    }
-    // Only the part that can still be stored is kept, so a huge width or
-    // precision costs no memory; the rest is only counted.
-    char local[128];
-    char* text = local;
-    const long double wide = d.length == Length::kBigL ? va_arg(a.ap, long double) : 0;
-    const double narrow = d.length == Length::kBigL ? 0 : va_arg(a.ap, double);
-    const auto print = [&](char* to, size_t size) {
-        return d.length == Length::kBigL ? std::snprintf(to, size, format, width, precision, wide)
-                                         : std::snprintf(to, size, format, width, precision, narrow);
-    };
-    const int n = print(local, sizeof local);
-    if (n < 0) {
-        return false;
-    }
-    size_t kept = static_cast<size_t>(n);
-    if (kept >= sizeof local) {
-        kept = kept < out.Remaining() ? kept : out.Remaining();
-        if (kept >= sizeof local) {
-            text = static_cast<char*>(std::malloc(kept + 1));
-            if (text == nullptr) {
-                return false;
-            }
-            print(text, kept + 1);
-        }
-    }
-    out.PutBytes(text, kept);
-    out.Skip(static_cast<size_t>(n) - kept);
-    if (text != local) {
-        std::free(text);
     }
     return true;
 }
@@ -426,7 +318,7 @@ bool FormatAll(Sink& out, const WCHAR* f, Args& a) {
             case u'G':
             case u'a':
             case u'A':
-                ok = FormatFloating(out, d, a);
+                ok = wcrt::FormatFloating(out, d, a);
                 break;
             default:  // unknown letters, a lone trailing '%', and %n, which the runtime disables
                 ok = false;

@@ -2,23 +2,21 @@
 // %s %c %[ take a buffer size after the pointer, and integers that overflow
 // wrap to the width of their target.
 #include <cerrno>
-#include <charconv>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <system_error>
 
 #include "pal/wide_crt.h"
+#include "pal/wide_crt_internal.h"
 
 namespace {
 
-struct Args {
-    va_list ap;
-};
+using wcrt::Args;
 
 enum class Size { kDefault, kHH, kH, kL, kLL, kBigL, kPtr, kWide };
 
-bool IsSpace(char16_t c) { return c == u' ' || (c >= 0x09 && c <= 0x0D); }
+bool IsSpace(char16_t c) {
+    return c == u' ' || (c >= 0x09 && c <= 0x0D);
+}
 
 int DigitValue(char16_t c) {
     if (c >= u'0' && c <= u'9') {
@@ -33,34 +31,26 @@ int DigitValue(char16_t c) {
     return 99;
 }
 
+template <typename T>
+void Store(void* p, uint64_t v) {
+    const auto x = static_cast<T>(v);
+    std::memcpy(p, &x, sizeof x);
+}
+
 // Stores the low bytes of `v` in the integer the directive's size names.
 void StoreInteger(void* p, Size size, uint64_t v) {
     switch (size) {
-        case Size::kHH: {
-            const auto x = static_cast<uint8_t>(v);
-            std::memcpy(p, &x, sizeof x);
-            break;
-        }
-        case Size::kH: {
-            const auto x = static_cast<uint16_t>(v);
-            std::memcpy(p, &x, sizeof x);
-            break;
-        }
+        case Size::kHH:
+            return Store<uint8_t>(p, v);
+        case Size::kH:
+            return Store<uint16_t>(p, v);
         case Size::kLL:
-        case Size::kBigL: {
-            std::memcpy(p, &v, sizeof v);
-            break;
-        }
-        case Size::kPtr: {
-            const auto x = static_cast<uintptr_t>(v);
-            std::memcpy(p, &x, sizeof x);
-            break;
-        }
-        default: {
-            const auto x = static_cast<uint32_t>(v);
-            std::memcpy(p, &x, sizeof x);
-            break;
-        }
+        case Size::kBigL:
+            return Store<uint64_t>(p, v);
+        case Size::kPtr:
+            return Store<uintptr_t>(p, v);
+        default:
+            return Store<uint32_t>(p, v);
     }
 }
 
@@ -95,92 +85,6 @@ bool ReadInteger(const WCHAR*& s, size_t width, int base, uint64_t* value) {
     }
     *value = negative ? 0 - v : v;
     return anyDigit;
-}
-
-bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
-
-// Reads a decimal floating-point number (or inf / infinity / nan) of at most
-// `width` units, independent of the process locale. Significant digits go to a
-// narrow buffer with a rebuilt exponent; leading zeros and digits past the
-// buffer only move the exponent.
-bool ReadFloating(const WCHAR*& s, size_t width, double* value) {
-    // Units are examined strictly in order and never past a NUL.
-    const auto at = [s, width](size_t k) -> char16_t { return k < width ? s[k] : 0; };
-    size_t i = 0;
-    bool negative = false;
-    if (at(i) == u'+' || at(i) == u'-') {
-        negative = at(i++) == u'-';
-    }
-    for (const char* word : {"infinity", "inf", "nan"}) {
-        size_t k = 0;
-        while (word[k] != 0 && (at(i + k) | 0x20) == word[k]) {
-            ++k;
-        }
-        if (word[k] == 0) {
-            s += i + k;
-            *value = word[0] == 'n' ? std::nan("") : HUGE_VAL;
-            *value = negative ? -*value : *value;
-            return true;
-        }
-    }
-    char text[800];
-    const size_t kMaxDigits = sizeof text - 24;  // room for the exponent
-    size_t n = 0;
-    long long scale = 0;  // value = digits x 10^(scale + exponent)
-    bool any = false;
-    for (; IsDigit(at(i)); ++i) {
-        any = true;
-        if (n == 0 && at(i) == u'0') {
-            continue;
-        }
-        if (n < kMaxDigits) {
-            text[n++] = static_cast<char>(at(i));
-        } else {
-            ++scale;
-        }
-    }
-    if (at(i) == u'.') {
-        for (++i; IsDigit(at(i)); ++i) {
-            any = true;
-            if (n == 0 && at(i) == u'0') {
-                --scale;
-            } else if (n < kMaxDigits) {
-                text[n++] = static_cast<char>(at(i));
-                --scale;
-            }
-        }
-    }
-    if (!any) {
-        return false;
-    }
-    long long exponent = 0;
-    if (at(i) == u'e' || at(i) == u'E') {
-        size_t k = i + 1;
-        bool expNegative = false;
-        if (at(k) == u'+' || at(k) == u'-') {
-            expNegative = at(k++) == u'-';
-        }
-        if (IsDigit(at(k))) {
-            for (; IsDigit(at(k)); ++k) {
-                exponent = exponent < 100000000 ? exponent * 10 + (at(k) - u'0') : exponent;
-            }
-            exponent = expNegative ? -exponent : exponent;
-            i = k;
-        }
-    }
-    double v = 0;
-    if (n > 0) {
-        const int e = std::snprintf(text + n, sizeof text - n, "e%lld", scale + exponent);
-        const auto r = std::from_chars(text, text + n + static_cast<size_t>(e), v);
-        if (r.ec == std::errc::result_out_of_range) {
-            v = static_cast<long long>(n) + scale + exponent > 0 ? HUGE_VAL : 0.0;
-        } else if (r.ec != std::errc()) {
-            return false;
-        }
-    }
-    s += i;
-    *value = negative ? -v : v;
-    return true;
 }
 
 // Parses a scanset after its '['; false when the format does not close it.
@@ -248,8 +152,8 @@ bool StoreText(void* p, size_t size, bool narrow, const WCHAR* s, size_t n, bool
 enum class Outcome { kAssigned, kSkipped, kMismatch, kEnded };
 
 // Runs one conversion from `s`; `f` points just past the conversion letter.
-Outcome Convert(const WCHAR* input, const WCHAR*& s, const WCHAR*& f, char16_t conv,
-                bool suppress, size_t width, Size size, Args& a) {
+Outcome Convert(const WCHAR* input, const WCHAR*& s, const WCHAR*& f, char16_t conv, bool suppress,
+                size_t width, Size size, Args& a) {
     const bool text = conv == u'c' || conv == u'C' || conv == u's' || conv == u'S' || conv == u'[';
     if (conv != u'c' && conv != u'C' && conv != u'[' && conv != u'n') {
         while (IsSpace(*s)) {
@@ -276,15 +180,17 @@ Outcome Convert(const WCHAR* input, const WCHAR*& s, const WCHAR*& f, char16_t c
         size_t limit = width != 0 ? width : (isChar ? 1 : SIZE_MAX);
         size_t n = 0;
         while (n < limit && s[n] != 0 &&
-               (isChar || (conv == u'[' ? InScanset(s[n], setBegin, setEnd, negated)
-                                        : !IsSpace(s[n])))) {
+               (isChar ||
+                (conv == u'[' ? InScanset(s[n], setBegin, setEnd, negated) : !IsSpace(s[n])))) {
             ++n;
         }
         if (n == 0) {
             return Outcome::kMismatch;
         }
         bool narrow = conv == u'C' || conv == u'S';
-        narrow = size == Size::kH ? true : (size == Size::kL || size == Size::kWide) ? false : narrow;
+        narrow = size == Size::kH                            ? true
+                 : (size == Size::kL || size == Size::kWide) ? false
+                                                             : narrow;
         if (!suppress) {
             void* p = va_arg(a.ap, void*);
             const UINT room = va_arg(a.ap, UINT);
@@ -307,7 +213,10 @@ Outcome Convert(const WCHAR* input, const WCHAR*& s, const WCHAR*& f, char16_t c
         case u'x':
         case u'X':
         case u'p': {
-            const int base = conv == u'i' ? 0 : conv == u'o' ? 8 : (conv == u'd' || conv == u'u') ? 10 : 16;
+            const int base = conv == u'i'                     ? 0
+                             : conv == u'o'                   ? 8
+                             : (conv == u'd' || conv == u'u') ? 10
+                                                              : 16;
             uint64_t v = 0;
             if (!ReadInteger(s, limit, base, &v)) {
                 return *s == 0 ? Outcome::kEnded : Outcome::kMismatch;
@@ -326,7 +235,7 @@ Outcome Convert(const WCHAR* input, const WCHAR*& s, const WCHAR*& f, char16_t c
         case u'a':
         case u'A': {
             double v = 0;
-            if (!ReadFloating(s, limit, &v)) {
+            if (!wcrt::ReadFloating(s, limit, &v)) {
                 return *s == 0 ? Outcome::kEnded : Outcome::kMismatch;
             }
             if (!suppress) {

@@ -86,12 +86,24 @@ char16_t ToLower(char16_t c) {
 
 }  // namespace
 
+// Unrolled, but each unit is read only after the one before it proved non-zero,
+// so nothing past the terminator is touched.
 size_t wcslen(const WCHAR* s) {
     const WCHAR* p = s;
-    while (*p != 0) {
-        ++p;
+    for (;; p += 4) {
+        if (p[0] == 0) {
+            return static_cast<size_t>(p - s);
+        }
+        if (p[1] == 0) {
+            return static_cast<size_t>(p + 1 - s);
+        }
+        if (p[2] == 0) {
+            return static_cast<size_t>(p + 2 - s);
+        }
+        if (p[3] == 0) {
+            return static_cast<size_t>(p + 3 - s);
+        }
     }
-    return static_cast<size_t>(p - s);
 }
 
 size_t wcsnlen(const WCHAR* s, size_t max) {
