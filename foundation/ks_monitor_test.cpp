@@ -200,6 +200,10 @@ TEST_F(KsMonitorTest, ExcludesOtherThreads) {
 // must then fail loudly yet leave the caller holding the monitor, or the
 // caller's own balanced exit would throw in turn.
 TEST_F(KsMonitorTest, FailedWaitThrowsWithTheMonitorStillHeld) {
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizers' own checks open descriptors too, and fail without them.
+    GTEST_SKIP() << "needs a process whose descriptors can run out safely";
+#endif
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
     const int lowestFree = open("/dev/null", O_RDONLY);
