@@ -2,6 +2,7 @@
 // Search, comparison and the smaller operations live in ks_string_ops.cpp.
 #include "foundation/ks_string.h"
 
+#include <bit>
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
@@ -11,55 +12,76 @@
 #include "foundation/ks_exception.h"
 
 namespace ks {
+namespace {
+
+// Continuation bytes a lead byte announces: the 1 bits after its top bit.
+// 0 marks a byte that cannot start a sequence (0x80-0xBF, 0xFE, 0xFF).
+struct FollowTable {
+    uint8_t follow[256];
+    constexpr FollowTable() : follow() {
+        for (int b = 0xC0; b < 0xFE; ++b) {
+            follow[b] = b < 0xE0 ? 1 : b < 0xF0 ? 2 : b < 0xF8 ? 3 : b < 0xFC ? 4 : 5;
+        }
+    }
+};
+constexpr FollowTable kFollow;
+
+// Whether the `follow` bytes after the lead in `w` (the lead's little-endian
+// word of four) are all continuation bytes.
+inline bool continuationsIn(uint32_t w, unsigned follow) {
+    static constexpr uint32_t kMask[4] = {0, 0xC000, 0xC0C000, 0xC0C0C000};
+    static constexpr uint32_t kWant[4] = {0, 0x8000, 0x808000, 0x80808000};
+    return (w & kMask[follow]) == kWant[follow];
+}
+
+}  // namespace
 
 NarrowClass classifyNarrow(const char* text, uint64_t n) {
     const auto* p = reinterpret_cast<const uint8_t*>(text);
     const uint8_t* end = p + n;
     bool hasHigh = false;
     while (p < end) {
-        // Eight plain bytes at a time: none high, none NUL.
-        if (end - p >= 8) {
-            uint64_t w;
-            std::memcpy(&w, p, 8);
-            const bool anyHigh = (w & 0x8080808080808080ull) != 0;
-            const bool anyZero = ((w - 0x0101010101010101ull) & ~w & 0x8080808080808080ull) != 0;
-            if (!anyHigh && !anyZero) {
-                p += 8;
-                continue;
-            }
-        }
         const uint8_t b = *p;
-        if (b == 0) {
-            break;
-        }
         if (b < 0x80) {
+            if (b == 0) {
+                break;
+            }
             ++p;
+            // Eight plain bytes at a time: none high, none NUL.
+            while (end - p >= 8) {
+                uint64_t w;
+                std::memcpy(&w, p, 8);
+                if (((w & 0x8080808080808080ull) |
+                     ((w - 0x0101010101010101ull) & ~w & 0x8080808080808080ull)) != 0) {
+                    break;
+                }
+                p += 8;
+            }
             continue;
         }
         hasHigh = true;
-        int follow;
-        if (b < 0xC0) {
-            return {false, true};
-        } else if (b < 0xE0) {
-            follow = 1;
-        } else if (b < 0xF0) {
-            follow = 2;
-        } else if (b < 0xF8) {
-            follow = 3;
-        } else if (b < 0xFC) {
-            follow = 4;
-        } else if (b < 0xFE) {
-            follow = 5;
-        } else {
+        const unsigned follow = kFollow.follow[b];
+        // A NUL or the end inside a sequence leaves it open: malformed too.
+        if (follow == 0 || static_cast<uint64_t>(end - p) <= follow) {
             return {false, true};
         }
-        ++p;
-        for (int i = 0; i < follow; ++i, ++p) {
-            // A NUL or the end inside a sequence leaves it open: malformed.
-            if (p >= end || (*p & 0xC0) != 0x80) {
+        if (follow <= 3 && end - p >= 4) {
+            uint32_t w;
+            std::memcpy(&w, p, 4);
+            if constexpr (std::endian::native != std::endian::little) {
+                w = __builtin_bswap32(w);
+            }
+            if (!continuationsIn(w, follow)) {
                 return {false, true};
             }
+        } else {
+            for (unsigned k = 1; k <= follow; ++k) {
+                if ((p[k] & 0xC0) != 0x80) {
+                    return {false, true};
+                }
+            }
         }
+        p += follow + 1;
     }
     return {true, hasHigh};
 }

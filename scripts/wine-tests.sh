@@ -1,0 +1,124 @@
+#!/usr/bin/env bash
+# Builds the platform layer's tests (pal/*_test.cpp) for 64-bit Windows with
+# mingw-w64, against the real Win32 API and C runtime instead of our layer, and
+# runs them under Wine as a reference. Installs what is missing (as root).
+# Exits non-zero if any test fails, crashes or hangs.
+#
+#   MINGW_CRT=ucrt|msvcrt   C runtime to link (default ucrt: what current
+#                           Microsoft compilers link); msvcrt builds in
+#                           build/mingw-msvcrt
+#   JOBS=2                  parallel build jobs
+#   WINE_TEST_TIMEOUT=240   seconds one run of the test program may take
+#   WINE_TEST_FILTER='*'    which tests to run, e.g. 'CodePage.*:Tls.*'
+#
+# Extra arguments go to the test program, e.g. --gtest_repeat=3.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+crt=${MINGW_CRT:-ucrt}
+case "$crt" in
+  ucrt) build="$root/build/mingw" ;;
+  msvcrt) build="$root/build/mingw-msvcrt" ;;
+  *) echo "MINGW_CRT must be ucrt or msvcrt, not '$crt'" >&2; exit 2 ;;
+esac
+jobs=${JOBS:-2}
+run_timeout=${WINE_TEST_TIMEOUT:-240}
+
+packages=(cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 googletest)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "== installing: ${missing[*]}"
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "missing packages and not root: run as root, or install them first" >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+echo "== building for Windows ($crt) in ${build#"$root"/}"
+cmake -S tests/wine -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DMINGW_CRT="$crt" >/dev/null
+cmake --build "$build" -j "$jobs"
+
+# A private, headless prefix: no display, no prompts to fetch the .NET or HTML
+# engines, no debug chatter.
+export WINEPREFIX="$build/wineprefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+# Wine takes the Windows locale, and with it the ANSI code page, from the Unix
+# locale: pin one whose ANSI code page is 1252, whoever runs this.
+export LC_ALL=C.UTF-8
+wine=$(command -v wine || echo /usr/lib/wine/wine64)
+stop_wineserver() { wineserver -k >/dev/null 2>&1 || true; }
+trap stop_wineserver EXIT
+
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "== creating the Wine prefix"
+  timeout 300 wineboot -i >/dev/null 2>&1
+  # Report the Windows version the layer imitates.
+  timeout 60 "$wine" reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d win10 /f >/dev/null 2>&1
+  wineserver -w
+fi
+
+# A crash or hang ends the process; then the run goes on without that test, so
+# that one fault does not hide the results of the tests after it.
+log="$build/wine-tests.log"
+: >"$log"
+excluded=()  # crashed or hung
+done_tests=() # already have a result
+passed=0
+failed=0
+skipped=0
+for round in $(seq 1 20); do
+  filter="${WINE_TEST_FILTER:-*}"
+  skip=("${done_tests[@]}" "${excluded[@]}")
+  if [ ${#skip[@]} -gt 0 ]; then
+    # Only one '-' may separate the patterns to run from those to leave out.
+    case "$filter" in *-*) filter+=":" ;; *) filter+="-" ;; esac
+    filter+="$(IFS=:; echo "${skip[*]}")"
+  fi
+  out="$build/wine-tests-$round.log"
+  set +e
+  timeout -k 10 "$run_timeout" "$wine" "$build/pal_tests.exe" "$@" "--gtest_filter=$filter" \
+    2>&1 | tr -d '\r' | tee "$out"
+  rc=${PIPESTATUS[0]}
+  set -e
+  cat "$out" >>"$log"
+  passed=$((passed + $(grep -c '^\[       OK \] ' "$out" || true)))
+  round_failed=$(grep -cE '^\[  FAILED  \] .*\([0-9]+ ms\)$' "$out" || true)
+  failed=$((failed + round_failed))
+  skipped=$((skipped + $(grep -cE '^\[  SKIPPED \] .*\([0-9]+ ms\)$' "$out" || true)))
+  mapfile -t -O ${#done_tests[@]} done_tests < <(
+    sed -nE 's/^\[ +(OK|FAILED|SKIPPED) +\] ([^ ]+) \([0-9]+ ms\)$/\2/p' "$out")
+  # The test that was running when the process ended, if any.
+  last=$(awk '/^\[ RUN      \] /{t=$4} /^\[ +(OK|FAILED|SKIPPED) +\] .*\([0-9]+ ms\)$/{t=""} END{print t}' "$out")
+  if grep -q '^\[==========\] .* ran\.' "$out" && [ -z "$last" ]; then
+    if [ "$rc" -ne 0 ] && [ "$round_failed" -eq 0 ]; then
+      echo "== the test program exited with $rc after its tests passed" >&2
+      failed=$((failed + 1))
+    fi
+    break
+  fi
+  if [ -z "$last" ]; then
+    echo "== the test program ended (exit $rc) outside any test" >&2
+    failed=$((failed + 1))
+    break
+  fi
+  if [ "$rc" -eq 124 ] || [ "$rc" -eq 137 ]; then
+    echo "[  HUNG    ] $last: no result within ${run_timeout}s" | tee -a "$log"
+  fi
+  failed=$((failed + 1))
+  excluded+=("$last")
+  echo "== continuing without: ${excluded[*]}"
+done
+
+echo "== crashed or hung: ${excluded[*]:-none}; full output in ${log#"$root"/}"
+echo "wine: $passed passed, $failed failed, $skipped skipped"
+[ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]
