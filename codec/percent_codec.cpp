@@ -124,32 +124,31 @@ void appendPercentDecodedBytes(KsString& target, const char* text, uint64_t text
     constexpr uint64_t kOnes = 0x0101010101010101ull;
     constexpr uint64_t kPercents = 0x2525252525252525ull;
     while (p < stop) {
-        // Eight plain bytes at a time while no '%' is among them.
-        while (stop - p >= 8) {
-            uint64_t w;
-            std::memcpy(&w, p, 8);
-            const uint64_t x = w ^ kPercents;
-            if (((x - kOnes) & ~x & (kOnes << 7)) != 0) {
-                break;
+        const unsigned char c = *p;
+        if (c != '%') {
+            *out++ = static_cast<char>(c);
+            ++p;
+            // Then eight plain bytes at a time while no '%' is among them.
+            while (stop - p >= 8) {
+                uint64_t w;
+                std::memcpy(&w, p, 8);
+                const uint64_t x = w ^ kPercents;
+                if (((x - kOnes) & ~x & (kOnes << 7)) != 0) {
+                    break;
+                }
+                std::memcpy(out, p, 8);
+                out += 8;
+                p += 8;
             }
-            std::memcpy(out, p, 8);
-            out += 8;
-            p += 8;
-        }
-        if (p >= stop) {
-            break;
-        }
-        if (*p != '%') {
-            *out++ = static_cast<char>(*p++);
             continue;
         }
         const uint64_t available = static_cast<uint64_t>(textEnd - p);
-        uint8_t byte;
-        if (available >= 3 && (kTables.hexValue[p[1]] | kTables.hexValue[p[2]]) >= 0) {
-            byte = static_cast<uint8_t>(kTables.hexValue[p[1]] * 16 + kTables.hexValue[p[2]]);
-        } else {
-            byte = decodeGroup(reinterpret_cast<const char*>(p), available < 3 ? available : 3);
-        }
+        const int hex = available >= 3 ? (kTables.hexValue[p[1]] << 4) | kTables.hexValue[p[2]]
+                                       : -1;
+        // A negative hex value (not a digit) leaves the combination negative.
+        const uint8_t byte =
+            hex >= 0 ? static_cast<uint8_t>(hex)
+                     : decodeGroup(reinterpret_cast<const char*>(p), available < 3 ? available : 3);
         if (byte == 0 && firstNul == nullptr) {
             firstNul = out;
         }
