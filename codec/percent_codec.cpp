@@ -157,9 +157,9 @@ void appendPercentDecodedBytes(KsString& target, const char* text, uint64_t text
     }
     // Only an escape can give a NUL (the text ends at its first NUL), and it ends the part.
     const char* last = firstNul != nullptr ? firstNul : out;
-    KsString part(decoded.get(), static_cast<int64_t>(last - decoded.get()));
+    KsString part =
+        KsString::utf8FromNarrow(decoded.get(), static_cast<uint64_t>(last - decoded.get()));
     decoded.reset();
-    part.utf8View();
     if (target.isEmpty()) {
         target = std::move(part);
     } else {

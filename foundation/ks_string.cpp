@@ -131,7 +131,7 @@ char* wideToNarrow(UINT codePage, const WCHAR* text, uint64_t* bytes) {
     return out;
 }
 
-KsString::Encoding classify(const char* text, uint64_t n) {
+KsString::Encoding classifyText(const char* text, uint64_t n) {
     const ks::NarrowClass c = ks::classifyNarrow(text, n);
     return c.wellFormed && c.hasHigh ? KsString::Encoding::Utf8 : KsString::Encoding::Ansi;
 }
@@ -221,6 +221,18 @@ void KsString::assign(const KsString& other) {
     count_ = other.count_;
 }
 
+KsString KsString::utf8FromNarrow(const char* text, uint64_t n) {
+    KsString result;
+    result.setNarrow(text, n, /*classify=*/false);
+    if (ks::classifyNarrow(result.narrow_, n).wellFormed) {
+        result.encoding_ = Encoding::Utf8;
+    } else {
+        result.encoding_ = Encoding::Ansi;
+        result.utf8View();
+    }
+    return result;
+}
+
 void KsString::assign(const char* text, int64_t length) {
     if (text == nullptr) {
         release();
@@ -257,7 +269,7 @@ void KsString::assign(const WCHAR* text, int64_t length) {
     encoding_ = Encoding::Utf16;
 }
 
-void KsString::setNarrow(const char* text, uint64_t n) {
+void KsString::setNarrow(const char* text, uint64_t n, bool classify) {
     char* copy = new char[n + 1];
     std::memcpy(copy, text, n);
     copy[n] = 0;
@@ -265,7 +277,7 @@ void KsString::setNarrow(const char* text, uint64_t n) {
     narrow_ = copy;
     narrowCapacity_ = n + 1;
     count_ = n;
-    encoding_ = classify(narrow_, n);
+    encoding_ = classify ? classifyText(narrow_, n) : Encoding::Ansi;
 }
 
 void KsString::ensureNarrow(uint64_t units) {

@@ -30,6 +30,10 @@ public:
     KsString& operator=(KsString&& other) noexcept;
     ~KsString();
 
+    // KsString(text, n) followed by utf8View(), with one classification pass:
+    // well-formed bytes are kept as UTF-8, others are taken as ANSI and converted.
+    static KsString utf8FromNarrow(const char* text, uint64_t n);
+
     void assign(const KsString& other);
     void assign(const char* text, int64_t length = -1);
     void assign(const WCHAR* text, int64_t length = -1);
@@ -113,7 +117,7 @@ private:
     void release() noexcept;
     void releaseNarrow() noexcept;
     void releaseWide() noexcept;
-    void setNarrow(const char* text, uint64_t n);
+    void setNarrow(const char* text, uint64_t n, bool classify = true);
     void ensureNarrow(uint64_t units);
     void ensureWide(uint64_t units);
     void toUtf16();

@@ -83,6 +83,18 @@ TEST(KsStringViews, ConvertOnDemandAndTrackUnitCount) {
     EXPECT_EQ(cut.byteSize(), 4u);
 }
 
+TEST(KsStringViews, Utf8FromNarrowEqualsConstructionThenView) {
+    for (const char* text : {"abc", "caf\xC3\xA9", "caf\xE9", "\xC3", "", "\x80\x81"}) {
+        KsString expected(text);
+        const char* bytes = expected.utf8View();
+        KsString shortcut = KsString::utf8FromNarrow(text, std::strlen(text));
+        EXPECT_EQ(shortcut.encoding(), Enc::Utf8) << text;
+        EXPECT_EQ(std::string(static_cast<const char*>(shortcut.rawData()), shortcut.unitCount()),
+                  std::string(bytes, expected.unitCount()))
+            << text;
+    }
+}
+
 TEST(KsStringViews, ConstructionFromUtf16AndCopies) {
     KsString w(WLIT("h\x00E9llo"), 3);
     EXPECT_EQ(w.encoding(), Enc::Utf16);
