@@ -1,5 +1,6 @@
 #include "codec/percent_codec.h"
 
+#include <bit>
 #include <cstring>
 #include <memory>
 
@@ -114,32 +115,39 @@ void appendPercentDecodedBytes(KsString& target, const char* text, uint64_t text
     if (start >= end) {
         return;
     }
-    // Decoding never lengthens the text. Left uninitialised: every byte used is written.
-    std::unique_ptr<char[]> decoded(new char[end - start]);
+    // Decoding never lengthens the text; one more byte for the terminator. Left
+    // uninitialised: every byte used is written. The result takes the buffer over.
+    const uint64_t capacity = end - start + 1;
+    std::unique_ptr<char[]> decoded(new char[capacity]);
     char* out = decoded.get();
     char* firstNul = nullptr;
     const auto* p = reinterpret_cast<const unsigned char*>(text) + start;
     const auto* stop = reinterpret_cast<const unsigned char*>(text) + end;
     const auto* textEnd = reinterpret_cast<const unsigned char*>(text) + textLength;
-    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
     constexpr uint64_t kPercents = 0x2525252525252525ull;
     while (p < stop) {
-        const unsigned char c = *p;
-        if (c != '%') {
-            *out++ = static_cast<char>(c);
-            ++p;
-            // Then eight plain bytes at a time while no '%' is among them.
-            while (stop - p >= 8) {
-                uint64_t w;
-                std::memcpy(&w, p, 8);
-                const uint64_t x = w ^ kPercents;
-                if (((x - kOnes) & ~x & (kOnes << 7)) != 0) {
-                    break;
-                }
-                std::memcpy(out, p, 8);
+        if (stop - p >= 8) {
+            // Eight bytes copied at once, kept up to the first '%'. The copy
+            // never overruns: decoding only shrinks, so `out` trails `p`.
+            uint64_t w;
+            std::memcpy(&w, p, 8);
+            std::memcpy(out, p, 8);
+            // 0x80 in exactly the bytes that are '%' (no carries between bytes).
+            const uint64_t x = w ^ kPercents;
+            const uint64_t percents = ~(((x & kLow7) + kLow7) | x | kLow7);
+            if (percents == 0) {
                 out += 8;
                 p += 8;
+                continue;
             }
+            const unsigned plain = std::endian::native == std::endian::little
+                                       ? static_cast<unsigned>(std::countr_zero(percents)) / 8
+                                       : static_cast<unsigned>(std::countl_zero(percents)) / 8;
+            out += plain;
+            p += plain;
+        } else if (*p != '%') {
+            *out++ = static_cast<char>(*p++);
             continue;
         }
         const uint64_t available = static_cast<uint64_t>(textEnd - p);
@@ -157,9 +165,8 @@ void appendPercentDecodedBytes(KsString& target, const char* text, uint64_t text
     }
     // Only an escape can give a NUL (the text ends at its first NUL), and it ends the part.
     const char* last = firstNul != nullptr ? firstNul : out;
-    KsString part =
-        KsString::utf8FromNarrow(decoded.get(), static_cast<uint64_t>(last - decoded.get()));
-    decoded.reset();
+    const auto size = static_cast<uint64_t>(last - decoded.get());
+    KsString part = KsString::utf8FromNarrow(std::move(decoded), size, capacity);
     if (target.isEmpty()) {
         target = std::move(part);
     } else {

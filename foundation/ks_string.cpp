@@ -222,8 +222,17 @@ void KsString::assign(const KsString& other) {
 }
 
 KsString KsString::utf8FromNarrow(const char* text, uint64_t n) {
+    std::unique_ptr<char[]> copy(new char[n + 1]);
+    std::memcpy(copy.get(), text, n);
+    return utf8FromNarrow(std::move(copy), n, n + 1);
+}
+
+KsString KsString::utf8FromNarrow(std::unique_ptr<char[]> buffer, uint64_t n, uint64_t capacity) {
     KsString result;
-    result.setNarrow(text, n, /*classify=*/false);
+    buffer[n] = 0;
+    result.narrow_ = buffer.release();
+    result.narrowCapacity_ = capacity;
+    result.count_ = n;
     if (ks::classifyNarrow(result.narrow_, n).wellFormed) {
         result.encoding_ = Encoding::Utf8;
     } else {
@@ -269,7 +278,7 @@ void KsString::assign(const WCHAR* text, int64_t length) {
     encoding_ = Encoding::Utf16;
 }
 
-void KsString::setNarrow(const char* text, uint64_t n, bool classify) {
+void KsString::setNarrow(const char* text, uint64_t n) {
     char* copy = new char[n + 1];
     std::memcpy(copy, text, n);
     copy[n] = 0;
@@ -277,7 +286,7 @@ void KsString::setNarrow(const char* text, uint64_t n, bool classify) {
     narrow_ = copy;
     narrowCapacity_ = n + 1;
     count_ = n;
-    encoding_ = classify ? classifyText(narrow_, n) : Encoding::Ansi;
+    encoding_ = classifyText(narrow_, n);
 }
 
 void KsString::ensureNarrow(uint64_t units) {

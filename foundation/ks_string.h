@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <type_traits>
 
 #include "pal/win32.h"
@@ -33,6 +34,9 @@ public:
     // KsString(text, n) followed by utf8View(), with one classification pass:
     // well-formed bytes are kept as UTF-8, others are taken as ANSI and converted.
     static KsString utf8FromNarrow(const char* text, uint64_t n);
+    // The same for bytes in a buffer from new char[capacity], capacity > n,
+    // which the string takes over instead of copying.
+    static KsString utf8FromNarrow(std::unique_ptr<char[]> buffer, uint64_t n, uint64_t capacity);
 
     void assign(const KsString& other);
     void assign(const char* text, int64_t length = -1);
@@ -117,7 +121,7 @@ private:
     void release() noexcept;
     void releaseNarrow() noexcept;
     void releaseWide() noexcept;
-    void setNarrow(const char* text, uint64_t n, bool classify = true);
+    void setNarrow(const char* text, uint64_t n);
     void ensureNarrow(uint64_t units);
     void ensureWide(uint64_t units);
     void toUtf16();
