@@ -14,7 +14,7 @@ namespace {
 
 // splitmix64: tiny, fast and the same sequence on every platform.
 class Rng {
-public:
+  public:
     explicit Rng(uint64_t seed) : state_(seed) {}
     uint64_t next() {
         uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
@@ -24,18 +24,59 @@ public:
     }
     uint64_t below(uint64_t n) { return next() % n; }
 
-private:
+  private:
     uint64_t state_;
 };
 
 constexpr std::array<const char*, 48> kWords = {
-    "the",     "message",  "broker",   "delivers", "mail",    "to",       "every",
-    "queue",   "and",      "a",        "client",   "reads",   "it",       "later",
-    "when",    "server",   "is",       "busy",     "of",      "request",  "reply",
-    "header",  "body",     "address",  "with",     "from",    "subject",  "meeting",
-    "tomorrow", "report",  "attached", "please",   "review",  "thanks",   "regards",
-    "in",      "on",       "for",      "this",     "that",    "was",      "not",
-    "user@example.org",    "2024-05-17", "10:30",  "v2.1",    "50%",      "Q3",
+    "the",
+    "message",
+    "broker",
+    "delivers",
+    "mail",
+    "to",
+    "every",
+    "queue",
+    "and",
+    "a",
+    "client",
+    "reads",
+    "it",
+    "later",
+    "when",
+    "server",
+    "is",
+    "busy",
+    "of",
+    "request",
+    "reply",
+    "header",
+    "body",
+    "address",
+    "with",
+    "from",
+    "subject",
+    "meeting",
+    "tomorrow",
+    "report",
+    "attached",
+    "please",
+    "review",
+    "thanks",
+    "regards",
+    "in",
+    "on",
+    "for",
+    "this",
+    "that",
+    "was",
+    "not",
+    "user@example.org",
+    "2024-05-17",
+    "10:30",
+    "v2.1",
+    "50%",
+    "Q3",
 };
 
 constexpr std::array<const char*, 8> kSentenceEnds = {".", ".", ".", ".", "?", "!", ".", "..."};

@@ -19,14 +19,14 @@ using bench::Input;
 
 // One easy handle for the whole run: creating it is not part of what is measured.
 class CurlHandle {
-public:
+  public:
     CurlHandle() : handle_(curl_easy_init()) {}
     ~CurlHandle() { curl_easy_cleanup(handle_); }
     CurlHandle(const CurlHandle&) = delete;
     CurlHandle& operator=(const CurlHandle&) = delete;
     CURL* get() const { return handle_; }
 
-private:
+  private:
     CURL* handle_;
 };
 
@@ -61,8 +61,7 @@ bool curlUnescape(const std::string& input, std::string& out) {
         return false;
     }
     int length = 0;
-    char* plain =
-        curl_easy_unescape(curl(), input.data(), static_cast<int>(input.size()), &length);
+    char* plain = curl_easy_unescape(curl(), input.data(), static_cast<int>(input.size()), &length);
     if (plain == nullptr) {
         return false;
     }
@@ -124,8 +123,7 @@ void encodeOursKsString(benchmark::State& state, Input input) {
         benchmark::DoNotOptimize(out.rawData());
         benchmark::ClobberMemory();
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                            static_cast<int64_t>(size));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(size));
 }
 
 void encodeOursBytes(benchmark::State& state, Input input) {
@@ -145,8 +143,7 @@ void encodeOursBytes(benchmark::State& state, Input input) {
         benchmark::DoNotOptimize(out.rawData());
         benchmark::ClobberMemory();
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                            static_cast<int64_t>(size));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(size));
 }
 
 void encodeCurl(benchmark::State& state, Input input) {
@@ -175,8 +172,7 @@ void encodeCurl(benchmark::State& state, Input input) {
         // A fresh result each time, as ours builds a fresh KsString.
         std::string().swap(out);
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                            static_cast<int64_t>(size));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(size));
 }
 
 void decodeOursKsString(benchmark::State& state, Input input) {
@@ -184,8 +180,8 @@ void decodeOursKsString(benchmark::State& state, Input input) {
     const std::string& escaped = bench::escapedText(input, size);
     if (firstTime(caseKey("decode", input, "ours_ksstring", size))) {
         KsString out;
-        appendPercentDecoded(out, KsString(escaped.data(), static_cast<int64_t>(escaped.size())),
-                             0, KsString::npos);
+        appendPercentDecoded(out, KsString(escaped.data(), static_cast<int64_t>(escaped.size())), 0,
+                             KsString::npos);
         if (bytesOf(out) != bench::expectedUtf8(input, size)) {
             state.SkipWithError("our decoder does not give back the input");
             return;

@@ -17,7 +17,7 @@ using bench::firstTime;
 using bench::Input;
 
 class Iconv {
-public:
+  public:
     Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
     ~Iconv() {
         if (ok()) {
@@ -32,18 +32,17 @@ public:
     // -1 when the converter stops early.
     int64_t convert(const char* in, uint64_t inBytes, char* out, uint64_t outBytes) {
         iconv(cd_, nullptr, nullptr, nullptr, nullptr);  // initial shift state
-        char* src = const_cast<char*>(in);  // iconv's prototype; it only reads
+        char* src = const_cast<char*>(in);               // iconv's prototype; it only reads
         size_t srcLeft = inBytes;
         char* dst = out;
         size_t dstLeft = outBytes;
-        if (iconv(cd_, &src, &srcLeft, &dst, &dstLeft) == static_cast<size_t>(-1) ||
-            srcLeft != 0) {
+        if (iconv(cd_, &src, &srcLeft, &dst, &dstLeft) == static_cast<size_t>(-1) || srcLeft != 0) {
             return -1;
         }
         return static_cast<int64_t>(outBytes - dstLeft);
     }
 
-private:
+  private:
     iconv_t cd_;
 };
 
@@ -70,9 +69,8 @@ void roundTripOurs(benchmark::State& state, Input input) {
     if (firstTime(caseKey("roundtrip", input, "ours_ksstring", size))) {
         Iconv toWide("UTF-16LE", "UTF-8");
         std::unique_ptr<char[]> wide(new char[2 * size]);
-        const int64_t wideBytes = toWide.ok() ? toWide.convert(text.data(), size, wide.get(),
-                                                                2 * size)
-                                              : -1;
+        const int64_t wideBytes =
+            toWide.ok() ? toWide.convert(text.data(), size, wide.get(), 2 * size) : -1;
         const OurTrip trip = ourRoundTrip(text);
         if (trip.bytes != text) {
             state.SkipWithError("KsString round trip changed the text");
@@ -89,8 +87,7 @@ void roundTripOurs(benchmark::State& state, Input input) {
         benchmark::DoNotOptimize(s.utf8View());
         benchmark::ClobberMemory();
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                            static_cast<int64_t>(size));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(size));
 }
 
 void roundTripIconv(benchmark::State& state, Input input) {
@@ -107,9 +104,9 @@ void roundTripIconv(benchmark::State& state, Input input) {
         std::unique_ptr<char[]> back(new char[size]);
         const int64_t wideBytes = toWide.convert(text.data(), size, wide.get(), 2 * size);
         const int64_t backBytes =
-            wideBytes < 0 ? -1
-                          : toUtf8.convert(wide.get(), static_cast<uint64_t>(wideBytes),
-                                           back.get(), size);
+            wideBytes < 0
+                ? -1
+                : toUtf8.convert(wide.get(), static_cast<uint64_t>(wideBytes), back.get(), size);
         if (backBytes != static_cast<int64_t>(size) ||
             std::memcmp(back.get(), text.data(), size) != 0) {
             state.SkipWithError("iconv round trip changed the text");
@@ -123,9 +120,9 @@ void roundTripIconv(benchmark::State& state, Input input) {
         std::unique_ptr<char[]> back(new char[size]);
         const int64_t wideBytes = toWide.convert(text.data(), size, wide.get(), 2 * size);
         const int64_t backBytes =
-            wideBytes < 0 ? -1
-                          : toUtf8.convert(wide.get(), static_cast<uint64_t>(wideBytes),
-                                           back.get(), size);
+            wideBytes < 0
+                ? -1
+                : toUtf8.convert(wide.get(), static_cast<uint64_t>(wideBytes), back.get(), size);
         if (backBytes < 0) {
             state.SkipWithError("iconv failed");
             break;
@@ -133,8 +130,7 @@ void roundTripIconv(benchmark::State& state, Input input) {
         benchmark::DoNotOptimize(back.get());
         benchmark::ClobberMemory();
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                            static_cast<int64_t>(size));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(size));
 }
 
 }  // namespace

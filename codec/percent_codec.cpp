@@ -9,9 +9,9 @@
 namespace {
 
 constexpr bool isUnreserved(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           c == '!' || c == '\'' || c == '(' || c == ')' || c == '*' || c == ',' || c == '-' ||
-           c == '.' || c == '/' || c == ':' || c == '_' || c == '~';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '!' ||
+           c == '\'' || c == '(' || c == ')' || c == '*' || c == ',' || c == '-' || c == '.' ||
+           c == '/' || c == ':' || c == '_' || c == '~';
 }
 
 struct Tables {
@@ -63,10 +63,9 @@ Utf8Bytes::Utf8Bytes(const KsString& text) {
     const char* raw = static_cast<const char*>(text.rawData());
     // UTF-8 text, and ANSI text that is well-formed UTF-8 already (what utf8View()
     // would only re-tag), are read in place; anything else is converted in a copy.
-    if (raw != nullptr &&
-        (encoding == KsString::Encoding::Utf8 ||
-         (encoding == KsString::Encoding::Ansi &&
-          ks::classifyNarrow(raw, text.unitCount()).wellFormed))) {
+    if (raw != nullptr && (encoding == KsString::Encoding::Utf8 ||
+                           (encoding == KsString::Encoding::Ansi &&
+                            ks::classifyNarrow(raw, text.unitCount()).wellFormed))) {
         data_ = raw;
         size_ = strnlen(raw, text.unitCount());
         return;
@@ -151,8 +150,8 @@ void appendPercentDecodedBytes(KsString& target, const char* text, uint64_t text
             continue;
         }
         const uint64_t available = static_cast<uint64_t>(textEnd - p);
-        const int hex = available >= 3 ? (kTables.hexValue[p[1]] << 4) | kTables.hexValue[p[2]]
-                                       : -1;
+        const int hex =
+            available >= 3 ? (kTables.hexValue[p[1]] << 4) | kTables.hexValue[p[2]] : -1;
         // A negative hex value (not a digit) leaves the combination negative.
         const uint8_t byte =
             hex >= 0 ? static_cast<uint8_t>(hex)

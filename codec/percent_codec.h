@@ -27,14 +27,14 @@ namespace codec {
 // The UTF-8 bytes of a text up to its first NUL, as utf8View() gives them,
 // read in place when the text already is UTF-8 and converted in a copy otherwise.
 class Utf8Bytes {
-public:
+  public:
     explicit Utf8Bytes(const KsString& text);
     Utf8Bytes(const Utf8Bytes&) = delete;
     Utf8Bytes& operator=(const Utf8Bytes&) = delete;
     const char* data() const { return data_; }
     uint64_t size() const { return size_; }
 
-private:
+  private:
     KsString copy_;
     const char* data_ = "";
     uint64_t size_ = 0;

@@ -8,7 +8,7 @@
 #include "foundation/ks_string.h"
 
 class QueryRecord {
-public:
+  public:
     QueryRecord() = default;
 
     // Fills the record from request text. The first '?' ends the name, each

@@ -6,7 +6,7 @@
 #include "foundation/ks_string.h"
 
 class KsException {
-public:
+  public:
     explicit KsException(const char* text) : message_(text) {}
     explicit KsException(const KsString& message) : message_(message) {}
     KsException(const KsException& other) = default;
@@ -15,13 +15,13 @@ public:
 
     virtual const KsString& getMessage() const { return message_; }
 
-private:
+  private:
     KsString message_;
 };
 
 // A failure of a message channel.
 class CMessageException : public KsException {
-public:
+  public:
     explicit CMessageException(const KsString& message) : KsException(message) {}
     explicit CMessageException(const char* text) : KsException(text) {}
     CMessageException(const CMessageException& other) = default;
@@ -30,7 +30,7 @@ public:
 // The channel's pipe went away or its wait was interrupted: the ordinary end of
 // a connection. (The class name's spelling is the established one.)
 class CInterruptedExeception : public CMessageException {
-public:
+  public:
     CInterruptedExeception() : CMessageException("CInterruptedException") {}
     CInterruptedExeception(const CInterruptedExeception& other) = default;
 };

@@ -23,7 +23,9 @@ KsMonitor::~KsMonitor() {
     DeleteCriticalSection(&state_->criticalSection);
 }
 
-uint32_t* KsMonitor::cell() { return static_cast<uint32_t*>(TlsGetValue(state_->tlsIndex)); }
+uint32_t* KsMonitor::cell() {
+    return static_cast<uint32_t*>(TlsGetValue(state_->tlsIndex));
+}
 
 uint32_t KsMonitor::holdCount() const {
     const auto* c = static_cast<const uint32_t*>(TlsGetValue(state_->tlsIndex));

@@ -18,7 +18,7 @@ struct KsMonitorState {
 };
 
 class KsMonitor {
-public:
+  public:
     // No time-out for wait().
     static constexpr int64_t kForever = INT64_MAX;
 
@@ -35,7 +35,7 @@ public:
     void wait(int64_t microseconds);
     BOOL notify();
 
-private:
+  private:
     uint32_t holdCount() const;
     uint32_t* cell();
     uint32_t* createCell();
@@ -46,12 +46,12 @@ private:
 
 // Holds a monitor for one scope.
 class KsMonitorLock {
-public:
+  public:
     explicit KsMonitorLock(KsMonitor& monitor) : monitor_(monitor) { monitor_.enter(); }
     ~KsMonitorLock() { monitor_.exit(); }
     KsMonitorLock(const KsMonitorLock&) = delete;
     KsMonitorLock& operator=(const KsMonitorLock&) = delete;
 
-private:
+  private:
     KsMonitor& monitor_;
 };

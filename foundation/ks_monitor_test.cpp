@@ -28,10 +28,14 @@ int64_t microsecondsSince(Clock::time_point start) {
 // A test still running after a minute is ended by SIGALRM rather than left to
 // hang the run: a thread stuck in a monitor cannot be joined or reclaimed.
 class KsMonitorTest : public ::testing::Test {
-protected:
+  protected:
 #ifndef _WIN32
-    void SetUp() override { alarm(60); }
-    void TearDown() override { alarm(0); }
+    void SetUp() override {
+        alarm(60);
+    }
+    void TearDown() override {
+        alarm(0);
+    }
 #endif
 };
 
@@ -54,7 +58,7 @@ bool becomesSet(const std::atomic<int32_t>& flag, int32_t milliseconds) {
 
 // Enters once and records that it got in.
 class Entrant : public KsThread {
-public:
+  public:
     explicit Entrant(KsMonitor& monitor) : monitor_(monitor) {}
     void run() override {
         KsMonitorLock lock(monitor_);
@@ -62,13 +66,13 @@ public:
     }
     std::atomic<int32_t> entered{0};
 
-private:
+  private:
     KsMonitor& monitor_;
 };
 
 // Gets in and out once, then after a pause gets in again to notify.
 class Notifier : public KsThread {
-public:
+  public:
     explicit Notifier(KsMonitor& monitor) : monitor_(monitor) {}
     void run() override {
         {
@@ -83,12 +87,12 @@ public:
     std::atomic<int32_t> gotIn{0};
     std::atomic<int32_t> notified{0};
 
-private:
+  private:
     KsMonitor& monitor_;
 };
 
 class Incrementer : public KsThread {
-public:
+  public:
     Incrementer(KsMonitor& monitor, int64_t& counter) : monitor_(monitor), counter_(counter) {}
     void run() override {
         for (int32_t i = 0; i < 100000; ++i) {
@@ -100,7 +104,7 @@ public:
         }
     }
 
-private:
+  private:
     KsMonitor& monitor_;
     int64_t& counter_;
 };

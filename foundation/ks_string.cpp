@@ -124,8 +124,7 @@ char* wideToNarrow(UINT codePage, const WCHAR* text, uint64_t* bytes) {
         return empty;
     }
     char* out = new char[static_cast<size_t>(size)];
-    const int written =
-        WideCharToMultiByte(codePage, 0, text, -1, out, size, nullptr, nullptr);
+    const int written = WideCharToMultiByte(codePage, 0, text, -1, out, size, nullptr, nullptr);
     *bytes = written > 0 ? static_cast<uint64_t>(written - 1) : 0;
     out[*bytes] = 0;
     return out;
@@ -138,11 +137,17 @@ KsString::Encoding classifyText(const char* text, uint64_t n) {
 
 }  // namespace
 
-KsString::KsString(const char* text, int64_t length) { assign(text, length); }
+KsString::KsString(const char* text, int64_t length) {
+    assign(text, length);
+}
 
-KsString::KsString(const WCHAR* text, int64_t length) { assign(text, length); }
+KsString::KsString(const WCHAR* text, int64_t length) {
+    assign(text, length);
+}
 
-KsString::KsString(const KsString& other) { assign(other); }
+KsString::KsString(const KsString& other) {
+    assign(other);
+}
 
 KsString::KsString(KsString&& other) noexcept
     : encoding_(other.encoding_),
@@ -176,7 +181,9 @@ KsString& KsString::operator=(KsString&& other) noexcept {
     return *this;
 }
 
-KsString::~KsString() { release(); }
+KsString::~KsString() {
+    release();
+}
 
 void KsString::release() noexcept {
     releaseNarrow();
@@ -330,7 +337,8 @@ void KsString::toUtf16() {
         return;
     }
     uint64_t units = 0;
-    WCHAR* converted = narrowToWide(encoding_ == Encoding::Utf8 ? CP_UTF8 : CP_ACP, narrow_, &units);
+    WCHAR* converted =
+        narrowToWide(encoding_ == Encoding::Utf8 ? CP_UTF8 : CP_ACP, narrow_, &units);
     release();
     wide_ = converted;
     wideCapacity_ = units + 1;
@@ -492,9 +500,9 @@ KsString KsString::concat(const KsString& a, const KsString& b) {
 }
 
 void KsString::reserve(uint64_t n) {
-    const bool narrowForm = narrow_ != nullptr ||
-                            (!hasStorage() && (encoding_ == Encoding::Ansi ||
-                                               encoding_ == Encoding::Utf8));
+    const bool narrowForm =
+        narrow_ != nullptr ||
+        (!hasStorage() && (encoding_ == Encoding::Ansi || encoding_ == Encoding::Utf8));
     if (narrowForm) {
         ensureNarrow(n);
     } else {

@@ -14,7 +14,7 @@
 #include "pal/win32.h"
 
 class KsString {
-public:
+  public:
     enum class Encoding : int32_t { None = 0, Ansi = 1, Utf8 = 2, Utf16 = 3 };
 
     // Positions are unsigned 64-bit; this value means "not found" or "to the end".
@@ -99,7 +99,7 @@ public:
     }
     template <typename... Args>
     int32_t formatWithCapacity(uint64_t capacity, const KsString& fmt, Args... args) {
-        static_assert(((std::is_arithmetic_v<Args> || std::is_pointer_v<Args>) && ...),
+        static_assert(((std::is_arithmetic_v<Args> || std::is_pointer_v<Args>)&&...),
                       "format takes numbers and pointers only");
         KsString f(fmt);
         return formatRaw(capacity, f.wideView(), args...);
@@ -115,7 +115,7 @@ public:
 
     void reserve(uint64_t n);
 
-private:
+  private:
     int32_t formatRaw(uint64_t capacity, const WCHAR* fmt, ...);
 
     void release() noexcept;
@@ -141,9 +141,7 @@ private:
 
 // The order every container keyed by KsString uses.
 struct KsStringLess {
-    bool operator()(const KsString& a, const KsString& b) const {
-        return a.compare(b, 0, 0) < 0;
-    }
+    bool operator()(const KsString& a, const KsString& b) const { return a.compare(b, 0, 0) < 0; }
 };
 
 namespace ks {

@@ -83,7 +83,9 @@ int unitOrder(WCHAR a, WCHAR b) {
     return (a >> 8) < (b >> 8) ? -1 : 1;
 }
 
-bool isTrimmed(uint32_t unit) { return unit == '\t' || unit == '\n' || unit == '\r' || unit == ' '; }
+bool isTrimmed(uint32_t unit) {
+    return unit == '\t' || unit == '\n' || unit == '\r' || unit == ' ';
+}
 
 }  // namespace
 
@@ -198,30 +200,31 @@ static uint64_t withCommonForm(KsString& self, const KsString& other, uint64_t f
 }
 
 uint64_t KsString::find(const KsString& other, uint64_t from) {
-    return withCommonForm(*this, other, from, true, [&](const auto* hay, const auto* needle,
-                                                         uint64_t start, bool sameForm) {
-        const uint64_t needleLen = textLength(needle, UINT64_MAX);
-        if (needleLen == 0 && sameForm) {
-            return start;
-        }
-        return searchForward(hay, textLength(hay, count_), needle, needleLen, start);
-    });
+    return withCommonForm(*this, other, from, true,
+                          [&](const auto* hay, const auto* needle, uint64_t start, bool sameForm) {
+                              const uint64_t needleLen = textLength(needle, UINT64_MAX);
+                              if (needleLen == 0 && sameForm) {
+                                  return start;
+                              }
+                              return searchForward(hay, textLength(hay, count_), needle, needleLen,
+                                                   start);
+                          });
 }
 
 uint64_t KsString::findFirstOf(const KsString& set, uint64_t from) {
-    return withCommonForm(*this, set, from, true, [&](const auto* hay, const auto* units,
-                                                       uint64_t start, bool) {
-        return searchAnyOf(hay, textLength(hay, count_), units, textLength(units, UINT64_MAX),
-                           start);
-    });
+    return withCommonForm(*this, set, from, true,
+                          [&](const auto* hay, const auto* units, uint64_t start, bool) {
+                              return searchAnyOf(hay, textLength(hay, count_), units,
+                                                 textLength(units, UINT64_MAX), start);
+                          });
 }
 
 uint64_t KsString::rfind(const KsString& other, uint64_t from) {
-    return withCommonForm(*this, other, from, false, [&](const auto* hay, const auto* needle,
-                                                          uint64_t start, bool) {
-        return searchBackward(hay, textLength(hay, count_), needle, textLength(needle, UINT64_MAX),
-                              start);
-    });
+    return withCommonForm(*this, other, from, false,
+                          [&](const auto* hay, const auto* needle, uint64_t start, bool) {
+                              return searchBackward(hay, textLength(hay, count_), needle,
+                                                    textLength(needle, UINT64_MAX), start);
+                          });
 }
 
 uint64_t KsString::rfindChar(uint32_t unit, uint64_t from) {
@@ -363,12 +366,18 @@ void KsString::trim() {
 KsString KsString::xmlEscape() const {
     auto escape = [this](const auto* text, auto& out) {
         for (uint64_t i = 0; i < count_; ++i) {
-            const uint32_t u = static_cast<uint32_t>(text[i]) & (sizeof(*text) == 1 ? 0xFF : 0xFFFF);
-            const char* entity = u == '"' ? "&quot;" : u == '&' ? "&amp;" : u == '<' ? "&lt;"
-                                 : u == '>' ? "&gt;" : nullptr;
+            const uint32_t u =
+                static_cast<uint32_t>(text[i]) & (sizeof(*text) == 1 ? 0xFF : 0xFFFF);
+            const char* entity = u == '"'   ? "&quot;"
+                                 : u == '&' ? "&amp;"
+                                 : u == '<' ? "&lt;"
+                                 : u == '>' ? "&gt;"
+                                            : nullptr;
             if (entity != nullptr) {
                 for (const char* e = entity; *e != 0; ++e) {
-                    out.push_back(static_cast<typename std::remove_reference_t<decltype(out)>::value_type>(*e));
+                    out.push_back(
+                        static_cast<typename std::remove_reference_t<decltype(out)>::value_type>(
+                            *e));
                 }
             } else if (u >= 0x20 || u == '\t' || u == '\n' || u == '\r') {
                 out.push_back(text[i]);

@@ -22,7 +22,9 @@ std::u16string wideOf(KsString s) {
     return std::u16string(reinterpret_cast<const char16_t*>(w), s.unitCount());  // w first
 }
 
-std::string messageOf(const KsException& e) { return utf8Of(e.getMessage()); }
+std::string messageOf(const KsException& e) {
+    return utf8Of(e.getMessage());
+}
 
 TEST(KsStringClassify, NarrowTextIsAnsiUnlessWellFormedUtf8WithHighBytes) {
     EXPECT_EQ(KsString("caf\xE9").encoding(), Enc::Ansi);

@@ -2,7 +2,9 @@
 
 #include "foundation/ks_exception.h"
 
-bool KsStringTokenizer::hasMoreTokens() { return position_ < source_.length(); }
+bool KsStringTokenizer::hasMoreTokens() {
+    return position_ < source_.length();
+}
 
 const KsString& KsStringTokenizer::nextToken() {
     if (!hasMoreTokens()) {

@@ -8,7 +8,7 @@
 #include "foundation/ks_string.h"
 
 class KsStringTokenizer {
-public:
+  public:
     KsStringTokenizer(const KsString& source, const KsString& delimiters)
         : source_(source), delimiters_(delimiters) {}
 
@@ -17,7 +17,7 @@ public:
     // KsException when no token remains.
     const KsString& nextToken();
 
-private:
+  private:
     KsString source_;
     KsString delimiters_;
     KsString token_;

@@ -68,9 +68,13 @@ void KsSemaphore::create(int32_t initialCount, int32_t maximumCount, const KsStr
     }
 }
 
-DWORD KsSemaphore::wait(DWORD milliseconds) { return WaitForSingleObject(handle_, milliseconds); }
+DWORD KsSemaphore::wait(DWORD milliseconds) {
+    return WaitForSingleObject(handle_, milliseconds);
+}
 
-BOOL KsSemaphore::release() { return ReleaseSemaphore(handle_, 1, nullptr); }
+BOOL KsSemaphore::release() {
+    return ReleaseSemaphore(handle_, 1, nullptr);
+}
 
 void KsSemaphore::close() {
     if (handle_ != nullptr) {

@@ -11,7 +11,7 @@
 // A unit of work with a cooperative stop flag. `run` decides whether and when
 // it looks at the flag.
 class KsRunnable {
-public:
+  public:
     KsRunnable() = default;
     KsRunnable(const KsRunnable&) = delete;
     KsRunnable& operator=(const KsRunnable&) = delete;
@@ -21,7 +21,7 @@ public:
     virtual void requestStop() { stopFlag_.store(1, std::memory_order_relaxed); }
     virtual int32_t isStopRequested() { return stopFlag_.load(std::memory_order_relaxed); }
 
-private:
+  private:
     // Written by the requesting thread, read by the running one, without a lock.
     // A plain (even volatile) int would be a data race; relaxed order suffices
     // because the flag carries no other data with it.
@@ -31,7 +31,7 @@ private:
 // A runnable that owns one operating-system thread on which `run` executes.
 // The owner joins before destroying: the destructor neither joins nor closes.
 class KsThread : public KsRunnable {
-public:
+  public:
     KsThread() = default;
     // `run` forwards to `target`; when `ownsTarget` is non-zero the thread
     // deletes the target when it is destroyed.
@@ -47,7 +47,7 @@ public:
     // Throws KsException "unable to join thread" when the wait fails.
     virtual void join();
 
-private:
+  private:
     static DWORD WINAPI threadEntry(LPVOID self);
 
     KsRunnable* target_ = nullptr;
@@ -66,7 +66,7 @@ void sleep(int64_t microseconds);
 // A counting semaphore handle. Failures are not reported: `create` leaves a
 // null handle, and the operations return the system's results unchanged.
 class KsSemaphore {
-public:
+  public:
     KsSemaphore() = default;
     KsSemaphore(const KsSemaphore&) = delete;
     KsSemaphore& operator=(const KsSemaphore&) = delete;
@@ -78,6 +78,6 @@ public:
     void close();
     HANDLE handle() const { return handle_; }
 
-private:
+  private:
     HANDLE handle_ = nullptr;
 };

@@ -21,16 +21,20 @@ int64_t microsecondsSince(Clock::time_point start) {
 // A test still running after a minute is ended by SIGALRM rather than left to
 // hang the run: a thread that never ends cannot be joined or reclaimed.
 class KsThreadTest : public ::testing::Test {
-protected:
+  protected:
 #ifndef _WIN32
-    void SetUp() override { alarm(60); }
-    void TearDown() override { alarm(0); }
+    void SetUp() override {
+        alarm(60);
+    }
+    void TearDown() override {
+        alarm(0);
+    }
 #endif
 };
 
 // Held at a gate until the test opens it, then records where it ran.
 class GatedThread : public KsThread {
-public:
+  public:
     GatedThread() { gate.create(0, 1, ""); }
     void run() override {
         gate.wait(10000);  // bounded, so the thread ends even if never let through
@@ -45,7 +49,7 @@ public:
 
 // Counts its runs and reports its destruction.
 class Target : public KsRunnable {
-public:
+  public:
     explicit Target(std::atomic<int32_t>* destroyed) : destroyed_(destroyed) {}
     ~Target() override {
         if (destroyed_ != nullptr) {
@@ -55,7 +59,7 @@ public:
     void run() override { ++runs; }
     std::atomic<int32_t> runs{0};
 
-private:
+  private:
     std::atomic<int32_t>* destroyed_;
 };
 
@@ -112,7 +116,7 @@ TEST_F(KsThreadTest, RequestStopSetsTheThreadsOwnFlagNotTheTargets) {
 
 TEST_F(KsThreadTest, RunningThreadSeesAStopRequest) {
     class Poller : public KsThread {
-    public:
+      public:
         void run() override {
             for (int i = 0; i < 10000 && isStopRequested() == 0; ++i) {
                 Sleep(1);

@@ -17,9 +17,9 @@ LONG WINAPI ReportCrash(EXCEPTION_POINTERS* info) {
     void* address = record->ExceptionAddress;
     char module[MAX_PATH] = "?";
     HMODULE owner = nullptr;
-    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                               GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                           static_cast<LPCSTR>(address), &owner)) {
+    if (GetModuleHandleExA(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            static_cast<LPCSTR>(address), &owner)) {
         GetModuleFileNameA(owner, module, MAX_PATH);
     }
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
