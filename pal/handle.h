@@ -4,6 +4,8 @@
 // its own signal semantics (see KernelObject in pal/kernel_object.h):
 //   thread     signalled once it has ended; stays signalled; a wait consumes nothing
 //   semaphore  signalled while its count is above zero; a wait takes one unit
+//   event      signalled while set; a wait resets an auto-reset event, nothing else
+//   process    signalled once the process has ended; stays signalled; a wait consumes nothing
 #pragma once
 
 #include "pal/types.h"

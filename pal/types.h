@@ -45,8 +45,15 @@ typedef const WCHAR* PCWSTR;
 typedef void* HANDLE;
 typedef HANDLE* LPHANDLE;
 
+// Module handles are not kernel handles: CloseHandle and the waits reject them.
+typedef void* HINSTANCE;
+typedef HINSTANCE HMODULE;
+
 #define WINAPI
 #define CALLBACK
+
+// An exported function as GetProcAddress returns it: cast to the real type to call.
+typedef INT_PTR(WINAPI* FARPROC)();
 
 #ifndef TRUE
 #define TRUE 1

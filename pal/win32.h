@@ -24,6 +24,9 @@
 #include "pal/thread.h"
 #include "pal/tls.h"
 #include "pal/heap.h"
+#include "pal/event.h"
+#include "pal/process.h"
+#include "pal/module.h"
 #endif
 
 static_assert(sizeof(WCHAR) == 2, "WCHAR is one UTF-16 unit");
