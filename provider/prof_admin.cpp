@@ -1,0 +1,132 @@
+#include "provider/prof_admin.h"
+
+#include <cstdio>
+#include <new>
+
+#include "provider/initialize.h"
+#include "provider/table.h"
+
+namespace mb::provider {
+
+ProfileAdmin* ProfileAdmin::create(std::vector<Profile> profiles) {
+    return new ProfileAdmin(std::move(profiles));
+}
+
+HRESULT ProfileAdmin::QueryInterface(REFIID riid, void** ppvObject) {
+    if (ppvObject == nullptr) {
+        return MAPI_E_INVALID_PARAMETER;
+    }
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IProfAdmin)) {
+        AddRef();
+        *ppvObject = static_cast<IProfAdmin*>(this);
+        return S_OK;
+    }
+    *ppvObject = nullptr;
+    return MAPI_E_INTERFACE_NOT_SUPPORTED;
+}
+
+ULONG ProfileAdmin::AddRef() {
+    return ++refs_;
+}
+
+ULONG ProfileAdmin::Release() {
+    ULONG left = --refs_;
+    if (left == 0) {
+        delete this;
+    }
+    return left;
+}
+
+HRESULT ProfileAdmin::GetProfileTable(ULONG ulFlags, LPMAPITABLE* lppTable) {
+    if (lppTable == nullptr) {
+        return MAPI_E_INVALID_PARAMETER;
+    }
+    *lppTable = nullptr;
+    if ((ulFlags & ~MAPI_UNICODE) != 0) {
+        return MAPI_E_UNKNOWN_FLAGS;
+    }
+    if ((ulFlags & MAPI_UNICODE) != 0) {
+        return MAPI_E_BAD_CHARWIDTH;
+    }
+    try {
+        std::vector<Row> rows;
+        for (const Profile& profile : profiles_) {
+            rows.push_back({Property::ofString8(PR_DISPLAY_NAME_A, profile.displayName),
+                            Property::ofBool(PR_DEFAULT_PROFILE, profile.isDefault)});
+        }
+        *lppTable = MemoryTable::create({PR_DISPLAY_NAME_A, PR_DEFAULT_PROFILE}, std::move(rows));
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return MAPI_E_NOT_ENOUGH_MEMORY;
+    } catch (...) {
+        return MAPI_E_CALL_FAILED;
+    }
+}
+
+HRESULT ProfileAdmin::GetLastError(HRESULT, ULONG, LPMAPIERROR* lppMAPIError) {
+    if (lppMAPIError != nullptr) {
+        *lppMAPIError = nullptr;
+    }
+    return MAPI_E_NO_SUPPORT;
+}
+
+HRESULT ProfileAdmin::CreateProfile(LPMAPITSTR, LPMAPITSTR, ULONG_PTR, ULONG) {
+    return MAPI_E_NO_SUPPORT;
+}
+HRESULT ProfileAdmin::DeleteProfile(LPMAPITSTR, ULONG) {
+    return MAPI_E_NO_SUPPORT;
+}
+HRESULT ProfileAdmin::ChangeProfilePassword(LPMAPITSTR, LPMAPITSTR, LPMAPITSTR, ULONG) {
+    return MAPI_E_NO_SUPPORT;
+}
+HRESULT ProfileAdmin::CopyProfile(LPMAPITSTR, LPMAPITSTR, LPMAPITSTR, ULONG_PTR, ULONG) {
+    return MAPI_E_NO_SUPPORT;
+}
+HRESULT ProfileAdmin::RenameProfile(LPMAPITSTR, LPMAPITSTR, LPMAPITSTR, ULONG_PTR, ULONG) {
+    return MAPI_E_NO_SUPPORT;
+}
+HRESULT ProfileAdmin::SetDefaultProfile(LPMAPITSTR, ULONG) {
+    return MAPI_E_NO_SUPPORT;
+}
+HRESULT ProfileAdmin::AdminServices(LPMAPITSTR, LPMAPITSTR, ULONG_PTR, ULONG,
+                                    LPSERVICEADMIN* lppServiceAdmin) {
+    if (lppServiceAdmin != nullptr) {
+        *lppServiceAdmin = nullptr;
+    }
+    return MAPI_E_NO_SUPPORT;
+}
+
+void reportProfileError(const ProfileLoad& load) {
+    if (FAILED(load.result)) {
+        std::fprintf(stderr, "mailbroker provider: %s\n", load.error.c_str());
+    }
+}
+
+}  // namespace mb::provider
+
+extern "C" HRESULT MAPIAdminProfiles(ULONG ulFlags, LPPROFADMIN* lppProfAdmin) {
+    using namespace mb::provider;
+    if (lppProfAdmin == nullptr) {
+        return MAPI_E_INVALID_PARAMETER;
+    }
+    *lppProfAdmin = nullptr;
+    if (ulFlags != 0) {
+        return MAPI_E_UNKNOWN_FLAGS;
+    }
+    if (!mapiInitialized()) {
+        return MAPI_E_NOT_INITIALIZED;
+    }
+    try {
+        ProfileLoad load = loadProfiles();
+        if (FAILED(load.result)) {
+            reportProfileError(load);
+            return load.result;
+        }
+        *lppProfAdmin = ProfileAdmin::create(std::move(load.profiles));
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return MAPI_E_NOT_ENOUGH_MEMORY;
+    } catch (...) {
+        return MAPI_E_CALL_FAILED;
+    }
+}

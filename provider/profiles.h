@@ -1,0 +1,80 @@
+// Mail profiles, read from $XDG_CONFIG_HOME/mailbroker/profiles.ini
+// (~/.config/mailbroker/profiles.ini when the variable is unset or relative).
+//
+// One section per profile; keys and values are trimmed, lines starting with
+// ';' or '#' are comments, and " ;" starts a comment at the end of a line:
+//
+//   [profile work]
+//   display_name   = Work mail          ; default: the profile's name
+//   default        = true               ; true/false/yes/no/1/0, default false
+//   sender_address = me@example.org
+//   sender_name    = Me
+//   store          = ~/Mail/work        ; default: $XDG_DATA_HOME/mailbroker/work
+//   address_books  = ~/contacts.vcf,~/Contacts/   ; ',' or ';' separated files or folders
+//     ~/more.vcf                        ; an indented line continues address_books
+//   transport      = smtps://mail.example.org:465  ; smtp://, smtps://, sendmail,
+//                                       ; sendmail:COMMAND or none (the default)
+//   ui             = headless           ; headless (the default) or desktop
+//   reject_unicode = false              ; the store refuses Unicode properties
+//
+// A profile name may not be empty, contain '/' or be "." or ".."; names are
+// unique and at most one profile is the default. When no profile says
+// default = true there is no default profile, as in MAPI: logging on with
+// MAPI_USE_DEFAULT fails and the profile table has no row marked default.
+// Lines are limited to 198 characters; split long address book lists over
+// indented continuation lines.
+//
+// Without the file, one built-in profile serves: "Default", the default, with
+// its store under $XDG_DATA_HOME/mailbroker/Default and no transport.
+//
+// Any other problem (an unreadable file, a syntax error, an unknown section
+// or key, a bad value) fails the whole load with a message naming the file
+// and line; the entry points then return MAPI_E_CORRUPT_DATA.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "mapi/mapi.h"
+
+namespace mb::provider {
+
+enum class UiDriver { Headless, Desktop };
+
+struct Profile {
+    std::string name;
+    std::string displayName;
+    bool isDefault = false;
+    std::string senderAddress;
+    std::string senderName;
+    std::string storePath;
+    std::vector<std::string> addressBooks;
+    std::string transport = "none";
+    UiDriver ui = UiDriver::Headless;
+    bool rejectUnicode = false;
+};
+
+struct ProfileLoad {
+    HRESULT result = S_OK;  // S_OK, or MAPI_E_CORRUPT_DATA with error set
+    std::string error;      // "PATH:LINE: what is wrong"
+    std::vector<Profile> profiles;
+    bool builtIn = false;  // no file: the built-in default profile
+};
+
+// The path of profiles.ini from the environment.
+std::string profilesPath();
+
+// Where profile stores live by default: $XDG_DATA_HOME/mailbroker.
+std::string dataRoot();
+
+// Reads the profiles from profilesPath().
+ProfileLoad loadProfiles();
+
+// Reads the profiles from the given file; a missing file gives the built-in
+// profile.
+ProfileLoad loadProfilesFrom(const std::string& path);
+
+// The default profile of a load, or null when none is marked default.
+const Profile* defaultProfile(const ProfileLoad& load);
+
+}  // namespace mb::provider

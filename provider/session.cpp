@@ -1,0 +1,168 @@
+#include "provider/session.h"
+
+#include <new>
+
+#include "provider/initialize.h"
+#include "provider/prof_admin.h"
+
+namespace mb::provider {
+
+Session* Session::create(Profile profile) {
+    return new Session(std::move(profile));
+}
+
+HRESULT Session::QueryInterface(REFIID riid, void** ppvObject) {
+    if (ppvObject == nullptr) {
+        return MAPI_E_INVALID_PARAMETER;
+    }
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMAPISession)) {
+        AddRef();
+        *ppvObject = static_cast<IMAPISession*>(this);
+        return S_OK;
+    }
+    *ppvObject = nullptr;
+    return MAPI_E_INTERFACE_NOT_SUPPORTED;
+}
+
+ULONG Session::AddRef() {
+    return ++refs_;
+}
+
+ULONG Session::Release() {
+    ULONG left = --refs_;
+    if (left == 0) {
+        delete this;
+    }
+    return left;
+}
+
+HRESULT Session::Logoff(ULONG_PTR, ULONG, ULONG) {
+    // Nothing to flush until the store exists.
+    return S_OK;
+}
+
+HRESULT Session::GetLastError(HRESULT, ULONG, LPMAPIERROR* lppMAPIError) {
+    if (lppMAPIError != nullptr) {
+        *lppMAPIError = nullptr;
+    }
+    return MAPI_E_NO_SUPPORT;
+}
+
+// Not built yet: the message store, the address book and the forms.
+HRESULT Session::GetMsgStoresTable(ULONG, LPMAPITABLE*) {
+    return MAPI_E_NO_SUPPORT;
+}
+HRESULT Session::OpenMsgStore(ULONG_PTR, ULONG, LPENTRYID, LPCIID, ULONG, LPMDB*) {
+    return MAPI_E_NO_SUPPORT;
+}
+HRESULT Session::OpenAddressBook(ULONG_PTR, LPCIID, ULONG, LPADRBOOK*) {
+    return MAPI_E_NO_SUPPORT;
+}
+HRESULT Session::ShowForm(ULONG_PTR, LPMDB, LPMAPIFOLDER, LPCIID, ULONG, LPMESSAGE, ULONG, ULONG,
+                          ULONG, ULONG, LPSTR) {
+    return MAPI_E_NO_SUPPORT;
+}
+HRESULT Session::PrepareForm(LPCIID, LPMESSAGE, ULONG*) {
+    return MAPI_E_NO_SUPPORT;
+}
+
+// Not called by the Broker.
+HRESULT Session::OpenProfileSection(LPMAPIUID, LPCIID, ULONG, LPPROFSECT*) {
+    return MAPI_E_NO_SUPPORT;
+}
+HRESULT Session::GetStatusTable(ULONG, LPMAPITABLE*) {
+    return MAPI_E_NO_SUPPORT;
+}
+HRESULT Session::OpenEntry(ULONG, LPENTRYID, LPCIID, ULONG, ULONG*, LPUNKNOWN*) {
+    return MAPI_E_NO_SUPPORT;
+}
+HRESULT Session::CompareEntryIDs(ULONG, LPENTRYID, ULONG, LPENTRYID, ULONG, ULONG*) {
+    return MAPI_E_NO_SUPPORT;
+}
+HRESULT Session::Advise(ULONG, LPENTRYID, ULONG, LPMAPIADVISESINK, ULONG_PTR*) {
+    return MAPI_E_NO_SUPPORT;
+}
+HRESULT Session::Unadvise(ULONG_PTR) {
+    return MAPI_E_NO_SUPPORT;
+}
+HRESULT Session::MessageOptions(ULONG_PTR, ULONG, LPMAPITSTR, LPMESSAGE) {
+    return MAPI_E_NO_SUPPORT;
+}
+HRESULT Session::QueryDefaultMessageOpt(LPMAPITSTR, ULONG, ULONG*, LPSPropValue*) {
+    return MAPI_E_NO_SUPPORT;
+}
+HRESULT Session::EnumAdrTypes(ULONG, ULONG*, LPMAPITSTR**) {
+    return MAPI_E_NO_SUPPORT;
+}
+HRESULT Session::QueryIdentity(ULONG*, LPENTRYID*) {
+    return MAPI_E_NO_SUPPORT;
+}
+HRESULT Session::SetDefaultStore(ULONG, ULONG, LPENTRYID) {
+    return MAPI_E_NO_SUPPORT;
+}
+HRESULT Session::AdminServices(ULONG, LPSERVICEADMIN*) {
+    return MAPI_E_NO_SUPPORT;
+}
+
+const Profile* chooseProfile(const ProfileLoad& load, const char* name, ULONG flags,
+                             HRESULT& result) {
+    result = MAPI_E_LOGON_FAILED;
+    if (name != nullptr && name[0] != '\0') {
+        for (const Profile& profile : load.profiles) {
+            if (profile.name == name) {
+                result = S_OK;
+                return &profile;
+            }
+        }
+        for (const Profile& profile : load.profiles) {
+            if (profile.displayName == name) {
+                result = S_OK;
+                return &profile;
+            }
+        }
+        return nullptr;
+    }
+    if ((flags & MAPI_USE_DEFAULT) == 0 || (flags & MAPI_EXPLICIT_PROFILE) != 0) {
+        return nullptr;
+    }
+    const Profile* chosen = defaultProfile(load);
+    if (chosen != nullptr) {
+        result = S_OK;
+    }
+    return chosen;
+}
+
+}  // namespace mb::provider
+
+extern "C" HRESULT MAPILogonEx(ULONG_PTR, LPMAPITSTR lpszProfileName, LPMAPITSTR, ULONG ulFlags,
+                               LPMAPISESSION* lppSession) {
+    using namespace mb::provider;
+    if (lppSession == nullptr) {
+        return MAPI_E_INVALID_PARAMETER;
+    }
+    *lppSession = nullptr;
+    if ((ulFlags & MAPI_UNICODE) != 0 && lpszProfileName != nullptr) {
+        return MAPI_E_BAD_CHARWIDTH;
+    }
+    if (!mapiInitialized()) {
+        return MAPI_E_NOT_INITIALIZED;
+    }
+    try {
+        ProfileLoad load = loadProfiles();
+        if (FAILED(load.result)) {
+            reportProfileError(load);
+            return load.result;
+        }
+        HRESULT result = S_OK;
+        const Profile* profile = chooseProfile(load, lpszProfileName, ulFlags, result);
+        if (profile == nullptr) {
+            return result;
+        }
+        *lppSession = Session::create(*profile);
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return MAPI_E_NOT_ENOUGH_MEMORY;
+    } catch (...) {
+        return MAPI_E_CALL_FAILED;
+    }
+}

@@ -1,0 +1,85 @@
+// The logged-on session, and MAPILogonEx.
+//
+// Logon picks a profile: the one named (by its section name, or failing that
+// its display name), or with no name and MAPI_USE_DEFAULT the default one.
+// No profile to use gives MAPI_E_LOGON_FAILED; a broken profiles.ini gives
+// MAPI_E_CORRUPT_DATA; logging on before MAPIInitialize gives
+// MAPI_E_NOT_INITIALIZED. There is no logon dialog yet, so MAPI_LOGON_UI
+// changes nothing.
+//
+// For now the session offers Logoff only; its store, address book and
+// forms methods return MAPI_E_NO_SUPPORT until they are built.
+#pragma once
+
+#include <atomic>
+
+#include "provider/profiles.h"
+
+namespace mb::provider {
+
+class Session final : public IMAPISession {
+  public:
+    // Creates the session with one reference.
+    static Session* create(Profile profile);
+
+    const Profile& profile() const { return profile_; }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppvObject) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    HRESULT STDMETHODCALLTYPE GetLastError(HRESULT hResult, ULONG ulFlags,
+                                           LPMAPIERROR* lppMAPIError) override;
+    HRESULT STDMETHODCALLTYPE GetMsgStoresTable(ULONG ulFlags, LPMAPITABLE* lppTable) override;
+    HRESULT STDMETHODCALLTYPE OpenMsgStore(ULONG_PTR ulUIParam, ULONG cbEntryID,
+                                           LPENTRYID lpEntryID, LPCIID lpInterface, ULONG ulFlags,
+                                           LPMDB* lppMDB) override;
+    HRESULT STDMETHODCALLTYPE OpenAddressBook(ULONG_PTR ulUIParam, LPCIID lpInterface,
+                                              ULONG ulFlags, LPADRBOOK* lppAdrBook) override;
+    HRESULT STDMETHODCALLTYPE OpenProfileSection(LPMAPIUID lpUID, LPCIID lpInterface, ULONG ulFlags,
+                                                 LPPROFSECT* lppProfSect) override;
+    HRESULT STDMETHODCALLTYPE GetStatusTable(ULONG ulFlags, LPMAPITABLE* lppTable) override;
+    HRESULT STDMETHODCALLTYPE OpenEntry(ULONG cbEntryID, LPENTRYID lpEntryID, LPCIID lpInterface,
+                                        ULONG ulFlags, ULONG* lpulObjType,
+                                        LPUNKNOWN* lppUnk) override;
+    HRESULT STDMETHODCALLTYPE CompareEntryIDs(ULONG cbEntryID1, LPENTRYID lpEntryID1,
+                                              ULONG cbEntryID2, LPENTRYID lpEntryID2, ULONG ulFlags,
+                                              ULONG* lpulResult) override;
+    HRESULT STDMETHODCALLTYPE Advise(ULONG cbEntryID, LPENTRYID lpEntryID, ULONG ulEventMask,
+                                     LPMAPIADVISESINK lpAdviseSink,
+                                     ULONG_PTR* lpulConnection) override;
+    HRESULT STDMETHODCALLTYPE Unadvise(ULONG_PTR ulConnection) override;
+    HRESULT STDMETHODCALLTYPE MessageOptions(ULONG_PTR ulUIParam, ULONG ulFlags,
+                                             LPMAPITSTR lpszAdrType, LPMESSAGE lpMessage) override;
+    HRESULT STDMETHODCALLTYPE QueryDefaultMessageOpt(LPMAPITSTR lpszAdrType, ULONG ulFlags,
+                                                     ULONG* lpcValues,
+                                                     LPSPropValue* lppOptions) override;
+    HRESULT STDMETHODCALLTYPE EnumAdrTypes(ULONG ulFlags, ULONG* lpcAdrTypes,
+                                           LPMAPITSTR** lpppszAdrTypes) override;
+    HRESULT STDMETHODCALLTYPE QueryIdentity(ULONG* lpcbEntryID, LPENTRYID* lppEntryID) override;
+    HRESULT STDMETHODCALLTYPE Logoff(ULONG_PTR ulUIParam, ULONG ulFlags, ULONG ulReserved) override;
+    HRESULT STDMETHODCALLTYPE SetDefaultStore(ULONG ulFlags, ULONG cbEntryID,
+                                              LPENTRYID lpEntryID) override;
+    HRESULT STDMETHODCALLTYPE AdminServices(ULONG ulFlags,
+                                            LPSERVICEADMIN* lppServiceAdmin) override;
+    HRESULT STDMETHODCALLTYPE ShowForm(ULONG_PTR ulUIParam, LPMDB lpMsgStore,
+                                       LPMAPIFOLDER lpParentFolder, LPCIID lpInterface,
+                                       ULONG ulMessageToken, LPMESSAGE lpMessageSent, ULONG ulFlags,
+                                       ULONG ulMessageStatus, ULONG ulMessageFlags, ULONG ulAccess,
+                                       LPSTR lpszMessageClass) override;
+    HRESULT STDMETHODCALLTYPE PrepareForm(LPCIID lpInterface, LPMESSAGE lpMessage,
+                                          ULONG* lpulMessageToken) override;
+
+  private:
+    explicit Session(Profile profile) : profile_(std::move(profile)) {}
+    ~Session() = default;
+
+    std::atomic<ULONG> refs_{1};
+    const Profile profile_;
+};
+
+// The profile MAPILogonEx would use, or null (result then says why).
+const Profile* chooseProfile(const ProfileLoad& load, const char* name, ULONG flags,
+                             HRESULT& result);
+
+}  // namespace mb::provider

@@ -1,0 +1,83 @@
+#include "provider/session.h"
+
+#include "provider/test_env.h"
+
+namespace mb::provider::test {
+namespace {
+
+using Logon = ProviderTest;
+
+constexpr ULONG kBrokerFlags = 0x63;  // LOGON_UI | NEW_SESSION | EXTENDED | USE_DEFAULT
+
+TEST_F(Logon, BrokerLogonUsesTheBuiltInDefault) {
+    static_assert(kBrokerFlags ==
+                  (MAPI_LOGON_UI | MAPI_NEW_SESSION | MAPI_EXTENDED | MAPI_USE_DEFAULT));
+    IMAPISession* session = nullptr;
+    ASSERT_EQ(MAPILogonEx(0, nullptr, nullptr, kBrokerFlags, &session), S_OK);
+    ASSERT_NE(session, nullptr);
+    EXPECT_EQ(static_cast<Session*>(session)->profile().name, "Default");
+    EXPECT_EQ(session->Logoff(0, 0, 0), S_OK);
+    // Not built yet: these report so rather than pretend.
+    IMAPITable* stores = nullptr;
+    EXPECT_EQ(session->GetMsgStoresTable(0, &stores), MAPI_E_NO_SUPPORT);
+    EXPECT_EQ(session->Release(), 0u);
+}
+
+TEST_F(Logon, ChoosesTheMarkedDefaultOrTheNamedProfile) {
+    writeProfiles("[profile home]\n[profile work]\ndisplay_name = Work Mail\ndefault = 1\n");
+    IMAPISession* session = nullptr;
+    ASSERT_EQ(MAPILogonEx(0, nullptr, nullptr, kBrokerFlags, &session), S_OK);
+    EXPECT_EQ(static_cast<Session*>(session)->profile().name, "work");
+    session->Release();
+    char home[] = "home";
+    ASSERT_EQ(MAPILogonEx(0, home, nullptr, MAPI_EXTENDED, &session), S_OK);
+    EXPECT_EQ(static_cast<Session*>(session)->profile().name, "home");
+    session->Release();
+    char display[] = "Work Mail";
+    ASSERT_EQ(MAPILogonEx(0, display, nullptr, MAPI_EXTENDED, &session), S_OK);
+    EXPECT_EQ(static_cast<Session*>(session)->profile().name, "work");
+    session->Release();
+    char unknown[] = "nobody";
+    EXPECT_EQ(MAPILogonEx(0, unknown, nullptr, MAPI_EXTENDED, &session), MAPI_E_LOGON_FAILED);
+    EXPECT_EQ(session, nullptr);
+}
+
+TEST_F(Logon, FailuresAreReported) {
+    IMAPISession* session = nullptr;
+    // No name and no MAPI_USE_DEFAULT: no profile dialog exists yet.
+    EXPECT_EQ(MAPILogonEx(0, nullptr, nullptr, MAPI_EXTENDED, &session), MAPI_E_LOGON_FAILED);
+    EXPECT_EQ(MAPILogonEx(0, nullptr, nullptr, kBrokerFlags, nullptr), MAPI_E_INVALID_PARAMETER);
+
+    writeProfiles("[profile home]\n");
+    EXPECT_EQ(MAPILogonEx(0, nullptr, nullptr, kBrokerFlags, &session), MAPI_E_LOGON_FAILED);
+    EXPECT_EQ(session, nullptr);
+
+    writeProfiles("[profile home]\ndefault = sometimes\n");
+    EXPECT_EQ(MAPILogonEx(0, nullptr, nullptr, kBrokerFlags, &session), MAPI_E_CORRUPT_DATA);
+    EXPECT_EQ(session, nullptr);
+
+    MAPIUninitialize();
+    EXPECT_EQ(MAPILogonEx(0, nullptr, nullptr, kBrokerFlags, &session), MAPI_E_NOT_INITIALIZED);
+    ASSERT_EQ(MAPIInitialize(nullptr), S_OK);  // for TearDown
+}
+
+TEST_F(Logon, InitialisationNests) {
+    // The fixture holds one initialisation; two more, then three releases.
+    MAPIINIT_0 init{MAPI_INIT_VERSION, MAPI_MULTITHREAD_NOTIFICATIONS};
+    ASSERT_EQ(MAPIInitialize(&init), S_OK);
+    ASSERT_EQ(MAPIInitialize(nullptr), S_OK);
+    MAPIUninitialize();
+    MAPIUninitialize();
+    IMAPISession* session = nullptr;
+    ASSERT_EQ(MAPILogonEx(0, nullptr, nullptr, kBrokerFlags, &session), S_OK);
+    session->Release();
+    MAPIUninitialize();
+    MAPIUninitialize();  // one too many: harmless
+    EXPECT_EQ(MAPILogonEx(0, nullptr, nullptr, kBrokerFlags, &session), MAPI_E_NOT_INITIALIZED);
+    MAPIINIT_0 future{1, 0};
+    EXPECT_EQ(MAPIInitialize(&future), MAPI_E_VERSION);
+    ASSERT_EQ(MAPIInitialize(nullptr), S_OK);  // for TearDown
+}
+
+}  // namespace
+}  // namespace mb::provider::test

@@ -1,0 +1,48 @@
+// Test fixture: a private XDG config and data directory per test, and MAPI
+// initialised for the test's duration.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "provider/exports.h"
+
+namespace mb::provider::test {
+
+class ProviderTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/mb_provider_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        root_ = pattern;
+        config_ = root_ + "/config";
+        data_ = root_ + "/data";
+        ASSERT_EQ(setenv("XDG_CONFIG_HOME", config_.c_str(), 1), 0);
+        ASSERT_EQ(setenv("XDG_DATA_HOME", data_.c_str(), 1), 0);
+        ASSERT_EQ(MAPIInitialize(nullptr), S_OK);
+    }
+
+    void TearDown() override {
+        MAPIUninitialize();
+        std::error_code ignored;
+        std::filesystem::remove_all(root_, ignored);
+    }
+
+    std::string iniPath() const { return config_ + "/mailbroker/profiles.ini"; }
+
+    void writeProfiles(const std::string& text) {
+        std::filesystem::create_directories(config_ + "/mailbroker");
+        std::ofstream out(iniPath(), std::ios::binary);
+        out << text;
+    }
+
+    std::string root_;
+    std::string config_;
+    std::string data_;
+};
+
+}  // namespace mb::provider::test
