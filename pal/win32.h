@@ -27,6 +27,7 @@
 #include "pal/event.h"
 #include "pal/process.h"
 #include "pal/module.h"
+#include "pal/pipe.h"
 #endif
 
 static_assert(sizeof(WCHAR) == 2, "WCHAR is one UTF-16 unit");

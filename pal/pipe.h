@@ -1,0 +1,108 @@
+// Named pipes and overlapped I/O.
+//
+// A pipe "\\.\pipe\NAME" is a Unix stream socket in a per-user directory; each
+// message travels as a 4-byte little-endian length and its bytes, so that one
+// WriteFile is one message at the other end, as on Windows.
+//
+// Pending overlapped operations are completed by a short-lived completion thread
+// of their own (one per pending operation), which stores the result in the
+// OVERLAPPED and then sets its event. Closing a handle ends its pending
+// operations: a read or write completes with ERROR_BROKEN_PIPE, a connect with
+// ERROR_HANDLES_CLOSED.
+#pragma once
+
+#include "pal/types.h"
+
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define OPEN_EXISTING 3
+#define FILE_ATTRIBUTE_NORMAL 0x00000080u
+#define FILE_FLAG_OVERLAPPED 0x40000000u
+#define FILE_FLAG_FIRST_PIPE_INSTANCE 0x00080000u
+
+#define PIPE_ACCESS_INBOUND 0x00000001u
+#define PIPE_ACCESS_OUTBOUND 0x00000002u
+#define PIPE_ACCESS_DUPLEX 0x00000003u
+#define PIPE_TYPE_BYTE 0x00000000u
+#define PIPE_TYPE_MESSAGE 0x00000004u
+#define PIPE_READMODE_BYTE 0x00000000u
+#define PIPE_READMODE_MESSAGE 0x00000002u
+#define PIPE_WAIT 0x00000000u
+#define PIPE_NOWAIT 0x00000001u
+#define PIPE_ACCEPT_REMOTE_CLIENTS 0x00000000u
+#define PIPE_REJECT_REMOTE_CLIENTS 0x00000008u
+#define PIPE_UNLIMITED_INSTANCES 255u
+
+#define NMPWAIT_USE_DEFAULT_WAIT 0x00000000u
+#define NMPWAIT_WAIT_FOREVER 0xFFFFFFFFu
+
+// Windows' layout: Internal holds the operation's status (STATUS_PENDING while it
+// runs), InternalHigh the bytes transferred.
+// Offset and OffsetHigh are members of an anonymous struct, as in Windows'
+// headers, so code written for Windows compiles unchanged.
+#if defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wnested-anon-types"
+#pragma clang diagnostic ignored "-Wgnu-anonymous-struct"
+#endif
+typedef struct _OVERLAPPED {
+    ULONG_PTR Internal;
+    ULONG_PTR InternalHigh;
+    union {
+        __extension__ struct {
+            DWORD Offset;
+            DWORD OffsetHigh;
+        };
+        PVOID Pointer;
+    };
+    HANDLE hEvent;
+} OVERLAPPED, *LPOVERLAPPED;
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif
+
+#define STATUS_PENDING 0x00000103u
+#define HasOverlappedIoCompleted(ov) \
+    (__atomic_load_n(&(ov)->Internal, __ATOMIC_ACQUIRE) != STATUS_PENDING)
+
+// openMode: PIPE_ACCESS_DUPLEX, optionally with FILE_FLAG_OVERLAPPED; pipeMode:
+// PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT or the byte-mode forms.
+// The buffer sizes and the default time-out are accepted and not used. The
+// security attributes are accepted; their descriptor is not applied yet: every
+// connection is checked against the current user instead.
+HANDLE CreateNamedPipeA(LPCSTR name, DWORD openMode, DWORD pipeMode, DWORD maxInstances,
+                        DWORD outBufferSize, DWORD inBufferSize, DWORD defaultTimeOut,
+                        LPSECURITY_ATTRIBUTES securityAttributes);
+
+// With an overlapped handle and record: FALSE with ERROR_IO_PENDING until a
+// client arrives, then the record's event is set. FALSE with ERROR_PIPE_CONNECTED
+// when a client came first, ERROR_NO_DATA when it has already gone again.
+BOOL ConnectNamedPipe(HANDLE pipe, LPOVERLAPPED overlapped);
+BOOL DisconnectNamedPipe(HANDLE pipe);
+
+// Opens the client end of a pipe. Only pipe paths are supported here; any other
+// path fails with ERROR_NOT_SUPPORTED. ERROR_FILE_NOT_FOUND when no such pipe
+// exists, ERROR_PIPE_BUSY when no instance waits for a client.
+HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
+                   LPSECURITY_ATTRIBUTES securityAttributes, DWORD creationDisposition,
+                   DWORD flagsAndAttributes, HANDLE templateFile);
+
+// TRUE once an instance waits for a client; ERROR_SEM_TIMEOUT after the time-out
+// (NMPWAIT_USE_DEFAULT_WAIT waits 50 ms), ERROR_FILE_NOT_FOUND for no such pipe.
+BOOL WaitNamedPipeA(LPCSTR name, DWORD timeOut);
+
+// Only the read mode can be changed; collection counts must be null.
+BOOL SetNamedPipeHandleState(HANDLE pipe, LPDWORD mode, LPDWORD maxCollectionCount,
+                             LPDWORD collectDataTimeout);
+
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
+              LPOVERLAPPED overlapped);
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
+               LPOVERLAPPED overlapped);
+BOOL GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD bytesTransferred,
+                         BOOL wait);
+// Messages are written whole at once, so there is nothing to flush: TRUE.
+BOOL FlushFileBuffers(HANDLE file);
+// Copies without removing; any of the pointers may be null.
+BOOL PeekNamedPipe(HANDLE pipe, LPVOID buffer, DWORD bufferSize, LPDWORD bytesRead,
+                   LPDWORD totalBytesAvail, LPDWORD bytesLeftThisMessage);

@@ -1,0 +1,387 @@
+// Pipe instances, the listening socket they share, and the client end.
+//
+// The listening socket of a name exists exactly while at least one instance of
+// it waits for a client: a client that connects while every instance is busy is
+// refused by the kernel and sees ERROR_PIPE_BUSY, as on Windows. The socket file
+// stays in place between listening periods (a new socket replaces it atomically
+// by rename) and is removed when the last instance closes.
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <map>
+#include <new>
+
+#include "pal/pipe_internal.h"
+
+namespace {
+
+struct ListenSocket {
+    int fd = -1;
+    ~ListenSocket() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+};
+
+}  // namespace
+
+class PipeListener {
+  public:
+    explicit PipeListener(std::string path) : path_(std::move(path)) {
+        check_ = [](pid_t, uid_t uid, gid_t) { return uid == ::geteuid(); };
+    }
+    // Replaces the test every connecting peer must pass.
+    void setPeerCheck(PipePeerCheck check) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        check_ = std::move(check);
+    }
+
+    // An instance starts or stops waiting for a client.
+    bool addFree(DWORD& error) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (free_ == 0 && !openSocket(error)) {
+            return false;
+        }
+        ++free_;
+        return true;
+    }
+    void removeFree() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (--free_ == 0) {
+            socket_.reset();
+        }
+    }
+    std::shared_ptr<ListenSocket> socket() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return socket_;
+    }
+
+    // One admitted connection, or -1 when none is waiting. A refused peer is
+    // closed before anything is read from it.
+    int acceptOne() {
+        std::shared_ptr<ListenSocket> listening;
+        PipePeerCheck check;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            listening = socket_;
+            check = check_;
+        }
+        if (!listening) {
+            return -1;
+        }
+        for (;;) {
+            int fd = ::accept4(listening->fd, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0) {
+                if (errno == EINTR || errno == ECONNABORTED) {
+                    continue;
+                }
+                return -1;
+            }
+            ucred peer{};
+            socklen_t length = sizeof peer;
+            if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 &&
+                check(peer.pid, peer.uid, peer.gid)) {
+                return fd;
+            }
+            ::close(fd);
+        }
+    }
+
+    static std::shared_ptr<PipeListener> acquire(const std::string& path, DWORD& error);
+    static void release(const std::shared_ptr<PipeListener>& listener);
+
+  private:
+    bool openSocket(DWORD& error) {
+        // Bound under a side name, then renamed over the pipe's file in one step,
+        // so that a client never finds the file missing.
+        std::string temporary = palPipeBindName(path_);
+        ::unlink(temporary.c_str());
+        sockaddr_un address;
+        if (!palPipeAddress(path_, address) || !palPipeAddress(temporary, address)) {
+            error = ERROR_INVALID_NAME;
+            return false;
+        }
+        auto listening = std::make_shared<ListenSocket>();
+        listening->fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (listening->fd < 0 ||
+            ::bind(listening->fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            error = palErrorFromErrno(errno);
+            return false;
+        }
+        if (::listen(listening->fd, SOMAXCONN) != 0 ||
+            ::rename(temporary.c_str(), path_.c_str()) != 0) {
+            error = palErrorFromErrno(errno);
+            ::unlink(temporary.c_str());
+            return false;
+        }
+        socket_ = std::move(listening);
+        return true;
+    }
+
+    const std::string path_;
+    std::mutex mutex_;
+    int free_ = 0;
+    int instances_ = 0;
+    std::shared_ptr<ListenSocket> socket_;
+    PipePeerCheck check_;
+
+    // Both never destroyed: completion threads may release instances during exit.
+    static std::mutex& registryMutex() {
+        static auto* mutex = new std::mutex;
+        return *mutex;
+    }
+    static std::map<std::string, std::shared_ptr<PipeListener>>& registry() {
+        static auto* names = new std::map<std::string, std::shared_ptr<PipeListener>>;
+        return *names;
+    }
+};
+
+std::shared_ptr<PipeListener> PipeListener::acquire(const std::string& path, DWORD& error) {
+    std::lock_guard<std::mutex> lock(registryMutex());
+    auto& names = registry();
+    auto found = names.find(path);
+    if (found != names.end()) {
+        ++found->second->instances_;
+        return found->second;
+    }
+    // A name another process serves cannot gain instances here. A socket file
+    // nobody listens on is left over from a process that has ended.
+    if (palPipeIsListening(path)) {
+        error = ERROR_ACCESS_DENIED;
+        return nullptr;
+    }
+    auto listener = std::make_shared<PipeListener>(path);
+    listener->instances_ = 1;
+    names.emplace(path, listener);
+    return listener;
+}
+
+void PipeListener::release(const std::shared_ptr<PipeListener>& listener) {
+    std::lock_guard<std::mutex> lock(registryMutex());
+    if (--listener->instances_ == 0) {
+        ::unlink(listener->path_.c_str());
+        registry().erase(listener->path_);
+    }
+}
+
+namespace {
+
+bool peerHasGone(int fd) {
+    pollfd p{fd, POLLRDHUP, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP)) != 0;
+}
+
+// Takes a waiting client for a listening instance; call with the state locked.
+// Returns false when no client waits.
+bool takeClient(PipeEndState& state) {
+    int fd = state.listener->acceptOne();
+    if (fd < 0) {
+        return false;
+    }
+    state.listener->removeFree();
+    if (peerHasGone(fd)) {
+        ::close(fd);
+        state.phase = PipeEndState::Phase::Closing;
+        return true;
+    }
+    try {
+        auto channel = std::make_shared<PipeChannel>(fd);
+        if (channel->open()) {
+            state.channel = std::move(channel);
+            state.phase = PipeEndState::Phase::Connected;
+            return true;
+        }
+    } catch (const std::bad_alloc&) {
+        ::close(fd);
+    }
+    state.phase = PipeEndState::Phase::Closing;
+    return true;
+}
+
+// Waits for a client or the abort signal; returns the completion status.
+uint32_t awaitClient(const std::shared_ptr<PipeEndState>& state) {
+    std::shared_ptr<ListenSocket> listening = state->listener->socket();
+    for (;;) {
+        pollfd fds[2] = {{listening ? listening->fd : -1, POLLIN, 0},
+                         {state->connectCancel.fd(), POLLIN, 0}};
+        while (::poll(fds, 2, -1) < 0 && errno == EINTR) {
+        }
+        {
+            std::lock_guard<std::mutex> lock(state->mutex);
+            if ((fds[1].revents & POLLIN) != 0 ||
+                state->phase != PipeEndState::Phase::Listening) {
+                state->connectCancel.take();
+                state->connectPending = false;
+                return state->closed ? kStatusHandlesClosed : kStatusPipeDisconnected;
+            }
+            if (takeClient(*state)) {
+                state->connectPending = false;
+                return kStatusSuccess;
+            }
+        }
+        // Another instance took the client, or the process is out of descriptors:
+        // pause rather than spin on a socket that stays readable.
+        Sleep(1);
+    }
+}
+
+}  // namespace
+
+PipeEnd::~PipeEnd() {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->closed = true;
+    if (state_->connectPending) {
+        state_->connectCancel.add(1);
+    }
+    if (state_->channel) {
+        state_->channel->shut(kStatusPipeBroken);
+        state_->channel.reset();
+    }
+    if (state_->server) {
+        if (state_->phase == PipeEndState::Phase::Listening) {
+            state_->listener->removeFree();
+        }
+        PipeListener::release(state_->listener);
+    }
+    state_->phase = PipeEndState::Phase::Disconnected;
+}
+
+HANDLE CreateNamedPipeA(LPCSTR name, DWORD openMode, DWORD pipeMode, DWORD maxInstances,
+                        DWORD /*outBufferSize*/, DWORD /*inBufferSize*/, DWORD /*defaultTimeOut*/,
+                        LPSECURITY_ATTRIBUTES /*securityAttributes*/) {
+    DWORD access = openMode & PIPE_ACCESS_DUPLEX;
+    if (access == 0 || (openMode & ~(PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED)) != 0 ||
+        (pipeMode & ~(PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_REJECT_REMOTE_CLIENTS)) !=
+            0 ||
+        ((pipeMode & PIPE_READMODE_MESSAGE) != 0 && (pipeMode & PIPE_TYPE_MESSAGE) == 0) ||
+        maxInstances == 0 || maxInstances > PIPE_UNLIMITED_INSTANCES) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::string path;
+    DWORD error = ERROR_SUCCESS;
+    if (!palPipeSocketPath(name, path, error)) {
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    try {
+        auto state = std::make_shared<PipeEndState>();
+        state->server = true;
+        state->overlapped = (openMode & FILE_FLAG_OVERLAPPED) != 0;
+        state->messageRead = (pipeMode & PIPE_READMODE_MESSAGE) != 0;
+        if (!state->connectCancel.open(0, false)) {
+            return INVALID_HANDLE_VALUE;
+        }
+        state->listener = PipeListener::acquire(path, error);
+        if (!state->listener) {
+            SetLastError(error);
+            return INVALID_HANDLE_VALUE;
+        }
+        if (!state->listener->addFree(error)) {
+            PipeListener::release(state->listener);
+            SetLastError(error);
+            return INVALID_HANDLE_VALUE;
+        }
+        // From here the handle's destructor undoes the registration.
+        auto end = std::make_shared<PipeEnd>(std::move(state));
+        HANDLE handle = palInsertHandle(std::move(end));
+        return handle != nullptr ? handle : INVALID_HANDLE_VALUE;
+    } catch (const std::bad_alloc&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return INVALID_HANDLE_VALUE;
+    }
+}
+
+BOOL ConnectNamedPipe(HANDLE pipe, LPOVERLAPPED overlapped) {
+    std::shared_ptr<PipeEnd> end = palLookupHandleAs<PipeEnd>(pipe);
+    if (!end) {
+        return FALSE;
+    }
+    std::shared_ptr<PipeEndState> state = end->state();
+    end.reset();
+    std::unique_lock<std::mutex> lock(state->mutex);
+    if (!state->server) {
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return FALSE;
+    }
+    if (state->connectPending) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    switch (state->phase) {
+        case PipeEndState::Phase::Connected:
+            SetLastError(ERROR_PIPE_CONNECTED);
+            return FALSE;
+        case PipeEndState::Phase::Closing:
+            SetLastError(ERROR_NO_DATA);
+            return FALSE;
+        case PipeEndState::Phase::Disconnected: {
+            DWORD error = ERROR_SUCCESS;
+            if (!state->listener->addFree(error)) {
+                SetLastError(error);
+                return FALSE;
+            }
+            state->phase = PipeEndState::Phase::Listening;
+            break;
+        }
+        case PipeEndState::Phase::Listening:
+            break;
+    }
+    if (takeClient(*state)) {
+        bool connected = state->phase == PipeEndState::Phase::Connected;
+        SetLastError(connected ? ERROR_PIPE_CONNECTED : ERROR_NO_DATA);
+        return FALSE;
+    }
+    state->connectPending = true;
+    if (overlapped == nullptr || !state->overlapped) {
+        lock.unlock();
+        uint32_t status = awaitClient(state);
+        if (status != kStatusSuccess) {
+            SetLastError(palPipeStatusToError(status));
+            return FALSE;
+        }
+        return TRUE;
+    }
+    __atomic_store_n(&overlapped->Internal, ULONG_PTR{STATUS_PENDING}, __ATOMIC_RELEASE);
+    overlapped->InternalHigh = 0;
+    if (overlapped->hEvent != nullptr) {
+        ResetEvent(overlapped->hEvent);
+    }
+    if (!palStartCompletionThread(
+            [state, overlapped] { palCompleteOverlapped(overlapped, awaitClient(state), 0); })) {
+        state->connectPending = false;
+        return FALSE;
+    }
+    SetLastError(ERROR_IO_PENDING);
+    return FALSE;
+}
+
+BOOL DisconnectNamedPipe(HANDLE pipe) {
+    std::shared_ptr<PipeEnd> end = palLookupHandleAs<PipeEnd>(pipe);
+    if (!end) {
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> lock(end->state()->mutex);
+    PipeEndState& state = *end->state();
+    if (!state.server) {
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return FALSE;
+    }
+    if (state.connectPending) {
+        state.connectCancel.add(1);
+    }
+    if (state.channel) {
+        state.channel->shut(kStatusPipeDisconnected);
+        state.channel.reset();
+    }
+    if (state.phase == PipeEndState::Phase::Listening) {
+        state.listener->removeFree();
+    }
+    state.phase = PipeEndState::Phase::Disconnected;
+    return TRUE;
+}
+
