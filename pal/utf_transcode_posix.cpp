@@ -1,50 +1,29 @@
-// UTF-8 <-> UTF-16 for the code-page functions.
+// UTF-16 to UTF-8 for the code-page functions (UTF-8 to UTF-16 is in
+// utf8_decode_posix.cpp).
 //
 // Both calls of the two-call protocol are hot, so the size query never writes:
-// the UTF-8 decoder is a template whose counting instance has every store
-// compiled out, and UTF-16 is measured by a branch-light count. ASCII runs move
-// 8 bytes (or 4 UTF-16 units) per step, tested with one mask.
-#include "pal/utf_transcode.h"
-
+// UTF-16 is measured by a branch-light count. ASCII runs move 4 UTF-16 units per
+// step, tested with one mask. Where the vector kernels run, they take both
+// calls over all text but lone surrogates and the last few units.
 #include <bit>
 #include <cstring>
+
+#include "pal/utf_transcode.h"
 
 namespace utf {
 namespace {
 
-constexpr uint64_t kAsciiBytesMask = 0x8080808080808080ull;
 constexpr uint64_t kAsciiUnitsMask = 0xFF80FF80FF80FF80ull;
 constexpr char16_t kReplacement = 0xFFFD;
-
-inline bool IsContinuation(uint8_t b) {
-    return (b & 0xC0) == 0x80;
-}
-
 constexpr bool kLittleEndian = std::endian::native == std::endian::little;
+// Below this the scalar code alone is faster.
+constexpr size_t kMinVectorUnits = 32;
 
 // Position of the first flagged byte (bits 8) or unit (bits 16) in a mask taken
 // from a block loaded with memcpy.
 inline size_t FirstFlagged(uint64_t mask, int bits) {
     const int zeros = kLittleEndian ? std::countr_zero(mask) : std::countl_zero(mask);
     return static_cast<size_t>(zeros / bits);
-}
-
-// Eight bytes to eight units, spreading the bytes apart within two words.
-inline void Widen8(const uint8_t* s, uint64_t v, char16_t* out) {
-    if constexpr (kLittleEndian) {
-        uint64_t lo = v & 0xFFFFFFFFu;
-        uint64_t hi = v >> 32;
-        lo = (lo | (lo << 16)) & 0x0000FFFF0000FFFFull;
-        hi = (hi | (hi << 16)) & 0x0000FFFF0000FFFFull;
-        lo = (lo | (lo << 8)) & 0x00FF00FF00FF00FFull;
-        hi = (hi | (hi << 8)) & 0x00FF00FF00FF00FFull;
-        std::memcpy(out, &lo, 8);
-        std::memcpy(out + 4, &hi, 8);
-    } else {
-        for (int i = 0; i < 8; ++i) {
-            out[i] = s[i];
-        }
-    }
 }
 
 // Four units below 0x100 to four bytes, gathering the low bytes together.
@@ -59,148 +38,6 @@ inline void Narrow4(const char16_t* s, uint64_t v, uint8_t* out) {
             out[i] = static_cast<uint8_t>(s[i]);
         }
     }
-}
-
-// Length of the maximal ill-formed subpart at `s`: a valid lead byte followed by
-// the continuation bytes that still fit its sequence, or the single bad byte.
-// Called only where no complete well-formed sequence starts.
-size_t IllFormedLength(const uint8_t* s, const uint8_t* end) {
-    const uint8_t lead = s[0];
-    if (lead < 0xC2 || lead > 0xF4) {
-        return 1;
-    }
-    // The second byte's range excludes overlongs (E0, F0), surrogates (ED) and
-    // code points above U+10FFFF (F4).
-    const uint8_t lo = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
-    const uint8_t hi = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
-    if (end - s < 2 || s[1] < lo || s[1] > hi) {
-        return 1;
-    }
-    const size_t need = lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    size_t n = 2;
-    while (n < need && s + n < end && IsContinuation(s[n])) {
-        ++n;
-    }
-    return n;
-}
-
-// The decoder; its counting instance (kWrite false) has every store compiled out.
-template <bool kWrite>
-Status Decode(const uint8_t* s, size_t length, char16_t* out, size_t capacity, bool strict,
-              size_t* produced) {
-    const uint8_t* const end = s + length;
-    size_t k = 0;
-    while (s < end) {
-        if (*s < 0x80) {
-            // Whole blocks of ASCII. The block that ends the run is left to the
-            // byte loop: its multi-byte tail may yield fewer than 8 units, and
-            // nothing may be written past the converted text.
-            while (end - s >= 8) {
-                uint64_t v;
-                std::memcpy(&v, s, 8);
-                const uint64_t high = v & kAsciiBytesMask;
-                if (high != 0) {
-                    if constexpr (!kWrite) {
-                        const size_t n = FirstFlagged(high, 8);
-                        s += n;
-                        k += n;
-                    }
-                    break;
-                }
-                if constexpr (kWrite) {
-                    if (capacity - k < 8) {
-                        break;
-                    }
-                    Widen8(s, v, out + k);
-                }
-                s += 8;
-                k += 8;
-            }
-            while (s < end && *s < 0x80) {
-                if constexpr (kWrite) {
-                    if (k == capacity) {
-                        return Status::kNoRoom;
-                    }
-                    out[k] = *s;
-                }
-                ++s;
-                ++k;
-            }
-            continue;
-        }
-
-        // Well-formed sequences with room to read four bytes: one branch on the
-        // lead's class, one on validity. Everything else takes the general path.
-        uint32_t cp = 0;
-        int len = 0;
-        if (end - s >= 4) {
-            const uint32_t b0 = s[0];
-            const uint32_t b1 = s[1];
-            const uint32_t b2 = s[2];
-            if ((b0 & 0xE0) == 0xC0) {
-                cp = ((b0 & 0x1F) << 6) | (b1 & 0x3F);
-                len = (((b1 & 0xC0) == 0x80) & (b0 >= 0xC2)) ? 2 : 0;
-            } else if ((b0 & 0xF0) == 0xE0) {
-                cp = ((b0 & 0x0F) << 12) | ((b1 & 0x3F) << 6) | (b2 & 0x3F);
-                const bool ok = ((b1 & 0xC0) == 0x80) & ((b2 & 0xC0) == 0x80) & (cp >= 0x800) &
-                                (cp - 0xD800 >= 0x800);
-                len = ok ? 3 : 0;
-            } else if ((b0 & 0xF8) == 0xF0) {
-                const uint32_t b3 = s[3];
-                cp = ((b0 & 0x07) << 18) | ((b1 & 0x3F) << 12) | ((b2 & 0x3F) << 6) | (b3 & 0x3F);
-                const bool ok = ((b1 & 0xC0) == 0x80) & ((b2 & 0xC0) == 0x80) &
-                                ((b3 & 0xC0) == 0x80) & (cp >= 0x10000) & (cp <= 0x10FFFF);
-                len = ok ? 4 : 0;
-            }
-        } else {
-            const uint32_t lead = *s;
-            const ptrdiff_t left = end - s;
-            if (lead >= 0xC2 && lead <= 0xDF) {
-                if (left >= 2 && IsContinuation(s[1])) {
-                    cp = ((lead & 0x1F) << 6) | (s[1] & 0x3F);
-                    len = 2;
-                }
-            } else if (lead >= 0xE0 && lead <= 0xEF) {
-                if (left >= 3 && IsContinuation(s[1]) && IsContinuation(s[2])) {
-                    cp = ((lead & 0x0F) << 12) | ((s[1] & 0x3Fu) << 6) | (s[2] & 0x3F);
-                    if (cp >= 0x800 && (cp < 0xD800 || cp > 0xDFFF)) {
-                        len = 3;
-                    }
-                }
-            }  // a four-byte sequence always has four bytes left, so it is handled above
-        }
-
-        if (len == 0) {
-            if (strict) {
-                return Status::kInvalid;
-            }
-            s += IllFormedLength(s, end);
-            cp = kReplacement;
-        } else {
-            s += len;
-        }
-        if (cp < 0x10000) {
-            if constexpr (kWrite) {
-                if (k == capacity) {
-                    return Status::kNoRoom;
-                }
-                out[k] = static_cast<char16_t>(cp);
-            }
-            k += 1;
-        } else {
-            if constexpr (kWrite) {
-                if (capacity - k < 2) {
-                    return Status::kNoRoom;
-                }
-                cp -= 0x10000;
-                out[k] = static_cast<char16_t>(0xD800 | (cp >> 10));
-                out[k + 1] = static_cast<char16_t>(0xDC00 | (cp & 0x3FF));
-            }
-            k += 2;
-        }
-    }
-    *produced = k;
-    return Status::kOk;
 }
 
 // 1 in each 16-bit lane of `t` that is non-zero; `t` holds lane bits at or
@@ -231,6 +68,13 @@ Status CountUtf8(const char16_t* s, size_t length, bool strict, size_t* produced
     size_t pairs = 0;
     size_t surrogates = 0;
     size_t i = 0;
+#if MB_UTF_SIMD
+    if (length >= kMinVectorUnits && simd::Available()) {
+        const char16_t* p = s;
+        simd::CountUtf8(p, s + length, extra, surrogates, pairs);
+        i = static_cast<size_t>(p - s);
+    }
+#endif
     // Four units a block; one holding a surrogate also reads the unit after each.
     while (length - i >= 5) {
         uint64_t extraLanes = 0;
@@ -266,11 +110,16 @@ Status CountUtf8(const char16_t* s, size_t length, bool strict, size_t* produced
     return Status::kOk;
 }
 
-Status Encode(const char16_t* s, size_t length, uint8_t* out, size_t capacity, bool strict,
-              size_t* produced) {
-    const char16_t* const end = s + length;
-    size_t k = 0;
-    while (s < end) {
+// Unit by unit from `s` until a unit starts at or after `stop` (a pair may run
+// on to `end`); stops at a lone surrogate when `strict` and at the first
+// character that does not fit. Inlined into both loops below.
+[[gnu::always_inline]] inline Status EncodeUnits(const char16_t*& from, const char16_t* stop,
+                                                 const char16_t* end, uint8_t* out, size_t capacity,
+                                                 bool strict, size_t& count) {
+    // Locals, so that the loop keeps them in registers.
+    const char16_t* s = from;
+    size_t k = count;
+    while (s < stop) {
         uint32_t c = *s;
         if (c < 0x80) {
             // Every unit after the ASCII prefix of the last block yields at least
@@ -336,17 +185,39 @@ Status Encode(const char16_t* s, size_t length, uint8_t* out, size_t capacity, b
         k += 3;
         s += 1;
     }
-    *produced = k;
+    from = s;
+    count = k;
     return Status::kOk;
 }
 
-}  // namespace
-
-Status ToUtf16(const uint8_t* in, size_t length, char16_t* out, size_t capacity, bool strict,
-               size_t* produced) {
-    return out == nullptr ? Decode<false>(in, length, nullptr, 0, strict, produced)
-                          : Decode<true>(in, length, out, capacity, strict, produced);
+Status Encode(const char16_t* s, size_t length, uint8_t* out, size_t capacity, bool strict,
+              size_t* produced) {
+    const char16_t* const end = s + length;
+    size_t k = 0;
+#if MB_UTF_SIMD
+    if (length >= kMinVectorUnits && simd::Available()) {
+        while (s < end) {
+            simd::Encode(s, end, out, capacity, k);
+            // It stopped at a lone surrogate or near an end: the next eight
+            // units (nine for a pair) go unit by unit.
+            const char16_t* const stop = end - s > 8 ? s + 8 : end;
+            const Status status = EncodeUnits(s, stop, end, out, capacity, strict, k);
+            if (status != Status::kOk) {
+                return status;
+            }
+        }
+        *produced = k;
+        return Status::kOk;
+    }
+#endif
+    const Status status = EncodeUnits(s, end, end, out, capacity, strict, k);
+    if (status == Status::kOk) {
+        *produced = k;
+    }
+    return status;
 }
+
+}  // namespace
 
 Status ToUtf8(const char16_t* in, size_t length, uint8_t* out, size_t capacity, bool strict,
               size_t* produced) {

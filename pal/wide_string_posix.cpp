@@ -1,5 +1,11 @@
 // Length, comparison and lower-casing of NUL-terminated UTF-16 text.
+#include <bit>
 #include <cerrno>
+#include <cstdint>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "pal/wide_crt.h"
 
@@ -86,32 +92,92 @@ char16_t ToLower(char16_t c) {
 
 }  // namespace
 
-// Unrolled, but each unit is read only after the one before it proved non-zero,
-// so nothing past the terminator is touched.
-size_t wcslen(const WCHAR* s) {
+// Whole aligned blocks, tested for a zero unit at once: 32 bytes with SSE2, 8
+// otherwise. An aligned block never straddles a page, so reading the units that
+// follow the terminator in its block cannot fault, though they may lie past the
+// object: the address sanitizer is told not to check these loads. A pointer
+// that is not 2-aligned never reaches a block boundary and goes unit by unit.
+#define MB_BLOCK_READS __attribute__((no_sanitize_address))
+
+namespace {
+
+#if defined(__SSE2__)
+constexpr uintptr_t kBlockBytes = 32;
+
+// Two bits per unit of the block at `p`, set for a zero unit.
+MB_BLOCK_READS inline uint32_t ZeroUnits(const WCHAR* p) {
+    const __m128i zero = _mm_setzero_si128();
+    // Plain dereferences (__m128i may alias anything): an intrinsic's own body
+    // would be checked even here.
+    const __m128i a = *reinterpret_cast<const __m128i*>(p);
+    const __m128i b = *reinterpret_cast<const __m128i*>(p + 8);
+    const auto lo = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi16(a, zero)));
+    const auto hi = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi16(b, zero)));
+    return lo | (hi << 16);
+}
+
+inline size_t FirstZero(uint32_t zeros) {
+    return static_cast<size_t>(std::countr_zero(zeros) / 2);
+}
+#else
+constexpr uintptr_t kBlockBytes = 8;
+typedef uint64_t __attribute__((may_alias)) AliasedWord;
+
+// Bit 15 of each lane of the word at `p` that is zero: exact per lane, as no
+// carry crosses from one lane into the next.
+MB_BLOCK_READS inline uint64_t ZeroUnits(const WCHAR* p) {
+    constexpr uint64_t kLow15 = 0x7FFF7FFF7FFF7FFFull;
+    const uint64_t v = *reinterpret_cast<const AliasedWord*>(p);
+    return ~(((v & kLow15) + kLow15) | v) & 0x8000800080008000ull;
+}
+
+inline size_t FirstZero(uint64_t zeros) {
+    if constexpr (std::endian::native == std::endian::little) {
+        return static_cast<size_t>(std::countr_zero(zeros) / 16);
+    } else {
+        return static_cast<size_t>(std::countl_zero(zeros) / 16);
+    }
+}
+#endif
+
+constexpr size_t kBlockUnits = kBlockBytes / sizeof(WCHAR);
+
+inline bool BlockAligned(const WCHAR* p) {
+    return (reinterpret_cast<uintptr_t>(p) & (kBlockBytes - 1)) == 0;
+}
+
+}  // namespace
+
+MB_BLOCK_READS size_t wcslen(const WCHAR* s) {
     const WCHAR* p = s;
-    for (;; p += 4) {
-        if (p[0] == 0) {
+    for (; !BlockAligned(p); ++p) {
+        if (*p == 0) {
             return static_cast<size_t>(p - s);
         }
-        if (p[1] == 0) {
-            return static_cast<size_t>(p + 1 - s);
-        }
-        if (p[2] == 0) {
-            return static_cast<size_t>(p + 2 - s);
-        }
-        if (p[3] == 0) {
-            return static_cast<size_t>(p + 3 - s);
+    }
+    for (;; p += kBlockUnits) {
+        const auto zeros = ZeroUnits(p);
+        if (zeros != 0) {
+            return static_cast<size_t>(p - s) + FirstZero(zeros);
         }
     }
 }
 
-size_t wcsnlen(const WCHAR* s, size_t max) {
+MB_BLOCK_READS size_t wcsnlen(const WCHAR* s, size_t max) {
     size_t n = 0;
-    while (n < max && s[n] != 0) {
-        ++n;
+    for (; n < max && !BlockAligned(s + n); ++n) {
+        if (s[n] == 0) {
+            return n;
+        }
     }
-    return n;
+    for (; n < max; n += kBlockUnits) {
+        const auto zeros = ZeroUnits(s + n);
+        if (zeros != 0) {
+            n += FirstZero(zeros);
+            break;
+        }
+    }
+    return n < max ? n : max;
 }
 
 int wcscmp(const WCHAR* a, const WCHAR* b) {
