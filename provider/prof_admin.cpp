@@ -12,31 +12,6 @@ ProfileAdmin* ProfileAdmin::create(std::vector<Profile> profiles) {
     return new ProfileAdmin(std::move(profiles));
 }
 
-HRESULT ProfileAdmin::QueryInterface(REFIID riid, void** ppvObject) {
-    if (ppvObject == nullptr) {
-        return MAPI_E_INVALID_PARAMETER;
-    }
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IProfAdmin)) {
-        AddRef();
-        *ppvObject = static_cast<IProfAdmin*>(this);
-        return S_OK;
-    }
-    *ppvObject = nullptr;
-    return MAPI_E_INTERFACE_NOT_SUPPORTED;
-}
-
-ULONG ProfileAdmin::AddRef() {
-    return ++refs_;
-}
-
-ULONG ProfileAdmin::Release() {
-    ULONG left = --refs_;
-    if (left == 0) {
-        delete this;
-    }
-    return left;
-}
-
 HRESULT ProfileAdmin::GetProfileTable(ULONG ulFlags, LPMAPITABLE* lppTable) {
     if (lppTable == nullptr) {
         return MAPI_E_INVALID_PARAMETER;

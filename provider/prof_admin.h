@@ -11,16 +11,14 @@
 
 #include "provider/profiles.h"
 
+#include "provider/com_object.h"
+
 namespace mb::provider {
 
-class ProfileAdmin final : public IProfAdmin {
+class ProfileAdmin final : public ComObject<IProfAdmin, IID_IProfAdmin> {
   public:
     // Creates the object with one reference.
     static ProfileAdmin* create(std::vector<Profile> profiles);
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppvObject) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
 
     HRESULT STDMETHODCALLTYPE GetLastError(HRESULT hResult, ULONG ulFlags,
                                            LPMAPIERROR* lppMAPIError) override;
@@ -46,9 +44,8 @@ class ProfileAdmin final : public IProfAdmin {
 
   private:
     explicit ProfileAdmin(std::vector<Profile> profiles) : profiles_(std::move(profiles)) {}
-    ~ProfileAdmin() = default;
+    ~ProfileAdmin() override = default;
 
-    std::atomic<ULONG> refs_{1};
     const std::vector<Profile> profiles_;
 };
 

@@ -11,31 +11,6 @@ Session* Session::create(Profile profile) {
     return new Session(std::move(profile));
 }
 
-HRESULT Session::QueryInterface(REFIID riid, void** ppvObject) {
-    if (ppvObject == nullptr) {
-        return MAPI_E_INVALID_PARAMETER;
-    }
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMAPISession)) {
-        AddRef();
-        *ppvObject = static_cast<IMAPISession*>(this);
-        return S_OK;
-    }
-    *ppvObject = nullptr;
-    return MAPI_E_INTERFACE_NOT_SUPPORTED;
-}
-
-ULONG Session::AddRef() {
-    return ++refs_;
-}
-
-ULONG Session::Release() {
-    ULONG left = --refs_;
-    if (left == 0) {
-        delete this;
-    }
-    return left;
-}
-
 HRESULT Session::Logoff(ULONG_PTR, ULONG, ULONG) {
     // Nothing to flush until the store exists.
     return S_OK;

@@ -15,18 +15,16 @@
 
 #include "provider/profiles.h"
 
+#include "provider/com_object.h"
+
 namespace mb::provider {
 
-class Session final : public IMAPISession {
+class Session final : public ComObject<IMAPISession, IID_IMAPISession> {
   public:
     // Creates the session with one reference.
     static Session* create(Profile profile);
 
     const Profile& profile() const { return profile_; }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppvObject) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
 
     HRESULT STDMETHODCALLTYPE GetLastError(HRESULT hResult, ULONG ulFlags,
                                            LPMAPIERROR* lppMAPIError) override;
@@ -72,9 +70,8 @@ class Session final : public IMAPISession {
 
   private:
     explicit Session(Profile profile) : profile_(std::move(profile)) {}
-    ~Session() = default;
+    ~Session() override = default;
 
-    std::atomic<ULONG> refs_{1};
     const Profile profile_;
 };
 

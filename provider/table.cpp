@@ -40,31 +40,6 @@ void MemoryTable::showAll() {
     cursor_ = 0;
 }
 
-HRESULT MemoryTable::QueryInterface(REFIID riid, void** ppvObject) {
-    if (ppvObject == nullptr) {
-        return MAPI_E_INVALID_PARAMETER;
-    }
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IMAPITable)) {
-        AddRef();
-        *ppvObject = static_cast<IMAPITable*>(this);
-        return S_OK;
-    }
-    *ppvObject = nullptr;
-    return MAPI_E_INTERFACE_NOT_SUPPORTED;
-}
-
-ULONG MemoryTable::AddRef() {
-    return ++refs_;
-}
-
-ULONG MemoryTable::Release() {
-    ULONG left = --refs_;
-    if (left == 0) {
-        delete this;
-    }
-    return left;
-}
-
 HRESULT MemoryTable::GetStatus(ULONG* lpulTableStatus, ULONG* lpulTableType) {
     if (lpulTableStatus == nullptr || lpulTableType == nullptr) {
         return MAPI_E_INVALID_PARAMETER;

@@ -17,17 +17,15 @@
 
 #include "provider/restriction.h"
 
+#include "provider/com_object.h"
+
 namespace mb::provider {
 
-class MemoryTable final : public IMAPITable {
+class MemoryTable final : public ComObject<IMAPITable, IID_IMAPITable> {
   public:
     // columns: the default column set, also what TBL_ALL_COLUMNS reports.
     // Creates the table with one reference.
     static MemoryTable* create(std::vector<ULONG> columns, std::vector<Row> rows);
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppvObject) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
 
     HRESULT STDMETHODCALLTYPE GetLastError(HRESULT hResult, ULONG ulFlags,
                                            LPMAPIERROR* lppMAPIError) override;
@@ -68,7 +66,7 @@ class MemoryTable final : public IMAPITable {
 
   private:
     MemoryTable(std::vector<ULONG> columns, std::vector<Row> rows);
-    ~MemoryTable() = default;
+    ~MemoryTable() override = default;
 
     void showAll();
     // The start position for a predefined bookmark, or false for any other.
@@ -78,7 +76,6 @@ class MemoryTable final : public IMAPITable {
     HRESULT copyRow(const Row& row, SRow& out) const;
     HRESULT copyTags(const std::vector<ULONG>& tags, LPSPropTagArray* out) const;
 
-    std::atomic<ULONG> refs_{1};
     mutable std::mutex lock_;
     const std::vector<ULONG> allColumns_;
     const std::vector<Row> rows_;
