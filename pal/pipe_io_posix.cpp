@@ -55,6 +55,21 @@ bool waitReadable(PipeChannel& channel) {
     return (fds[1].revents & POLLIN) == 0 && channel.shutStatus() == 0;
 }
 
+// What starting a transfer does to the caller's records: no bytes yet, and the
+// OVERLAPPED pending with its event reset.
+void startOperation(LPDWORD count, LPOVERLAPPED overlapped) {
+    if (count != nullptr) {
+        *count = 0;
+    }
+    if (overlapped != nullptr) {
+        __atomic_store_n(&overlapped->Internal, ULONG_PTR{STATUS_PENDING}, __ATOMIC_RELEASE);
+        overlapped->InternalHigh = 0;
+        if (overlapped->hEvent != nullptr) {
+            ResetEvent(overlapped->hEvent);
+        }
+    }
+}
+
 }  // namespace
 
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
@@ -69,17 +84,8 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
     if (!state) {
         return FALSE;
     }
-    if (bytesRead != nullptr) {
-        *bytesRead = 0;
-    }
+    startOperation(bytesRead, overlapped);
     bool async = overlapped != nullptr && state->overlapped;
-    if (overlapped != nullptr) {
-        __atomic_store_n(&overlapped->Internal, ULONG_PTR{STATUS_PENDING}, __ATOMIC_RELEASE);
-        overlapped->InternalHigh = 0;
-        if (overlapped->hEvent != nullptr) {
-            ResetEvent(overlapped->hEvent);
-        }
-    }
     bool messageMode;
     {
         std::lock_guard<std::mutex> lock(state->mutex);
@@ -120,17 +126,8 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWri
     if (!state) {
         return FALSE;
     }
-    if (bytesWritten != nullptr) {
-        *bytesWritten = 0;
-    }
+    startOperation(bytesWritten, overlapped);
     bool async = overlapped != nullptr && state->overlapped;
-    if (overlapped != nullptr) {
-        __atomic_store_n(&overlapped->Internal, ULONG_PTR{STATUS_PENDING}, __ATOMIC_RELEASE);
-        overlapped->InternalHigh = 0;
-        if (overlapped->hEvent != nullptr) {
-            ResetEvent(overlapped->hEvent);
-        }
-    }
     const BYTE* from = static_cast<const BYTE*>(buffer);
     if (!channel) {
         return finish(status, 0, bytesWritten, overlapped);
