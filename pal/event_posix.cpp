@@ -57,16 +57,7 @@ HANDLE createEvent(BOOL manualReset, BOOL initialState, bool named) {
         SetLastError(ERROR_NOT_SUPPORTED);
         return nullptr;
     }
-    try {
-        auto event = std::make_shared<Event>(manualReset != FALSE, initialState != FALSE);
-        if (!event->open()) {
-            return nullptr;
-        }
-        return palInsertHandle(std::move(event));
-    } catch (const std::bad_alloc&) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
+    return palCreateWaitable<Event>(manualReset != FALSE, initialState != FALSE);
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <new>
+#include <utility>
 
 #include "pal/error.h"
 #include "pal/types.h"
@@ -54,6 +56,22 @@ class EventFd {
 // Inserts an object and returns its new handle: a nonzero multiple of 4.
 // Returns NULL with the last error set when the table cannot grow.
 HANDLE palInsertHandle(std::shared_ptr<KernelObject> object) noexcept;
+
+// Makes a waitable object, opens its descriptor (open() sets the last error on
+// failure) and gives it a handle; NULL with the last error set on any failure.
+template <typename T, typename... Args>
+HANDLE palCreateWaitable(Args&&... args) noexcept {
+    try {
+        auto object = std::make_shared<T>(std::forward<Args>(args)...);
+        if (!object->open()) {
+            return nullptr;
+        }
+        return palInsertHandle(std::move(object));
+    } catch (const std::bad_alloc&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+}
 
 // The object a handle names, or null with ERROR_INVALID_HANDLE.
 std::shared_ptr<KernelObject> palLookupHandle(HANDLE handle) noexcept;

@@ -124,16 +124,7 @@ HANDLE createSemaphore(LONG initialCount, LONG maximumCount, bool named) {
         SetLastError(ERROR_NOT_SUPPORTED);
         return nullptr;
     }
-    try {
-        auto semaphore = std::make_shared<Semaphore>(initialCount, maximumCount);
-        if (!semaphore->open()) {
-            return nullptr;
-        }
-        return palInsertHandle(std::move(semaphore));
-    } catch (const std::bad_alloc&) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
+    return palCreateWaitable<Semaphore>(initialCount, maximumCount);
 }
 
 }  // namespace
