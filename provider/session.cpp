@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "provider/address_book.h"
 #include "provider/initialize.h"
 #include "provider/prof_admin.h"
 
@@ -23,14 +24,29 @@ HRESULT Session::GetLastError(HRESULT, ULONG, LPMAPIERROR* lppMAPIError) {
     return MAPI_E_NO_SUPPORT;
 }
 
-// Not built yet: the message store, the address book and the forms.
+HRESULT Session::OpenAddressBook(ULONG_PTR, LPCIID lpInterface, ULONG, LPADRBOOK* lppAdrBook) {
+    if (lppAdrBook == nullptr) {
+        return MAPI_E_INVALID_PARAMETER;
+    }
+    *lppAdrBook = nullptr;
+    if (lpInterface != nullptr && !mapiIsIid(lpInterface, IID_IAddrBook)) {
+        return MAPI_E_INTERFACE_NOT_SUPPORTED;
+    }
+    try {
+        *lppAdrBook = AddressBook::create(profile_, ui_);
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return MAPI_E_NOT_ENOUGH_MEMORY;
+    } catch (...) {
+        return MAPI_E_CALL_FAILED;
+    }
+}
+
+// Not built yet: the message store and the forms.
 HRESULT Session::GetMsgStoresTable(ULONG, LPMAPITABLE*) {
     return MAPI_E_NO_SUPPORT;
 }
 HRESULT Session::OpenMsgStore(ULONG_PTR, ULONG, LPENTRYID, LPCIID, ULONG, LPMDB*) {
-    return MAPI_E_NO_SUPPORT;
-}
-HRESULT Session::OpenAddressBook(ULONG_PTR, LPCIID, ULONG, LPADRBOOK*) {
     return MAPI_E_NO_SUPPORT;
 }
 HRESULT Session::ShowForm(ULONG_PTR, LPMDB, LPMAPIFOLDER, LPCIID, ULONG, LPMESSAGE, ULONG, ULONG,

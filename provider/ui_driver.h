@@ -1,8 +1,9 @@
 // The dialogs of a logon session: logon, name resolution, the address book
 // and the compose window all go through one Ui, chosen by the profile's `ui`
-// key. The headless driver answers from a script (see ui_script.h) and,
-// without one, acts like a user who cancels every dialog, except that the
-// compose window leaves the message in Drafts and succeeds.
+// key. The headless driver answers from the script named by the environment
+// variable MAILBROKER_UI_SCRIPT (format in ui_script.h), read when the session
+// starts, and without one acts like a user who cancels every dialog, except
+// that the compose window leaves the message in Drafts and succeeds.
 #pragma once
 
 #include <memory>
@@ -29,8 +30,9 @@ struct ComposeForm {  // what the compose window shows
 // One address-book entry as a dialog shows it.
 struct UiEntry {
     std::string displayName;  // UTF-8
-    std::string addressType;  // "SMTP", "EX", or "MAPIPDL" for a distribution list
+    std::string addressType;  // "SMTP", "EX", "MAPIPDL" for a distribution list, "" unresolved
     std::string address;      // e-mail or X500 address; empty for a list
+    std::vector<BYTE> entryId;  // empty for an unresolved name or a new one-off
 };
 
 // A name that did not resolve to exactly one entry.
@@ -82,7 +84,7 @@ class Ui {  // one per logon session
 
 // Headless now; the desktop driver comes later. Never throws: a script that
 // cannot be read gives a driver whose every dialog fails with
-// MAPI_E_CALL_FAILED, so the error shows at the first dialog.
+// MAPI_E_CORRUPT_DATA, so the error shows at the first dialog.
 std::unique_ptr<Ui> makeUi(const Profile& profile);
 
 }  // namespace mb::provider
