@@ -42,9 +42,9 @@ std::uint64_t checkOf(const AbEntry& e) {
 }  // namespace
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(),
-                      [](char x, char y) { return lowerAscii(x) == lowerAscii(y); });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return lowerAscii(x) == lowerAscii(y);
+           });
 }
 
 bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
@@ -96,8 +96,8 @@ Row AbEntry::properties() const {
         row.push_back(Property::ofString8(PR_EMAIL_ADDRESS_A, address));
     }
     row.push_back(Property::ofLong(PR_OBJECT_TYPE, static_cast<LONG>(objectType())));
-    row.push_back(Property::ofLong(PR_DISPLAY_TYPE,
-                                   static_cast<LONG>(list ? DT_DISTLIST : DT_MAILUSER)));
+    row.push_back(
+        Property::ofLong(PR_DISPLAY_TYPE, static_cast<LONG>(list ? DT_DISTLIST : DT_MAILUSER)));
     if (!smtp.empty()) {
         row.push_back(Property::ofString8(PR_SMTP_ADDRESS_A, smtp));
     }
@@ -114,7 +114,8 @@ std::shared_ptr<const Directory> Directory::load(const std::vector<std::string>&
             for (fs::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec)) {
                 std::error_code fileEc;
                 const fs::path& p = it->path();
-                if (equalsIgnoringCase(p.extension().string(), ".vcf") && it->is_regular_file(fileEc)) {
+                if (equalsIgnoringCase(p.extension().string(), ".vcf") &&
+                    it->is_regular_file(fileEc)) {
                     files.push_back(p.string());
                 }
             }
@@ -180,8 +181,9 @@ void Directory::build(std::vector<Source>& sources) {
         } else {
             continue;  // a contact without any address is no recipient
         }
-        e.otherEmails.assign(card.emails.begin() + (card.emails.empty() || e.addrType == "EX" ? 0 : 1),
-                             card.emails.end());
+        e.otherEmails.assign(
+            card.emails.begin() + (card.emails.empty() || e.addrType == "EX" ? 0 : 1),
+            card.emails.end());
         if (e.displayName.empty()) {
             e.displayName = !card.fn.empty() ? card.fn : e.smtp.empty() ? e.address : e.smtp;
         }
@@ -192,8 +194,8 @@ void Directory::build(std::vector<Source>& sources) {
         }
         const std::size_t index = entries_.size();
         if (!card.uid.empty() && !byUid.emplace(uidKey(card.uid), index).second) {
-            problems_.push_back(source.path + ": line " + std::to_string(card.line) +
-                                ": UID " + card.uid + " used before; members name the first");
+            problems_.push_back(source.path + ": line " + std::to_string(card.line) + ": UID " +
+                                card.uid + " used before; members name the first");
         }
         if (e.list) {
             groups.emplace_back(index, &source);
@@ -276,10 +278,12 @@ std::vector<std::size_t> Directory::match(std::string_view text) const {
         return !found.empty();
     };
     collect([&](const AbEntry& e) {
-        return (!e.list && equalsIgnoringCase(e.address, text)) || (!e.smtp.empty() && equalsIgnoringCase(e.smtp, text)) ||
+        return (!e.list && equalsIgnoringCase(e.address, text)) ||
+               (!e.smtp.empty() && equalsIgnoringCase(e.smtp, text)) ||
                std::any_of(e.otherEmails.begin(), e.otherEmails.end(),
                            [&](const std::string& o) { return equalsIgnoringCase(o, text); });
-    }) || collect([&](const AbEntry& e) { return equalsIgnoringCase(e.displayName, text); }) ||
+    }) ||
+        collect([&](const AbEntry& e) { return equalsIgnoringCase(e.displayName, text); }) ||
         collect([&](const AbEntry& e) { return startsWithIgnoringCase(e.displayName, text); });
     return found;
 }

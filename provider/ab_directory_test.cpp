@@ -25,10 +25,12 @@ const AbEntry* byName(const Directory& d, const std::string& name) {
 
 TEST(Directory, ReadsFilesAndFoldersAndNotesWhatItSkips) {
     CardFolder folder;
-    const std::string file = folder.write("people.vcf", card("FN:Ann Lee\r\nEMAIL:ann@example.org\r\nUID:urn:uuid:A1\r\n") +
-                                                            card("FN:Phone Only\r\nTEL:123\r\n"));
+    const std::string file = folder.write(
+        "people.vcf", card("FN:Ann Lee\r\nEMAIL:ann@example.org\r\nUID:urn:uuid:A1\r\n") +
+                          card("FN:Phone Only\r\nTEL:123\r\n"));
     folder.write("dir/b.VCF", card("FN:Bob\r\nEMAIL:bob@example.org\r\n"));
-    folder.write("dir/a.vcf", card("FN:Al\r\nEMAIL:al@example.org\r\n") + "BEGIN:VCARD\r\nFN:x\r\n");
+    folder.write("dir/a.vcf",
+                 card("FN:Al\r\nEMAIL:al@example.org\r\n") + "BEGIN:VCARD\r\nFN:x\r\n");
     folder.write("dir/notes.txt", card("FN:Not read\r\nEMAIL:no@example.org\r\n"));
     folder.write("dir/sub/c.vcf", card("FN:Nested\r\nEMAIL:nested@example.org\r\n"));
     const auto d = Directory::load({file, folder.root() + "/dir", folder.root() + "/missing.vcf"});
@@ -75,8 +77,9 @@ TEST(Directory, GroupsResolveMembersAcrossFiles) {
 TEST(Directory, ExchangeEntriesCarryTheirSmtpAddress) {
     CardFolder folder;
     const auto d = Directory::load({folder.write(
-        "ex.vcf", card("FN:Eve Exchange\r\nX-MAILBROKER-X500:/o=Org/ou=Site/cn=Recipients/cn=eve\r\n"
-                       "EMAIL:eve@example.org\r\n"))});
+        "ex.vcf",
+        card("FN:Eve Exchange\r\nX-MAILBROKER-X500:/o=Org/ou=Site/cn=Recipients/cn=eve\r\n"
+             "EMAIL:eve@example.org\r\n"))});
     ASSERT_EQ(d->entries().size(), 1u);
     const AbEntry& eve = d->entries()[0];
     EXPECT_EQ(eve.addrType, "EX");
@@ -94,10 +97,11 @@ TEST(Directory, ExchangeEntriesCarryTheirSmtpAddress) {
 TEST(Directory, MatchesAddressThenWholeNameThenPrefix) {
     CardFolder folder;
     const auto d = Directory::load({folder.write(
-        "m.vcf", card("FN:Ann\r\nEMAIL:ann@example.org\r\n") +
-                     card("FN:Anna Smith\r\nEMAIL:anna@example.org\r\nEMAIL:shared@example.org\r\n") +
-                     card("FN:Annabel\r\nEMAIL:shared@example.org\r\n") +
-                     card("FN:ann@example.org\r\nEMAIL:other@example.org\r\n"))});
+        "m.vcf",
+        card("FN:Ann\r\nEMAIL:ann@example.org\r\n") +
+            card("FN:Anna Smith\r\nEMAIL:anna@example.org\r\nEMAIL:shared@example.org\r\n") +
+            card("FN:Annabel\r\nEMAIL:shared@example.org\r\n") +
+            card("FN:ann@example.org\r\nEMAIL:other@example.org\r\n"))});
     EXPECT_EQ(names(*d, d->match("  ANN  ")), (std::vector<std::string>{"Ann"}));
     EXPECT_EQ(names(*d, d->match("ann@EXAMPLE.org")), (std::vector<std::string>{"Ann"}));
     EXPECT_EQ(names(*d, d->match("anna s")), (std::vector<std::string>{"Anna Smith"}));

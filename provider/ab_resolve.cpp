@@ -167,7 +167,8 @@ HRESULT AddressBook::resolveNames(ULONG ulFlags, ADRLIST& list) {
             if (!isEmailAddress(choice.oneOffEntry.address)) {
                 return MAPI_E_INVALID_PARAMETER;
             }
-            decided[i] = AbEntry::oneOff(choice.oneOffEntry.displayName, choice.oneOffEntry.address);
+            decided[i] =
+                AbEntry::oneOff(choice.oneOffEntry.displayName, choice.oneOffEntry.address);
         } else if (choice.index < matches.size()) {
             decided[i] = directory_->entries()[matches[choice.index]];
         } else {
@@ -224,8 +225,10 @@ HRESULT AddressBook::addressDialog(const ADRPARM& params, LPADRLIST* lppAdrList)
         if (type == nullptr || !name) {
             continue;
         }
-        UiEntry shown{*name, text8(entry, PR_ADDRTYPE_A, PR_ADDRTYPE_W).value_or(""),
-                      text8(entry, PR_EMAIL_ADDRESS_A, PR_EMAIL_ADDRESS_W).value_or(""), {}};
+        UiEntry shown{*name,
+                      text8(entry, PR_ADDRTYPE_A, PR_ADDRTYPE_W).value_or(""),
+                      text8(entry, PR_EMAIL_ADDRESS_A, PR_EMAIL_ADDRESS_W).value_or(""),
+                      {}};
         if (const SPropValue* id = findValue(entry, PR_ENTRYID); id && id->Value.bin.lpb) {
             shown.entryId.assign(id->Value.bin.lpb, id->Value.bin.lpb + id->Value.bin.cb);
         }
@@ -252,7 +255,8 @@ HRESULT AddressBook::addressDialog(const ADRPARM& params, LPADRLIST* lppAdrList)
             AbEntry entry;
             Row props;
             if (!pick.entryId.empty() &&
-                directory_->find(pick.entryId.data(), static_cast<ULONG>(pick.entryId.size()), entry)) {
+                directory_->find(pick.entryId.data(), static_cast<ULONG>(pick.entryId.size()),
+                                 entry)) {
                 props = entry.properties();
             } else if (pick.addressType == "SMTP" && isEmailAddress(pick.address)) {
                 props = AbEntry::oneOff(pick.displayName, pick.address).properties();

@@ -1,13 +1,19 @@
-// Test helpers for the address book: a private folder for vCard files.
+// Test helpers for the address book: a private folder for vCard files, and
+// recipient lists laid out as the Broker lays them out.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <filesystem>
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
+#include <vector>
+
+#include "provider/allocation.h"
+#include "provider/exports.h"
 
 namespace mb::provider::test {
 
@@ -43,16 +49,6 @@ class CardFolder {
 inline std::string card(const std::string& body) {
     return "BEGIN:VCARD\r\nVERSION:4.0\r\n" + body + "END:VCARD\r\n";
 }
-
-}  // namespace mb::provider::test
-
-#include <memory>
-#include <vector>
-
-#include "provider/allocation.h"
-#include "provider/exports.h"
-
-namespace mb::provider::test {
 
 // A recipient list built the way the Broker builds one: every slot's names
 // in an ADRLIST of count entries, each name's value array holding

@@ -36,8 +36,8 @@ class AddressBook final : public AbProp<IAddrBook, IID_IAddrBook> {
                                         ULONG ulFlags, ULONG* lpulObjType,
                                         LPUNKNOWN* lppUnk) override;
     HRESULT STDMETHODCALLTYPE CompareEntryIDs(ULONG cbEntryID1, LPENTRYID lpEntryID1,
-                                              ULONG cbEntryID2, LPENTRYID lpEntryID2,
-                                              ULONG ulFlags, ULONG* lpulResult) override;
+                                              ULONG cbEntryID2, LPENTRYID lpEntryID2, ULONG ulFlags,
+                                              ULONG* lpulResult) override;
     HRESULT STDMETHODCALLTYPE Advise(ULONG cbEntryID, LPENTRYID lpEntryID, ULONG ulEventMask,
                                      LPMAPIADVISESINK lpAdviseSink,
                                      ULONG_PTR* lpulConnection) override;

@@ -10,7 +10,8 @@ const std::string kCards =
     card("FN:Ann Lee\r\nEMAIL:ann@example.org\r\nUID:ann\r\n") +
     card("FN:Bob\r\nEMAIL;PREF=1:bob@example.org\r\n") +
     card("FN:Carol King\r\nEMAIL:carol@example.org\r\n") +
-    card("FN:Dan One\r\nEMAIL:dan1@example.org\r\n") + card("FN:Dan Two\r\nEMAIL:dan2@example.org\r\n") +
+    card("FN:Dan One\r\nEMAIL:dan1@example.org\r\n") +
+    card("FN:Dan Two\r\nEMAIL:dan2@example.org\r\n") +
     card("FN:Eve Exchange\r\nX-MAILBROKER-X500:/o=Org/cn=eve\r\nEMAIL:eve@example.org\r\n") +
     card("KIND:group\r\nFN:Team\r\nMEMBER:urn:uuid:ann\r\n");
 
@@ -52,8 +53,11 @@ class AddrBookTest : public ProviderTest {
 TEST_F(AddrBookTest, ResolvesUniqueNamesAndKeepsTheRecipientType) {
     open();
     {
-        BrokerList list({{MAPI_TO, "Ann Lee"}, {MAPI_TO, "bob@EXAMPLE.org"}, {MAPI_CC, " carol"},
-                         {MAPI_BCC, "/o=Org/cn=eve"}, {MAPI_BCC, "team"}});
+        BrokerList list({{MAPI_TO, "Ann Lee"},
+                         {MAPI_TO, "bob@EXAMPLE.org"},
+                         {MAPI_CC, " carol"},
+                         {MAPI_BCC, "/o=Org/cn=eve"},
+                         {MAPI_BCC, "team"}});
         ASSERT_EQ(book_->ResolveName(0, 0, nullptr, list.get()), S_OK);
         EXPECT_EQ(text(list[0], PR_DISPLAY_NAME_A), "Ann Lee");
         EXPECT_EQ(text(list[0], PR_ADDRTYPE_A), "SMTP");
@@ -94,7 +98,8 @@ TEST_F(AddrBookTest, AmbiguousAndUnknownNamesFailWithoutADialogAndChangeNothing)
 
 TEST_F(AddrBookTest, UnknownAddressesBecomeOneOffs) {
     open();
-    BrokerList list({{MAPI_TO, "guest@example.org"}, {MAPI_CC, "\"Guest, Two\" <two@example.org>"}});
+    BrokerList list(
+        {{MAPI_TO, "guest@example.org"}, {MAPI_CC, "\"Guest, Two\" <two@example.org>"}});
     ASSERT_EQ(book_->ResolveName(0, 0, nullptr, list.get()), S_OK);
     EXPECT_EQ(text(list[0], PR_ADDRTYPE_A), "SMTP");
     EXPECT_EQ(text(list[0], PR_SMTP_ADDRESS_A), "guest@example.org");

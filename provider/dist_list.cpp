@@ -87,7 +87,8 @@ HRESULT openAbEntry(const std::shared_ptr<const Directory>& directory, ULONG cbE
         if (!directory->find(reinterpret_cast<const BYTE*>(lpEntryID), cbEntryID, entry)) {
             return MAPI_E_UNKNOWN_ENTRYID;
         }
-        const bool asProp = mapiIsIid(lpInterface, IID_IMAPIProp) || mapiIsIid(lpInterface, IID_IUnknown);
+        const bool asProp =
+            mapiIsIid(lpInterface, IID_IMAPIProp) || mapiIsIid(lpInterface, IID_IUnknown);
         if (entry.list) {
             if (lpInterface != nullptr && !asProp && !mapiIsIid(lpInterface, IID_IDistList) &&
                 !mapiIsIid(lpInterface, IID_IMAPIContainer)) {

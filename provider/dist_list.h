@@ -30,8 +30,7 @@ class DistList final : public AbProp<IDistList, IID_IDistList> {
     HRESULT STDMETHODCALLTYPE GetSearchCriteria(ULONG ulFlags, LPSRestriction* lppRestriction,
                                                 LPENTRYLIST* lppContainerList,
                                                 ULONG* lpulSearchState) override;
-    HRESULT STDMETHODCALLTYPE CreateEntry(ULONG cbEntryID, LPENTRYID lpEntryID,
-                                          ULONG ulCreateFlags,
+    HRESULT STDMETHODCALLTYPE CreateEntry(ULONG cbEntryID, LPENTRYID lpEntryID, ULONG ulCreateFlags,
                                           LPMAPIPROP* lppMAPIPropEntry) override;
     HRESULT STDMETHODCALLTYPE CopyEntries(LPENTRYLIST lpEntries, ULONG_PTR ulUIParam,
                                           LPMAPIPROGRESS lpProgress, ULONG ulFlags) override;
@@ -49,7 +48,6 @@ class DistList final : public AbProp<IDistList, IID_IDistList> {
 // Opens an address entry: a DistList for a list, an AbMailUser otherwise.
 // MAPI_E_UNKNOWN_ENTRYID for an identifier the directory does not know.
 HRESULT openAbEntry(const std::shared_ptr<const Directory>& directory, ULONG cbEntryID,
-                    LPENTRYID lpEntryID, LPCIID lpInterface, ULONG* lpulObjType,
-                    LPUNKNOWN* lppUnk);
+                    LPENTRYID lpEntryID, LPCIID lpInterface, ULONG* lpulObjType, LPUNKNOWN* lppUnk);
 
 }  // namespace mb::provider

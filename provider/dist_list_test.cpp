@@ -48,8 +48,9 @@ class Expander {
         }
         ULONG type = 0;
         IUnknown* unknown = nullptr;
-        if (FAILED(book_->OpenEntry(id->Value.bin.cb, reinterpret_cast<LPENTRYID>(id->Value.bin.lpb),
-                                    nullptr, 0, &type, &unknown))) {
+        if (FAILED(book_->OpenEntry(id->Value.bin.cb,
+                                    reinterpret_cast<LPENTRYID>(id->Value.bin.lpb), nullptr, 0,
+                                    &type, &unknown))) {
             return;
         }
         if (type != MAPI_DISTLIST) {
@@ -61,7 +62,8 @@ class Expander {
         if (SUCCEEDED(list->GetContentsTable(0, &table))) {
             std::string members;
             LPSRowSet rows = nullptr;
-            while (SUCCEEDED(table->QueryRows(100, 0, &rows)) && rows != nullptr && rows->cRows > 0) {
+            while (SUCCEEDED(table->QueryRows(100, 0, &rows)) && rows != nullptr &&
+                   rows->cRows > 0) {
                 ++batches;
                 for (ULONG i = 0; i < rows->cRows; ++i) {
                     append(rows->aRow[i], members);
@@ -177,7 +179,8 @@ TEST_F(DistListTest, ACycleEndsAtTheDepthLimit) {
 }
 
 TEST_F(DistListTest, MembersComeInBatchesAndExchangeMembersAsSmtp) {
-    std::string cards = card("FN:Eve\r\nUID:eve\r\nX-MAILBROKER-X500:/o=Org/cn=eve\r\nEMAIL:eve@example.org\r\n");
+    std::string cards =
+        card("FN:Eve\r\nUID:eve\r\nX-MAILBROKER-X500:/o=Org/cn=eve\r\nEMAIL:eve@example.org\r\n");
     std::vector<std::string> members = {"urn:uuid:eve"};
     for (int i = 0; i < 249; ++i) {
         members.push_back("mailto:u" + std::to_string(i) + "@example.org");
@@ -201,7 +204,8 @@ TEST_F(DistListTest, ContentsTableOffersTheBrokersColumns) {
     const auto entryId = reinterpret_cast<LPENTRYID>(id->Value.bin.lpb);
     EXPECT_EQ(book_->OpenEntry(id->Value.bin.cb, entryId, &IID_IMailUser, 0, &type, &unknown),
               MAPI_E_INTERFACE_NOT_SUPPORTED);
-    ASSERT_EQ(book_->OpenEntry(id->Value.bin.cb, entryId, &IID_IDistList, 0, &type, &unknown), S_OK);
+    ASSERT_EQ(book_->OpenEntry(id->Value.bin.cb, entryId, &IID_IDistList, 0, &type, &unknown),
+              S_OK);
     EXPECT_EQ(type, static_cast<ULONG>(MAPI_DISTLIST));
     auto* dl = static_cast<IDistList*>(unknown);
     IMAPITable* table = nullptr;
@@ -222,10 +226,10 @@ TEST_F(DistListTest, ContentsTableOffersTheBrokersColumns) {
 
     std::vector<BYTE> garbage(id->Value.bin.lpb, id->Value.bin.lpb + id->Value.bin.cb);
     garbage.back() ^= 0xFF;
-    EXPECT_EQ(book_->OpenEntry(static_cast<ULONG>(garbage.size()),
-                               reinterpret_cast<LPENTRYID>(garbage.data()), nullptr, 0, &type,
-                               &unknown),
-              MAPI_E_UNKNOWN_ENTRYID);
+    EXPECT_EQ(
+        book_->OpenEntry(static_cast<ULONG>(garbage.size()),
+                         reinterpret_cast<LPENTRYID>(garbage.data()), nullptr, 0, &type, &unknown),
+        MAPI_E_UNKNOWN_ENTRYID);
     EXPECT_EQ(unknown, nullptr);
 }
 

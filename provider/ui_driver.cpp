@@ -25,13 +25,15 @@ HRESULT pickEntry(const std::vector<UiEntry>& book, std::string_view item, UiEnt
         }
         return found;
     };
-    std::vector<const UiEntry*> found =
-        level([&](const UiEntry& e) { return !e.address.empty() && equalsIgnoringCase(e.address, item); });
+    std::vector<const UiEntry*> found = level([&](const UiEntry& e) {
+        return !e.address.empty() && equalsIgnoringCase(e.address, item);
+    });
     if (found.empty()) {
         found = level([&](const UiEntry& e) { return equalsIgnoringCase(e.displayName, item); });
     }
     if (found.empty()) {
-        found = level([&](const UiEntry& e) { return startsWithIgnoringCase(e.displayName, item); });
+        found =
+            level([&](const UiEntry& e) { return startsWithIgnoringCase(e.displayName, item); });
     }
     if (found.size() > 1) {
         return MAPI_E_AMBIGUOUS_RECIP;

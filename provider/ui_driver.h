@@ -17,21 +17,22 @@ namespace mb::provider {
 
 struct ComposeForm {  // what the compose window shows
     struct Recipient {
-        ULONG type;  // MAPI_TO, MAPI_CC or MAPI_BCC
+        ULONG type;               // MAPI_TO, MAPI_CC or MAPI_BCC
         std::string displayName;  // UTF-8
         std::string address;
     };
     std::vector<Recipient> recipients;
-    std::string subject, body;                 // UTF-8
-    std::vector<std::string> attachmentPaths;  // files holding each attachment's bytes, named as the attachment
-    std::string draftPath;                     // the .eml file in Drafts holding the whole message
+    std::string subject, body;  // UTF-8
+    std::vector<std::string>
+        attachmentPaths;    // files holding each attachment's bytes, named as the attachment
+    std::string draftPath;  // the .eml file in Drafts holding the whole message
 };
 
 // One address-book entry as a dialog shows it.
 struct UiEntry {
-    std::string displayName;  // UTF-8
-    std::string addressType;  // "SMTP", "EX", "MAPIPDL" for a distribution list, "" unresolved
-    std::string address;      // e-mail or X500 address; empty for a list
+    std::string displayName;    // UTF-8
+    std::string addressType;    // "SMTP", "EX", "MAPIPDL" for a distribution list, "" unresolved
+    std::string address;        // e-mail or X500 address; empty for a list
     std::vector<BYTE> entryId;  // empty for an unresolved name or a new one-off
 };
 
@@ -45,8 +46,8 @@ struct UiNameQuery {
 // one-off SMTP recipient typed in the dialog.
 struct UiNameChoice {
     bool oneOff = false;
-    size_t index = 0;       // valid when !oneOff
-    UiEntry oneOffEntry;    // valid when oneOff
+    size_t index = 0;     // valid when !oneOff
+    UiEntry oneOffEntry;  // valid when oneOff
 };
 
 // The address-book dialog: the wells it offers, each with a MAPI recipient

@@ -37,14 +37,14 @@ struct UiStep {
     enum class Action { Ok, Cancel, Pick, OneOff, Keep, Choose, Error };
     UiStepKind kind = UiStepKind::Form;
     Action action = Action::Ok;
-    std::size_t pick = 0;           // Pick: from 1
-    std::string address, name;      // OneOff
-    HRESULT code = S_OK;            // Error
+    std::size_t pick = 0;       // Pick: from 1
+    std::string address, name;  // OneOff
+    HRESULT code = S_OK;        // Error
     struct Well {
         ULONG type;
         std::vector<std::string> items;
     };
-    std::vector<Well> wells;        // Choose
+    std::vector<Well> wells;  // Choose
 };
 
 class UiScript {

@@ -36,9 +36,9 @@ TEST(UiScript, EachKindKeepsItsOwnPlace) {
 }
 
 TEST(UiScript, BadLinesAreNamed) {
-    for (const char* text : {"resolve pick 0", "resolve pick two", "resolve address nobody",
-                             "address cc Ann", "address to: a | to: b", "form error 5",
-                             "logon maybe", "dance", "address"}) {
+    for (const char* text :
+         {"resolve pick 0", "resolve pick two", "resolve address nobody", "address cc Ann",
+          "address to: a | to: b", "form error 5", "logon maybe", "dance", "address"}) {
         std::string error;
         EXPECT_FALSE(UiScript::parse(std::string("# first\n") + text + "\n", error)) << text;
         EXPECT_EQ(error.rfind("line 2: ", 0), 0u) << error;
@@ -103,9 +103,10 @@ TEST_F(Headless, AddressDialogChoosesPerWell) {
 }
 
 TEST_F(Headless, ResolveDialogPicksOrAddsOrCancels) {
-    const std::unique_ptr<Ui> ui =
-        withScript("resolve pick 2\nresolve pick 3\nresolve address g@example.org\nresolve cancel\n");
-    const UiNameQuery query{"An", {{"Ann", "SMTP", "ann@x.org", {1}}, {"Anne", "SMTP", "anne@x.org", {2}}}};
+    const std::unique_ptr<Ui> ui = withScript(
+        "resolve pick 2\nresolve pick 3\nresolve address g@example.org\nresolve cancel\n");
+    const UiNameQuery query{
+        "An", {{"Ann", "SMTP", "ann@x.org", {1}}, {"Anne", "SMTP", "anne@x.org", {2}}}};
     UiNameChoice choice;
     ASSERT_EQ(ui->resolveName(query, choice), S_OK);
     EXPECT_FALSE(choice.oneOff);

@@ -192,7 +192,9 @@ int preference(const ContentLine& line) {
             if (name == "PREF") {
                 int n = 0;
                 for (char c : value) {
-                    n = std::isdigit(static_cast<unsigned char>(c)) != 0 ? std::min(n * 10 + (c - '0'), 101) : 101;
+                    n = std::isdigit(static_cast<unsigned char>(c)) != 0
+                            ? std::min(n * 10 + (c - '0'), 101)
+                            : 101;
                 }
                 rank = std::min(rank, n < 1 ? 101 : n);
             } else if (name == "TYPE" && iequals(value, "PREF")) {
@@ -312,8 +314,8 @@ VCardParse parseVCards(std::string_view text) {
         }
         if (isBegin) {
             if (!broken) {
-                fail(begin, "BEGIN:VCARD at line " + std::to_string(logical.number) +
-                                " before END:VCARD");
+                fail(begin,
+                     "BEGIN:VCARD at line " + std::to_string(logical.number) + " before END:VCARD");
             }
             card.emplace(logical.number);
             broken = false;

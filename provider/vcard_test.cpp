@@ -23,8 +23,8 @@ TEST(VCard, UnfoldsUnescapesAndReadsParameters) {
     const VCard& card = parse.cards[0];
     EXPECT_EQ(card.version, "4.0");
     EXPECT_EQ(card.fn, "Smith, John; Jr.\nII");
-    EXPECT_EQ(card.emails,
-              (std::vector<std::string>{"work@example.org", "home@example.org", "other@example.org"}));
+    EXPECT_EQ(card.emails, (std::vector<std::string>{"work@example.org", "home@example.org",
+                                                     "other@example.org"}));
     EXPECT_FALSE(card.group);
 }
 
@@ -50,16 +50,16 @@ TEST(VCard, Version3BareTypesAndGroups) {
 TEST(VCard, MalformedCardsAreSkippedAndTheRestLoads) {
     const VCardParse parse = parseVCards(
         "garbage before any card\n"
-        "BEGIN:VCARD\nVERSION:4.0\nFN:One\nEND:VCARD\n"                     // line 2
-        "BEGIN:VCARD\nVERSION:4.0\nthis line has no colon\nEND:VCARD\n"     // 6
-        "BEGIN:VCARD\nVERSION:4.0\nEMAIL;X=\"open:a@b\nEND:VCARD\n"         // 10
-        "BEGIN:VCARD\nVERSION:4.0\nFN:Two\nEND:VCARD\n"                     // 14
-        "BEGIN:VCARD\nVERSION:2.1\nFN:Old\nEND:VCARD\n"                     // 18
-        "BEGIN:VCARD\nFN:No version\nEND:VCARD\n"                          // 22
-        "BEGIN:VCARD\nVERSION:4.0\nFN:Bad \xC3\x28 text\nEND:VCARD\n"       // 25
-        "BEGIN:VCARD\nVERSION:4.0\nFN:Unended\n"                           // 29
-        "BEGIN:VCARD\nVERSION:4.0\nFN:Three\nEND:VCARD\n"                   // 32
-        "BEGIN:VCARD\nVERSION:4.0\nFN:Cut off\n");                         // 36
+        "BEGIN:VCARD\nVERSION:4.0\nFN:One\nEND:VCARD\n"                  // line 2
+        "BEGIN:VCARD\nVERSION:4.0\nthis line has no colon\nEND:VCARD\n"  // 6
+        "BEGIN:VCARD\nVERSION:4.0\nEMAIL;X=\"open:a@b\nEND:VCARD\n"      // 10
+        "BEGIN:VCARD\nVERSION:4.0\nFN:Two\nEND:VCARD\n"                  // 14
+        "BEGIN:VCARD\nVERSION:2.1\nFN:Old\nEND:VCARD\n"                  // 18
+        "BEGIN:VCARD\nFN:No version\nEND:VCARD\n"                        // 22
+        "BEGIN:VCARD\nVERSION:4.0\nFN:Bad \xC3\x28 text\nEND:VCARD\n"    // 25
+        "BEGIN:VCARD\nVERSION:4.0\nFN:Unended\n"                         // 29
+        "BEGIN:VCARD\nVERSION:4.0\nFN:Three\nEND:VCARD\n"                // 32
+        "BEGIN:VCARD\nVERSION:4.0\nFN:Cut off\n");                       // 36
     std::vector<std::string> names;
     for (const VCard& card : parse.cards) {
         names.push_back(card.fn);
