@@ -7,6 +7,10 @@
 // MAPI_E_NOT_INITIALIZED. There is no logon dialog yet, so MAPI_LOGON_UI
 // changes nothing.
 //
+// GetMsgStoresTable and OpenMsgStore give the profile's Maildir store (see
+// store.h); PrepareForm and ShowForm file a message in Drafts and open it in
+// the Ui's compose window.
+//
 // OpenAddressBook reads the profile's vCards afresh each time (see
 // address_book.h); AB_NO_DIALOG is accepted and changes nothing, since the
 // Broker decides per call whether ResolveName may show a dialog.
@@ -16,6 +20,7 @@
 #include <memory>
 
 #include "provider/profiles.h"
+#include "provider/store_forms.h"
 #include "provider/ui_driver.h"
 
 #include "provider/com_object.h"
@@ -79,6 +84,7 @@ class Session final : public ComObject<IMAPISession, IID_IMAPISession> {
 
     const Profile profile_;
     const std::shared_ptr<Ui> ui_;
+    PendingForms forms_;  // between PrepareForm and ShowForm
 };
 
 // The profile MAPILogonEx would use, or null (result then says why).
