@@ -1,5 +1,6 @@
 #include "provider/address_book.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "provider/ab_entry_id.h"
@@ -9,7 +10,13 @@
 namespace mb::provider {
 
 AddressBook* AddressBook::create(const Profile& profile, std::shared_ptr<Ui> ui) {
-    return new AddressBook(Directory::load(profile.addressBooks), std::move(ui));
+    std::shared_ptr<const Directory> directory = Directory::load(profile.addressBooks);
+    // Skipped cards and files cost the user recipients; say which, as the
+    // profile loader does.
+    for (const std::string& problem : directory->problems()) {
+        std::fprintf(stderr, "mailbroker provider: %s\n", problem.c_str());
+    }
+    return new AddressBook(std::move(directory), std::move(ui));
 }
 
 AddressBook::AddressBook(std::shared_ptr<const Directory> directory, std::shared_ptr<Ui> ui)

@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 
+#include <cstdio>
 #include <fstream>
 #include <mutex>
 #include <optional>
@@ -159,11 +160,13 @@ std::unique_ptr<Ui> makeUi(const Profile&) {
         if (in && in.peek() == std::char_traits<char>::eof()) {
             return std::make_unique<HeadlessUi>(UiScript(), S_OK);  // an empty script
         }
+        std::fprintf(stderr, "mailbroker provider: %s: cannot read the UI script\n", path);
         return std::make_unique<HeadlessUi>(std::nullopt, MAPI_E_CORRUPT_DATA);
     }
     std::string error;
     std::optional<UiScript> script = UiScript::parse(text.str(), error);
     if (!script) {
+        std::fprintf(stderr, "mailbroker provider: %s:%s\n", path, error.substr(5).c_str());
         return std::make_unique<HeadlessUi>(std::nullopt, MAPI_E_CORRUPT_DATA);
     }
     return std::make_unique<HeadlessUi>(std::move(script), S_OK);

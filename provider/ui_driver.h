@@ -83,9 +83,9 @@ class Ui {  // one per logon session
     virtual HRESULT address(UiAddressDialog& dialog) = 0;
 };
 
-// Headless now; the desktop driver comes later. Never throws: a script that
-// cannot be read gives a driver whose every dialog fails with
-// MAPI_E_CORRUPT_DATA, so the error shows at the first dialog.
+// Headless now; the desktop driver comes later. A script that cannot be read
+// is reported on standard error ("PATH:LINE: what"), and every dialog of the
+// driver then fails with MAPI_E_CORRUPT_DATA.
 std::unique_ptr<Ui> makeUi(const Profile& profile);
 
 }  // namespace mb::provider
