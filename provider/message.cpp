@@ -34,7 +34,7 @@ std::optional<Property> Message::computed(ULONG propId) const {
         return Property::ofBinary(PR_STORE_ENTRYID, storeEntryId());
     }
     if (propId == PROP_ID(PR_PARENT_ENTRYID)) {
-        return Property::ofBinary(PR_PARENT_ENTRYID, folderEntryId(folder_));
+        return Property::ofBinary(PR_PARENT_ENTRYID, folderEntryId(folder_.load()));
     }
     if (propId == PROP_ID(PR_HASATTACH)) {
         return Property::ofBool(PR_HASATTACH, !attachments_.empty());
@@ -81,7 +81,7 @@ HRESULT Message::SaveChanges(ULONG) {
         if (submitted_) {
             return MAPI_E_NO_ACCESS;
         }
-        return file(folder_, {});
+        return file(folder_.load(), {});
     } catch (const std::bad_alloc&) {
         return MAPI_E_NOT_ENOUGH_MEMORY;
     } catch (...) {

@@ -14,6 +14,7 @@
 // The sender is the profile's (see chooseSender in store.h).
 #pragma once
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <string>
@@ -53,7 +54,7 @@ class Message final : public PropObject<IMessage, IID_IMessage> {
     HRESULT STDMETHODCALLTYPE SetReadFlag(ULONG ulFlags) override;
 
     const std::shared_ptr<const StoreContext>& context() const { return context_; }
-    FolderId folder() const { return folder_; }
+    FolderId folder() const { return folder_.load(); }
     bool rejectUnicode() const { return context_->profile.rejectUnicode; }
 
     // An attachment's SaveChanges.
@@ -77,7 +78,7 @@ class Message final : public PropObject<IMessage, IID_IMessage> {
     HRESULT file(FolderId target, const std::vector<std::pair<std::string, std::string>>& headers);
 
     std::shared_ptr<const StoreContext> context_;
-    FolderId folder_;
+    std::atomic<FolderId> folder_;  // read by attachments without the lock
     std::vector<Row> recipients_;
     ULONG nextRowId_ = 1;
     std::map<ULONG, AttachmentData> attachments_;

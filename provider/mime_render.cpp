@@ -7,6 +7,7 @@
 #include <gmime/gmime.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <mutex>
 #include <string>
 
@@ -55,6 +56,20 @@ std::string bodyText(const char* text) {
     return out;
 }
 
+// A stdio stream with a large buffer over fd (which it owns): GMime's own
+// buffers are 4 KiB, and the system calls they cost dominate large parts.
+GMimeStream* bufferedFile(int fd, const char* mode) {
+    std::FILE* file = ::fdopen(fd, mode);
+    if (file == nullptr) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return nullptr;
+    }
+    std::setvbuf(file, nullptr, _IOFBF, std::size_t{1} << 18);
+    return g_mime_stream_file_new(file);
+}
+
 GMimeAddressType addressType(std::uint32_t type) {
     switch (type) {
         case 2:
@@ -101,7 +116,12 @@ GMimeObject* attachmentPart(const MbMimeAttachment& attachment, int& error) {
             g_object_unref(part);
             return nullptr;
         }
-        data = g_mime_stream_fs_new(fd);  // owns fd
+        data = bufferedFile(fd, "rb");
+        if (data == nullptr) {
+            error = errno;
+            g_object_unref(part);
+            return nullptr;
+        }
     } else {
         data = g_mime_stream_mem_new();
     }
@@ -169,8 +189,10 @@ std::int32_t render(const MbMimeMessage& in, int outFd) {
     if (fd < 0) {
         return errno;
     }
-    Ref<GMimeStream> file(g_mime_stream_fs_new(fd));
-    Ref<GMimeStream> out(g_mime_stream_buffer_new(file.p, GMIME_STREAM_BUFFER_BLOCK_WRITE));
+    Ref<GMimeStream> out(bufferedFile(fd, "wb"));
+    if (out.p == nullptr) {
+        return errno != 0 ? errno : ENOMEM;
+    }
     errno = 0;
     if (g_mime_object_write_to_stream(GMIME_OBJECT(message.p), nullptr, out.p) < 0 ||
         g_mime_stream_flush(out.p) != 0) {
