@@ -202,6 +202,12 @@ void Directory::build(std::vector<Source>& sources) {
         }
         entries_.push_back(std::move(e));
     }
+    std::map<std::string, std::size_t> bySmtp;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        if (!entries_[i].list && !entries_[i].smtp.empty()) {
+            bySmtp.emplace(lowered(entries_[i].smtp), i);
+        }
+    }
     for (auto& [index, source] : groups) {
         for (const std::string& member : source->card.members) {
             std::string_view ref = trimBlanks(member);
@@ -209,21 +215,15 @@ void Directory::build(std::vector<Source>& sources) {
                 std::string address(ref.substr(7, ref.find('?') == std::string_view::npos
                                                       ? std::string_view::npos
                                                       : ref.find('?') - 7));
-                std::vector<std::size_t> known;
-                for (std::size_t i = 0; i < entries_.size(); ++i) {
-                    if (!entries_[i].list && !entries_[i].memberOnly &&
-                        equalsIgnoringCase(entries_[i].smtp, address)) {
-                        known.push_back(i);
-                    }
-                }
-                if (!known.empty()) {
-                    entries_[index].members.push_back(known.front());
-                } else {
+                // Lowered keys: the first card with the address wins, and
+                // one-off members are shared between lists.
+                const auto [known, added] = bySmtp.emplace(lowered(address), entries_.size());
+                if (added) {
                     AbEntry oneOff = AbEntry::oneOff(address, address);
                     oneOff.memberOnly = true;
-                    entries_[index].members.push_back(entries_.size());
                     entries_.push_back(std::move(oneOff));
                 }
+                entries_[index].members.push_back(known->second);
                 continue;
             }
             const auto found = byUid.find(uidKey(ref));

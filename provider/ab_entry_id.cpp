@@ -32,8 +32,8 @@ std::uint64_t getLe(const BYTE* p, int bytes) {
 }
 
 std::vector<BYTE> header(const BYTE (&uid)[16]) {
-    std::vector<BYTE> out(4, 0);
-    out.insert(out.end(), uid, uid + 16);
+    std::vector<BYTE> out(kHeader, 0);
+    std::copy(std::begin(uid), std::end(uid), out.begin() + 4);
     return out;
 }
 
