@@ -44,8 +44,13 @@ class PropObject : public ComObject<Interface, kInterfaceId> {
         if (lppPropTagArray == nullptr) {
             return MAPI_E_INVALID_PARAMETER;
         }
-        std::lock_guard<std::mutex> guard(lock_);
-        const std::vector<ULONG> tags = bag_.tags();
+        std::vector<ULONG> tags;
+        try {
+            std::lock_guard<std::mutex> guard(lock_);
+            tags = bag_.tags();
+        } catch (const std::bad_alloc&) {
+            return MAPI_E_NOT_ENOUGH_MEMORY;
+        }
         void* buffer = nullptr;
         HRESULT hr = MAPIAllocateBuffer(static_cast<ULONG>(CbNewSPropTagArray(tags.size() + 1)),
                                         &buffer);

@@ -121,6 +121,10 @@ TEST_F(StoreTest, RecipientsAddListAndRemove) {
     list->aEntries[0].rgPropVals = values;
     ASSERT_EQ(message->ModifyRecipients(MODRECIP_ADD, list), S_OK);
     EXPECT_EQ(message->ModifyRecipients(0x100, list), MAPI_E_UNKNOWN_FLAGS);
+    EXPECT_EQ(message->ModifyRecipients(MODRECIP_ADD, nullptr), MAPI_E_INVALID_PARAMETER);
+    list->aEntries[1].cValues = 3;  // values promised, none there: refused whole
+    EXPECT_EQ(message->ModifyRecipients(MODRECIP_ADD, list), MAPI_E_INVALID_PARAMETER);
+    list->aEntries[1].cValues = 0;
 
     IMAPITable* table = nullptr;
     ASSERT_EQ(message->GetRecipientTable(0, &table), S_OK);
@@ -211,6 +215,29 @@ TEST_F(StoreTest, FailedRenderingLeavesNoPartialMessage) {
     EXPECT_EQ(filesIn(folderPath("Outbox/new")).size(), 1u);
     message->Release();
     outbox->Release();
+}
+
+}  // namespace
+}  // namespace mb::provider::test
+
+namespace mb::provider::test {
+namespace {
+
+TEST(Sender, ProfileValuesOrLoginAtHost) {
+    Profile profile;
+    profile.senderName = "Ana";
+    profile.senderAddress = "ana@example.net";
+    std::string name, address;
+    chooseSender(profile, name, address);
+    EXPECT_EQ(name, "Ana");
+    EXPECT_EQ(address, "ana@example.net");
+    chooseSender(Profile{}, name, address);
+    char host[256] = {};
+    ASSERT_EQ(gethostname(host, sizeof host - 1), 0);
+    const std::size_t at = address.find('@');
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_GT(at, 0u);
+    EXPECT_EQ(address.substr(at + 1), host);
 }
 
 }  // namespace
