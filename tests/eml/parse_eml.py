@@ -53,8 +53,11 @@ def describe(path):
         data = handle.read()
     message = email.message_from_bytes(data, policy=email.policy.default)
     compat = email.message_from_bytes(data)
-    if message.defects:
-        raise ValueError("message defects: %r" % message.defects)
+    # A truncated file shows as defects (a missing closing boundary, say)
+    # on the part where the damage is, not only on the message.
+    defects = [d for part in message.walk() for d in part.defects]
+    if defects:
+        raise ValueError("message defects: %r" % defects)
 
     date = message["date"]
     has_date = False
