@@ -127,6 +127,17 @@ TEST_F(AddrBookTest, EntriesWithoutValuesAreLeftAlone) {
     EXPECT_EQ(book_->ResolveName(0, 0, nullptr, empty.get()), S_OK);
 }
 
+TEST_F(AddrBookTest, AWideNameResolvesToo) {
+    open();
+    BrokerList list({{MAPI_TO, ""}});
+    WCHAR name[] = u"carol king";
+    list[0].rgPropVals[0].ulPropTag = PR_DISPLAY_NAME_W;
+    list[0].rgPropVals[0].Value.lpszW = name;
+    ASSERT_EQ(book_->ResolveName(0, 0, nullptr, list.get()), S_OK);
+    EXPECT_EQ(text(list[0], PR_DISPLAY_NAME_A), "Carol King");
+    EXPECT_EQ(number(list[0], PR_RECIPIENT_TYPE), static_cast<LONG>(MAPI_TO));
+}
+
 TEST_F(AddrBookTest, TheDialogPicksAddsOrCancels) {
     open("resolve pick 2\nresolve address zed@example.org Zed\nresolve cancel\n");
     BrokerList list({{MAPI_TO, "Dan"}, {MAPI_TO, "Zed"}});
