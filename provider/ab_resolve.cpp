@@ -148,7 +148,10 @@ HRESULT AddressBook::resolveNames(ULONG ulFlags, ADRLIST& list) {
             continue;
         }
         if (matches.empty() && splitNameAddress(text, shown, address)) {
-            decided[i] = AbEntry::oneOff(shown, address);
+            // A known address keeps its card, whatever name was typed with it.
+            const std::vector<std::size_t> known = directory_->match(address);
+            decided[i] = known.size() == 1 ? directory_->entries()[known.front()]
+                                           : AbEntry::oneOff(shown, address);
             continue;
         }
         if ((ulFlags & MAPI_DIALOG) == 0) {

@@ -6,11 +6,11 @@
 // ResolveName resolves every entry that has values but no PR_ENTRYID, from
 // its PR_DISPLAY_NAME_A (or _W): a unique match on the e-mail address, then
 // on the whole display name, then on a prefix of it (see Directory::match);
-// a text that matches nothing but is an e-mail address, or "Name <address>",
-// becomes a one-off SMTP recipient. Ambiguous or unknown names go to the UI
-// driver with MAPI_DIALOG, and otherwise fail the call with
-// MAPI_E_AMBIGUOUS_RECIP or MAPI_E_NOT_FOUND, leaving the list as it was.
-// A resolved entry's value array is replaced (the old one freed with
+// a text that matches nothing but is an e-mail address, or "Name <address>"
+// for an address no card has, becomes a one-off SMTP recipient. Ambiguous or
+// unknown names go to the UI driver with MAPI_DIALOG, and otherwise fail the
+// call with MAPI_E_AMBIGUOUS_RECIP or MAPI_E_NOT_FOUND, leaving the list as
+// it was. A resolved entry's value array is replaced (the old one freed with
 // MAPIFreeBuffer): PR_ENTRYID, PR_DISPLAY_NAME_A, PR_ADDRTYPE_A,
 // PR_EMAIL_ADDRESS_A, PR_OBJECT_TYPE, PR_DISPLAY_TYPE, PR_SMTP_ADDRESS_A
 // (when known) and the entry's PR_RECIPIENT_TYPE. Entries without values are
