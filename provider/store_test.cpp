@@ -122,9 +122,10 @@ TEST_F(StoreTest, RecipientsAddListAndRemove) {
     ASSERT_EQ(message->ModifyRecipients(MODRECIP_ADD, list), S_OK);
     EXPECT_EQ(message->ModifyRecipients(0x100, list), MAPI_E_UNKNOWN_FLAGS);
     EXPECT_EQ(message->ModifyRecipients(MODRECIP_ADD, nullptr), MAPI_E_INVALID_PARAMETER);
-    list->aEntries[1].cValues = 3;  // values promised, none there: refused whole
+    ADRENTRY* entries = list->aEntries;  // the list holds two, past the declared one
+    entries[1].cValues = 3;              // values promised, none there: refused whole
     EXPECT_EQ(message->ModifyRecipients(MODRECIP_ADD, list), MAPI_E_INVALID_PARAMETER);
-    list->aEntries[1].cValues = 0;
+    entries[1].cValues = 0;
 
     IMAPITable* table = nullptr;
     ASSERT_EQ(message->GetRecipientTable(0, &table), S_OK);
