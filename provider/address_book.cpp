@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "provider/ab_entry_id.h"
+#include "provider/diagnostics.h"
 #include "provider/dist_list.h"
 #include "provider/exports.h"
 
@@ -14,7 +15,7 @@ AddressBook* AddressBook::create(const Profile& profile, std::shared_ptr<Ui> ui)
     // Skipped cards and files cost the user recipients; say which, as the
     // profile loader does.
     for (const std::string& problem : directory->problems()) {
-        std::fprintf(stderr, "mailbroker provider: %s\n", problem.c_str());
+        reportProblem(problem);
     }
     return new AddressBook(std::move(directory), std::move(ui));
 }

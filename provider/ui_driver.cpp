@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "provider/ab_directory.h"
+#include "provider/diagnostics.h"
 #include "provider/ui_script.h"
 
 namespace mb::provider {
@@ -160,13 +161,13 @@ std::unique_ptr<Ui> makeUi(const Profile&) {
         if (in && in.peek() == std::char_traits<char>::eof()) {
             return std::make_unique<HeadlessUi>(UiScript(), S_OK);  // an empty script
         }
-        std::fprintf(stderr, "mailbroker provider: %s: cannot read the UI script\n", path);
+        reportProblem(std::string(path) + ": cannot read the UI script");
         return std::make_unique<HeadlessUi>(std::nullopt, MAPI_E_CORRUPT_DATA);
     }
     std::string error;
     std::optional<UiScript> script = UiScript::parse(text.str(), error);
     if (!script) {
-        std::fprintf(stderr, "mailbroker provider: %s:%s\n", path, error.substr(5).c_str());
+        reportProblem(std::string(path) + ":" + error.substr(5));
         return std::make_unique<HeadlessUi>(std::nullopt, MAPI_E_CORRUPT_DATA);
     }
     return std::make_unique<HeadlessUi>(std::move(script), S_OK);

@@ -84,7 +84,7 @@ class Ui {  // one per logon session
 };
 
 // Headless now; the desktop driver comes later. A script that cannot be read
-// is reported on standard error ("PATH:LINE: what"), and every dialog of the
+// is reported through reportProblem ("PATH:LINE: what"), and every dialog of the
 // driver then fails with MAPI_E_CORRUPT_DATA.
 std::unique_ptr<Ui> makeUi(const Profile& profile);
 

@@ -8,7 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
-          libgtest-dev libbenchmark-dev libcurl4-openssl-dev libinih-dev)
+          libgtest-dev libbenchmark-dev libcurl4-openssl-dev libinih-dev
+          libgmime-3.0-dev python3)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
