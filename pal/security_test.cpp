@@ -242,15 +242,17 @@ TEST(Sddl, BadTextAndArgumentsFail) {
     PSECURITY_DESCRIPTOR sd = nullptr;
     EXPECT_FAILS(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:", 2, &sd, nullptr), FALSE,
                  ERROR_UNKNOWN_REVISION);
-    EXPECT_FAILS(ConvertStringSecurityDescriptorToSecurityDescriptorA(nullptr, SDDL_REVISION_1, &sd,
-                                                                      nullptr),
-                 FALSE, ERROR_INVALID_PARAMETER);
-    // Each breaks the documented grammar (entries in parentheses, six fields,
-    // known codes, a SID after O:). Wine accepts some of them and reports
-    // ERROR_INVALID_ACL for others, where Windows documents ERROR_INVALID_PARAMETER.
+    // Windows documents ERROR_INVALID_PARAMETER for bad arguments and text. Wine
+    // fails a NULL text without setting an error, accepts some of the texts
+    // below and reports ERROR_INVALID_ACL for others.
     if (runningUnderWine()) {
         return;
     }
+    EXPECT_FAILS(ConvertStringSecurityDescriptorToSecurityDescriptorA(nullptr, SDDL_REVISION_1, &sd,
+                                                                      nullptr),
+                 FALSE, ERROR_INVALID_PARAMETER);
+    // Each breaks the documented grammar: entries in parentheses, six fields,
+    // known codes, a SID after O:.
     for (const char* bad : {"D:(A;;GR;;WD)", "D:(Q;;GR;;;WD)", "D:(A;;ZZ;;;WD)", "D:(A;;GR;;;S-1-x)",
                             "D:(A;;GR;;;WD", "D:A;;GR;;;WD)", "D:((A;;GR;;;WD))", "X:WD",
                             "O:", "D:NO_ACCESS_CONTROL(A;;GR;;;WD)", "D:(A;XX;GR;;;WD)"}) {
