@@ -69,8 +69,8 @@ typedef struct _OVERLAPPED {
 // PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT or the byte-mode forms.
 // The buffer sizes and the default time-out are accepted and not used. The
 // first instance's security descriptor guards the name: a connecting peer is
-// admitted when the DACL grants its user, group, Everyone or Authenticated Users
-// read and write and no deny entry refuses. Without a descriptor, or when it has
+// admitted when the DACL grants its user, its primary group, Everyone or
+// Authenticated Users read and write together and no deny entry refuses. Without a descriptor, or when it has
 // no DACL, only the current user is admitted. A descriptor that is not
 // self-relative and well formed fails with ERROR_INVALID_SECURITY_DESCR.
 HANDLE CreateNamedPipeA(LPCSTR name, DWORD openMode, DWORD pipeMode, DWORD maxInstances,

@@ -80,6 +80,9 @@ HANDLE GetCurrentThread();
 #define TOKEN_ADJUST_SESSIONID 0x0100u
 #define TOKEN_ALL_ACCESS 0x000F01FFu
 #define TOKEN_READ 0x00020008u
+#define TOKEN_WRITE 0x000200E0u
+#define TOKEN_EXECUTE 0x00020000u
+#define MAXIMUM_ALLOWED 0x02000000u
 
 #define ERROR_NO_TOKEN 1008L
 #define ERROR_UNKNOWN_REVISION 1305L
@@ -89,8 +92,9 @@ HANDLE GetCurrentThread();
 #define ERROR_BAD_LENGTH 24L
 
 // A process token for the effective user; the handle is closed by CloseHandle.
-// Only GetCurrentProcess() may be opened (any other handle: ERROR_INVALID_HANDLE);
-// an access mask outside TOKEN_ALL_ACCESS fails with ERROR_ACCESS_DENIED.
+// Only GetCurrentProcess() may be opened (any other handle: ERROR_INVALID_HANDLE).
+// Generic rights and MAXIMUM_ALLOWED map to token rights; any other right
+// outside TOKEN_ALL_ACCESS fails with ERROR_ACCESS_DENIED.
 BOOL OpenProcessToken(HANDLE process, DWORD desiredAccess, PHANDLE token);
 // No thread impersonates, so GetCurrentThread() fails with ERROR_NO_TOKEN; other
 // handles are not taken here and fail with ERROR_INVALID_HANDLE.

@@ -82,6 +82,11 @@ TEST(Token, QueryNeedsQueryAccess) {
     EXPECT_FAILS(GetTokenInformation(token, TokenUser, nullptr, 0, &needed), FALSE,
                  ERROR_ACCESS_DENIED);
     EXPECT_TRUE(CloseHandle(token));
+    // The owner of a token is granted everything it asks for as its maximum.
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), MAXIMUM_ALLOWED, &token));
+    EXPECT_FAILS(GetTokenInformation(token, TokenUser, nullptr, 0, &needed), FALSE,
+                 ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_TRUE(CloseHandle(token));
 }
 
 TEST(Sid, TextRoundTrips) {

@@ -89,6 +89,15 @@ BOOL OpenProcessToken(HANDLE process, DWORD desiredAccess, PHANDLE token) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    // The caller is the token's owner, so it gets whatever a token grants.
+    if (desiredAccess & (MAXIMUM_ALLOWED | GENERIC_ALL)) {
+        desiredAccess |= TOKEN_ALL_ACCESS;
+    }
+    if (desiredAccess & GENERIC_READ) desiredAccess |= TOKEN_READ;
+    if (desiredAccess & GENERIC_WRITE) desiredAccess |= TOKEN_WRITE;
+    if (desiredAccess & GENERIC_EXECUTE) desiredAccess |= TOKEN_EXECUTE;
+    desiredAccess &= ~DWORD{MAXIMUM_ALLOWED | GENERIC_ALL | GENERIC_READ | GENERIC_WRITE |
+                            GENERIC_EXECUTE};
     if ((desiredAccess & ~DWORD{TOKEN_ALL_ACCESS}) != 0) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
