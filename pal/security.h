@@ -86,10 +86,8 @@ HANDLE GetCurrentThread();
 
 #define ERROR_NO_TOKEN 1008L
 #define ERROR_UNKNOWN_REVISION 1305L
-#define ERROR_INVALID_OWNER 1307L
 #define ERROR_INVALID_SID 1337L
 #define ERROR_INVALID_SECURITY_DESCR 1338L
-#define ERROR_BAD_LENGTH 24L
 
 // A process token for the effective user; the handle is closed by CloseHandle.
 // Only GetCurrentProcess() may be opened (any other handle: ERROR_INVALID_HANDLE).
