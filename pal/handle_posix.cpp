@@ -264,6 +264,9 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
         }
         for (DWORD i = 0; i < count; ++i) {
             objects[i]->beginWait();
+            if (helpers[i]) {
+                helpers[i]->beginHelp();
+            }
         }
         int polledCount = ::poll(polled.data(), n, timeoutMs);
         int pollError = errno;
@@ -279,6 +282,7 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
                 if (polled[k++].revents != 0) {
                     helpers[i]->help();
                 }
+                helpers[i]->endHelp();
                 helpers[i].reset();
             }
         }

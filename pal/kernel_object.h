@@ -33,6 +33,9 @@ class IoHelper {
     // The descriptor and poll events to watch; false when there is nothing to do.
     virtual bool helpFd(int& fd, short& events) = 0;
     virtual void help() = 0;
+    // Bracket one poll of helpFd(): while someone helps, the I/O thread need not.
+    virtual void beginHelp() {}
+    virtual void endHelp() {}
 };
 
 class KernelObject {

@@ -54,6 +54,18 @@ void PipeOp::help() {
     }
 }
 
+void PipeOp::beginHelp() {
+    if (std::shared_ptr<PipeChannel> stream = channel.lock()) {
+        stream->helping(*this, true);
+    }
+}
+
+void PipeOp::endHelp() {
+    if (std::shared_ptr<PipeChannel> stream = channel.lock()) {
+        stream->helping(*this, false);
+    }
+}
+
 std::shared_ptr<PipeChannel> PipeChannel::create(int fd) {
     std::shared_ptr<PipeChannel> channel;
     try {
@@ -81,18 +93,30 @@ PipeChannel::~PipeChannel() {
     ::close(fd_);
 }
 
-void PipeChannel::arm() {
+// The I/O thread watches for an overlapped operation at the head of a queue
+// that no waiter is driving. A registration that is no longer needed is left
+// to fire once for nothing, unless `disarm` asks for it to go at once.
+void PipeChannel::arm(bool disarm) {
+    auto needsThread = [](const PipeOp& op) {
+        return (op.overlapped != nullptr || op.detached) && op.helpers == 0;
+    };
     uint32_t wanted = 0;
-    if (!reads_.empty() && reads_.front()->overlapped != nullptr) {
+    if (!reads_.empty() && needsThread(*reads_.front())) {
         wanted |= EPOLLIN | EPOLLRDHUP;
     }
-    if (!writes_.empty() && (writes_.front()->overlapped != nullptr || writes_.front()->detached)) {
+    if (!writes_.empty() && needsThread(*writes_.front())) {
         wanted |= EPOLLOUT;
     }
-    if (wanted != 0 && wanted != armed_) {
+    if (wanted != armed_ && (wanted != 0 || disarm)) {
         IoReactor::get()->modify(key_, fd_, wanted | EPOLLONESHOT);
         armed_ = wanted;
     }
+}
+
+void PipeChannel::helping(PipeOp& op, bool begin) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    op.helpers += begin ? 1 : -1;
+    arm(begin);
 }
 
 void PipeChannel::onReady(uint32_t events) {

@@ -73,6 +73,9 @@ struct PipeOp final : IoHelper {
     bool matches(LPOVERLAPPED record, bool anyThread) const;
     bool helpFd(int& fd, short& events) override;
     void help() override;
+    void beginHelp() override;
+    void endHelp() override;
+    int helpers = 0;  // threads polling for it, under the channel's mutex
 };
 using PipeOpPtr = std::shared_ptr<PipeOp>;
 
@@ -89,6 +92,8 @@ class PipeChannel final : public IoSource, public std::enable_shared_from_this<P
 
     void onReady(uint32_t events) override;
     int fd() const { return fd_; }
+    // A waiter starts or stops driving `op` itself (see IoHelper).
+    void helping(PipeOp& op, bool begin);
 
     // Finishes `op` at once when it can and returns its status. Otherwise an
     // overlapped operation is queued (STATUS_PENDING) and a synchronous one is
@@ -112,7 +117,7 @@ class PipeChannel final : public IoSource, public std::enable_shared_from_this<P
     void finish(PipeOp& op, uint32_t status);
     uint32_t queue(std::deque<PipeOpPtr>& ops, PipeOp& op, std::unique_lock<std::mutex>& lock);
     bool peerGone() const;
-    void arm();
+    void arm(bool disarm = false);
 
     const int fd_;
     uint64_t key_ = 0;
