@@ -35,6 +35,10 @@ constexpr uint32_t kMaxMessage = 0x80000000u;
 
 DWORD palPipeStatusToError(uint32_t status);
 
+inline uint32_t palLoadLe32(const BYTE* p) {
+    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+
 // Records an operation's outcome in its OVERLAPPED, then sets its event.
 void palCompleteOverlapped(LPOVERLAPPED overlapped, uint32_t status, DWORD bytes);
 
