@@ -60,18 +60,19 @@ bool palPipeIsListening(const std::string& path);
 struct PipeOp final : IoHelper {
     LPOVERLAPPED overlapped = nullptr;  // null: a synchronous caller waits for it
     std::thread::id issuer;
+    bool write = false;
+    bool messageMode = true;
     BYTE* buffer = nullptr;  // read target, or write source
     DWORD size = 0;
-    DWORD done = 0;       // bytes delivered to a read
-    size_t offset = 0;    // bytes of a write sent so far, length prefix included
-    bool messageMode = true;
+    DWORD done = 0;     // the count the operation reports
+    size_t offset = 0;  // bytes of a write sent so far, length prefix included
     std::vector<BYTE> own;  // a copy of a started write whose caller cancelled it
     bool detached = false;  // its caller has been answered already
     bool finished = false;
     uint32_t status = 0;
-
-    bool write = false;
-    std::weak_ptr<class PipeChannel> channel;  // set once queued
+    // Set once queued; guarded by that channel's mutex.
+    std::weak_ptr<class PipeChannel> channel;
+    int helpers = 0;  // waiting threads driving it themselves
 
     // Whether a cancel request matches; a null record means every operation.
     bool matches(LPOVERLAPPED record, bool anyThread) const;
@@ -79,7 +80,6 @@ struct PipeOp final : IoHelper {
     void help() override;
     void beginHelp() override;
     void endHelp() override;
-    int helpers = 0;  // threads polling for it, under the channel's mutex
 };
 using PipeOpPtr = std::shared_ptr<PipeOp>;
 
