@@ -113,6 +113,26 @@ TEST(PipeCancel, CancelledConnectCanBeStartedAgain) {
     CloseHandle(server);
 }
 
+// Reads queue in the order they were issued; cancelling one leaves the others.
+TEST(PipeCancel, QueuedReadsCompleteInOrder) {
+    Pair p("order");
+    Pending first, second, third;
+    for (Pending* r : {&first, &second, &third}) {
+        EXPECT_FAILS(ReadFile(p.server, r->buffer, sizeof r->buffer, nullptr, &r->ov), FALSE,
+                     ERROR_IO_PENDING);
+    }
+    EXPECT_TRUE(CancelIoEx(p.server, &second.ov));
+    DWORD n = 0;
+    EXPECT_FAILS(GetOverlappedResult(p.server, &second.ov, &n, TRUE), FALSE,
+                 ERROR_OPERATION_ABORTED);
+    ASSERT_TRUE(WriteFile(p.client, "one", 3, &n, nullptr));
+    ASSERT_TRUE(WriteFile(p.client, "two", 3, &n, nullptr));
+    EXPECT_TRUE(GetOverlappedResult(p.server, &first.ov, &n, TRUE));
+    EXPECT_EQ(std::string(first.buffer, n), "one");
+    EXPECT_TRUE(GetOverlappedResult(p.server, &third.ov, &n, TRUE));
+    EXPECT_EQ(std::string(third.buffer, n), "two");
+}
+
 TEST(PipeCancel, PendingShortReadEndsWithMoreData) {
     Pair p("pendingmore");
     Pending r;
