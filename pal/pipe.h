@@ -83,8 +83,14 @@ HANDLE CreateNamedPipeA(LPCSTR name, DWORD openMode, DWORD pipeMode, DWORD maxIn
 
 // With an overlapped handle and record: FALSE with ERROR_IO_PENDING until a
 // client arrives, then the record's event is set. FALSE with ERROR_PIPE_CONNECTED
-// when a client came first, ERROR_NO_DATA when it has already gone again.
+// when a client came first, ERROR_NO_DATA when it has already gone again (the
+// instance must then be disconnected before it can serve another client). One
+// connect may wait per instance: a second fails with ERROR_INVALID_PARAMETER,
+// where Windows would queue it.
 BOOL ConnectNamedPipe(HANDLE pipe, LPOVERLAPPED overlapped);
+// Ends the instance's connection, or its wait for one: a pending connect
+// completes with ERROR_PIPE_NOT_CONNECTED, pending transfers likewise. The
+// client then sees a closed pipe (ERROR_BROKEN_PIPE, ERROR_NO_DATA).
 BOOL DisconnectNamedPipe(HANDLE pipe);
 
 // Opens the client end of a pipe. Only pipe paths are supported here; any other
@@ -102,17 +108,22 @@ BOOL WaitNamedPipeA(LPCSTR name, DWORD timeOut);
 BOOL SetNamedPipeHandleState(HANDLE pipe, LPDWORD mode, LPDWORD maxCollectionCount,
                              LPDWORD collectDataTimeout);
 
+// A read shorter than the message fails with ERROR_MORE_DATA and leaves the rest
+// for the next read; on an overlapped handle its count is then only in the
+// record. A write of more than 2 GiB fails with ERROR_INVALID_PARAMETER.
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
               LPOVERLAPPED overlapped);
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
                LPOVERLAPPED overlapped);
 BOOL GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD bytesTransferred,
                          BOOL wait);
-// Waits until the other end has read everything written to it.
+// Waits until the other end has read everything written to it, or has gone;
+// TRUE also on an instance with no client.
 BOOL FlushFileBuffers(HANDLE file);
 // Copies without removing; any of the pointers may be null. With all of them
 // null it tells whether the other end is still there: ERROR_BROKEN_PIPE once it
-// has closed and nothing is left to read.
+// has closed and nothing is left to read. ERROR_BAD_PIPE on an instance that
+// is waiting for a client or disconnected.
 BOOL PeekNamedPipe(HANDLE pipe, LPVOID buffer, DWORD bufferSize, LPDWORD bytesRead,
                    LPDWORD totalBytesAvail, LPDWORD bytesLeftThisMessage);
 

@@ -130,6 +130,25 @@ TEST(PipeWire, SplitLengthPrefixIsJoined) {
     CloseHandle(ov.hEvent);
 }
 
+// The layer's choice where Wine and Windows are said to differ: the wait for a
+// client ends, so that nothing hangs on a record about to go away.
+TEST(PipeWire, DisconnectEndsAPendingConnect) {
+    std::string path = uniquePipe("discowait");
+    HANDLE server = newServer(path);
+    OVERLAPPED ov{};
+    ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    EXPECT_FAILS(ConnectNamedPipe(server, &ov), FALSE, ERROR_IO_PENDING);
+    EXPECT_TRUE(DisconnectNamedPipe(server));
+    DWORD n = 0;
+    EXPECT_FAILS(GetOverlappedResult(server, &ov, &n, TRUE), FALSE, ERROR_PIPE_NOT_CONNECTED);
+    EXPECT_FAILS(ConnectNamedPipe(server, &ov), FALSE, ERROR_IO_PENDING);
+    HANDLE client = newClient(path);
+    EXPECT_TRUE(GetOverlappedResult(server, &ov, &n, TRUE));
+    CloseHandle(client);
+    CloseHandle(server);
+    CloseHandle(ov.hEvent);
+}
+
 size_t entries(const char* dir) {
     size_t count = 0;
     if (DIR* d = ::opendir(dir)) {
