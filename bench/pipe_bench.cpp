@@ -26,12 +26,21 @@ constexpr int kHeaderFields = 5;
 
 using Clock = std::chrono::steady_clock;
 
-double median(std::vector<double> samples) {
+// The value below which `fraction` of the samples lie.
+double quantile(std::vector<double> samples, double fraction) {
     if (samples.empty()) {
         return 0;
     }
-    std::nth_element(samples.begin(), samples.begin() + samples.size() / 2, samples.end());
-    return samples[samples.size() / 2];
+    size_t at = std::min(samples.size() - 1, static_cast<size_t>(fraction * samples.size()));
+    std::nth_element(samples.begin(), samples.begin() + static_cast<ptrdiff_t>(at), samples.end());
+    return samples[at];
+}
+
+void report(benchmark::State& state, const std::vector<double>& samples, double& median) {
+    median = quantile(samples, 0.5);
+    state.counters["median_us"] = median;
+    state.counters["p90_us"] = quantile(samples, 0.9);
+    state.counters["p99_us"] = quantile(samples, 0.99);
 }
 
 double gPipeMedianUs = 0;
@@ -136,8 +145,7 @@ void BM_PipeEcho(benchmark::State& state) {
         state.SkipWithError("echo did not come back intact");
         return;
     }
-    gPipeMedianUs = median(samples);
-    state.counters["median_us"] = gPipeMedianUs;
+    report(state, samples, gPipeMedianUs);
 }
 
 // ---- Raw socket ------------------------------------------------------------
@@ -231,8 +239,7 @@ void BM_RawSocketEcho(benchmark::State& state) {
         state.SkipWithError("echo did not come back intact");
         return;
     }
-    gRawMedianUs = median(samples);
-    state.counters["median_us"] = gRawMedianUs;
+    report(state, samples, gRawMedianUs);
 }
 
 BENCHMARK(BM_PipeEcho)->UseRealTime()->MinTime(1.0);
