@@ -114,11 +114,19 @@ HANDLE CreateEventW(LPSECURITY_ATTRIBUTES /*attributes*/, BOOL manualReset, BOOL
     return createEvent(manualReset, initialState, name != nullptr && name[0] != u'\0');
 }
 
-void palSetEventHelper(HANDLE event, std::weak_ptr<IoHelper> helper) noexcept {
+std::shared_ptr<KernelObject> palEventObject(HANDLE event) noexcept {
     std::shared_ptr<KernelObject> object = palLookupHandle(event);
-    if (auto* e = dynamic_cast<Event*>(object.get())) {
-        e->setHelper(std::move(helper));
-    }
+    return dynamic_cast<Event*>(object.get()) != nullptr ? object : nullptr;
+}
+
+// Only objects from palEventObject() reach these, so the cast cannot fail.
+void palSignalEvent(KernelObject& event, bool set) noexcept {
+    auto& e = static_cast<Event&>(event);
+    set ? e.set() : e.reset();
+}
+
+void palSetEventHelper(KernelObject& event, std::weak_ptr<IoHelper> helper) noexcept {
+    static_cast<Event&>(event).setHelper(std::move(helper));
 }
 
 BOOL SetEvent(HANDLE event) {

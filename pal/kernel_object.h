@@ -55,9 +55,15 @@ class KernelObject {
     virtual void endWait() {}
 };
 
+// The event a handle names, held as an object: an operation signals the event
+// it was started with even if that handle is closed and its value reused
+// meanwhile, as Windows does. Null when the handle names no event.
+std::shared_ptr<KernelObject> palEventObject(HANDLE event) noexcept;
+// SetEvent or ResetEvent on such an object.
+void palSignalEvent(KernelObject& event, bool set) noexcept;
 // Names the operation an event waits for (see IoHelper); the event forgets it
-// once the operation is gone. Ignored for a handle that is not an event.
-void palSetEventHelper(HANDLE event, std::weak_ptr<IoHelper> helper) noexcept;
+// once the operation is gone.
+void palSetEventHelper(KernelObject& event, std::weak_ptr<IoHelper> helper) noexcept;
 
 // A non-blocking, close-on-exec eventfd: the pollable half of a signal state.
 // In semaphore mode each take() removes one unit; otherwise it empties the counter.

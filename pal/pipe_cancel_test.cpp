@@ -133,6 +133,28 @@ TEST(PipeCancel, QueuedReadsCompleteInOrder) {
     EXPECT_EQ(std::string(third.buffer, n), "two");
 }
 
+// The operation signals the event it started with, whatever its handle's value
+// names later; and it completes with nobody waiting on it.
+TEST(PipeCancel, CompletionSignalsTheOriginalEventOnly) {
+    Pair p("eventreuse");
+    OVERLAPPED ov{};
+    ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    char buffer[8] = {};
+    EXPECT_FAILS(ReadFile(p.server, buffer, sizeof buffer, nullptr, &ov), FALSE, ERROR_IO_PENDING);
+    CloseHandle(ov.hEvent);
+    HANDLE later = CreateEventA(nullptr, TRUE, FALSE, nullptr);  // may reuse the value
+    DWORD n = 0;
+    ASSERT_TRUE(WriteFile(p.client, "done", 4, &n, nullptr));
+    for (int i = 0; i < 500 && !HasOverlappedIoCompleted(&ov); ++i) {
+        Sleep(10);
+    }
+    ASSERT_TRUE(HasOverlappedIoCompleted(&ov));
+    EXPECT_EQ(ov.InternalHigh, ULONG_PTR{4});
+    EXPECT_EQ(std::string(buffer, 4), "done");
+    EXPECT_EQ(WaitForSingleObject(later, 0), DWORD(WAIT_TIMEOUT));
+    CloseHandle(later);
+}
+
 TEST(PipeCancel, PendingShortReadEndsWithMoreData) {
     Pair p("pendingmore");
     Pending r;

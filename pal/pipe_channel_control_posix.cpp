@@ -68,8 +68,9 @@ size_t PipeChannel::cancel(LPOVERLAPPED record, bool anyThread) {
         op.done = op.size;
         op.detached = true;
         if (op.overlapped != nullptr) {
-            palCompleteOverlapped(op.overlapped, kStatusSuccess, op.done);
+            palCompleteOverlapped(op.overlapped, kStatusSuccess, op.done, op.event.get());
             op.overlapped = nullptr;
+            op.event.reset();
         }
         ++it;
     }

@@ -133,7 +133,7 @@ void PipeChannel::finish(PipeOp& op, uint32_t status) {
     op.status = status;
     op.finished = true;
     if (op.overlapped != nullptr) {
-        palCompleteOverlapped(op.overlapped, status, op.done);
+        palCompleteOverlapped(op.overlapped, status, op.done, op.event.get());
     }
     finished_.notify_all();
 }
@@ -150,9 +150,9 @@ uint32_t PipeChannel::queue(std::deque<PipeOpPtr>& ops, PipeOp& op,
         return kStatusNoMemory;
     }
     if (queued->overlapped != nullptr) {
-        palSetEventHelper(reinterpret_cast<HANDLE>(
-                              reinterpret_cast<uintptr_t>(queued->overlapped->hEvent) & ~uintptr_t{1}),
-                          queued);
+        if (queued->event) {
+            palSetEventHelper(*queued->event, queued);
+        }
         arm();
         return STATUS_PENDING;
     }

@@ -39,8 +39,11 @@ inline uint32_t palLoadLe32(const BYTE* p) {
     return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
 }
 
-// Records an operation's outcome in its OVERLAPPED, then sets its event.
-void palCompleteOverlapped(LPOVERLAPPED overlapped, uint32_t status, DWORD bytes);
+// Marks an OVERLAPPED pending and resets its event; returns that event.
+std::shared_ptr<KernelObject> palStartOverlapped(LPOVERLAPPED overlapped);
+// Records an operation's outcome in its OVERLAPPED, then sets `event`.
+void palCompleteOverlapped(LPOVERLAPPED overlapped, uint32_t status, DWORD bytes,
+                           KernelObject* event);
 
 // The socket path for a pipe path "\\.\pipe\NAME"; creates the directory.
 // ERROR_INVALID_NAME, ERROR_INVALID_PARAMETER or ERROR_ACCESS_DENIED on failure.
@@ -59,6 +62,7 @@ bool palPipeIsListening(const std::string& path);
 // there when it can be; otherwise it waits in a queue for the I/O thread.
 struct PipeOp final : IoHelper {
     LPOVERLAPPED overlapped = nullptr;  // null: a synchronous caller waits for it
+    std::shared_ptr<KernelObject> event;  // the record's event when it started
     std::thread::id issuer;
     bool write = false;
     bool messageMode = true;

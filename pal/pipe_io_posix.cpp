@@ -35,7 +35,8 @@ std::shared_ptr<PipeChannel> channelOf(HANDLE handle, Use use, std::shared_ptr<P
     return nullptr;
 }
 
-BOOL finish(uint32_t status, DWORD done, LPDWORD reported, LPOVERLAPPED overlapped) {
+BOOL finish(uint32_t status, DWORD done, LPDWORD reported, LPOVERLAPPED overlapped,
+           KernelObject* event) {
     if (status == STATUS_PENDING) {
         SetLastError(ERROR_IO_PENDING);
         return FALSE;
@@ -44,28 +45,13 @@ BOOL finish(uint32_t status, DWORD done, LPDWORD reported, LPOVERLAPPED overlapp
         *reported = done;
     }
     if (overlapped != nullptr) {
-        palCompleteOverlapped(overlapped, status, done);
+        palCompleteOverlapped(overlapped, status, done, event);
     }
     if (status != kStatusSuccess) {
         SetLastError(palPipeStatusToError(status));
         return FALSE;
     }
     return TRUE;
-}
-
-// What starting a transfer does to the caller's records: no bytes yet, and the
-// OVERLAPPED pending with its event reset.
-void startOperation(LPDWORD count, LPOVERLAPPED overlapped) {
-    if (count != nullptr) {
-        *count = 0;
-    }
-    if (overlapped != nullptr) {
-        __atomic_store_n(&overlapped->Internal, ULONG_PTR{STATUS_PENDING}, __ATOMIC_RELEASE);
-        overlapped->InternalHigh = 0;
-        if (overlapped->hEvent != nullptr) {
-            ResetEvent(overlapped->hEvent);
-        }
-    }
 }
 
 enum class Direction { Read, Write };
@@ -92,27 +78,31 @@ BOOL transfer(Direction direction, HANDLE file, BYTE* buffer, DWORD size, LPDWOR
     // On a handle opened without FILE_FLAG_OVERLAPPED the record only receives
     // the result; the call itself waits.
     LPOVERLAPPED record = state->overlapped ? overlapped : nullptr;
-    startOperation(count, overlapped);
+    if (count != nullptr) {
+        *count = 0;
+    }
+    std::shared_ptr<KernelObject> event = overlapped ? palStartOverlapped(overlapped) : nullptr;
     if (!channel) {
-        return finish(status, 0, count, overlapped);
+        return finish(status, 0, count, overlapped, event.get());
     }
     PipeOp op;
     op.overlapped = record;
+    op.event = record != nullptr ? event : nullptr;
     op.issuer = std::this_thread::get_id();
     op.buffer = buffer;
     op.size = size;
     op.messageMode = messageRead;
     status = direction == Direction::Read ? channel->read(op) : channel->write(op);
     if (status == STATUS_PENDING) {
-        return finish(status, 0, count, nullptr);
+        return finish(status, 0, count, nullptr, nullptr);
     }
     if (record != nullptr && status != kStatusSuccess) {
         // An overlapped call that fails, even with ERROR_MORE_DATA, reports its
         // count only through the record.
-        palCompleteOverlapped(overlapped, status, op.done);
-        return finish(status, 0, count, nullptr);
+        palCompleteOverlapped(overlapped, status, op.done, event.get());
+        return finish(status, 0, count, nullptr, nullptr);
     }
-    return finish(status, op.done, count, overlapped);
+    return finish(status, op.done, count, overlapped, event.get());
 }
 
 }  // namespace

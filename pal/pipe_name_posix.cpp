@@ -195,14 +195,25 @@ DWORD palPipeStatusToError(uint32_t status) {
     }
 }
 
-void palCompleteOverlapped(LPOVERLAPPED overlapped, uint32_t status, DWORD bytes) {
+std::shared_ptr<KernelObject> palStartOverlapped(LPOVERLAPPED overlapped) {
+    __atomic_store_n(&overlapped->Internal, ULONG_PTR{STATUS_PENDING}, __ATOMIC_RELEASE);
+    overlapped->InternalHigh = 0;
+    // A set low bit only keeps Windows from posting to a completion port.
+    HANDLE handle = reinterpret_cast<HANDLE>(reinterpret_cast<uintptr_t>(overlapped->hEvent) &
+                                             ~uintptr_t{1});
+    std::shared_ptr<KernelObject> event = handle != nullptr ? palEventObject(handle) : nullptr;
+    if (event) {
+        palSignalEvent(*event, false);
+    }
+    return event;
+}
+
+void palCompleteOverlapped(LPOVERLAPPED overlapped, uint32_t status, DWORD bytes,
+                           KernelObject* event) {
     __atomic_store_n(&overlapped->InternalHigh, static_cast<ULONG_PTR>(bytes), __ATOMIC_RELAXED);
     __atomic_store_n(&overlapped->Internal, static_cast<ULONG_PTR>(status), __ATOMIC_RELEASE);
-    // A set low bit only keeps Windows from posting to a completion port.
-    HANDLE event = reinterpret_cast<HANDLE>(reinterpret_cast<uintptr_t>(overlapped->hEvent) &
-                                            ~uintptr_t{1});
     if (event != nullptr) {
-        SetEvent(event);
+        palSignalEvent(*event, true);
     }
 }
 

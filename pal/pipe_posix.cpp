@@ -231,7 +231,7 @@ void palEndConnect(PipeEndState& state, uint32_t status) {
     op->status = status;
     op->finished = true;
     if (op->overlapped != nullptr) {
-        palCompleteOverlapped(op->overlapped, status, 0);
+        palCompleteOverlapped(op->overlapped, status, 0, op->event.get());
     }
     state.connected.notify_all();
 }
@@ -380,7 +380,7 @@ BOOL ConnectNamedPipe(HANDLE pipe, LPOVERLAPPED overlapped) {
     if (overlapped == nullptr || !state->overlapped) {
         state->connected.wait(lock, [&] { return op->finished; });
         if (overlapped != nullptr) {
-            palCompleteOverlapped(overlapped, op->status, 0);
+            palCompleteOverlapped(overlapped, op->status, 0, palStartOverlapped(overlapped).get());
         }
         if (op->status != kStatusSuccess) {
             SetLastError(palPipeStatusToError(op->status));
@@ -388,11 +388,7 @@ BOOL ConnectNamedPipe(HANDLE pipe, LPOVERLAPPED overlapped) {
         }
         return TRUE;
     }
-    __atomic_store_n(&overlapped->Internal, ULONG_PTR{STATUS_PENDING}, __ATOMIC_RELEASE);
-    overlapped->InternalHigh = 0;
-    if (overlapped->hEvent != nullptr) {
-        ResetEvent(overlapped->hEvent);
-    }
+    op->event = palStartOverlapped(overlapped);
     op->overlapped = overlapped;
     SetLastError(ERROR_IO_PENDING);
     return FALSE;
