@@ -2,7 +2,9 @@
 //
 // The listening socket of a name exists exactly while at least one instance of
 // it waits for a client: a client that connects while every instance is busy is
-// refused by the kernel and sees ERROR_PIPE_BUSY, as on Windows. The socket file
+// refused by the kernel and sees ERROR_PIPE_BUSY, as on Windows. Clients the
+// kernel had already queued when the socket closes are kept for the next
+// instance, since their CreateFileA has already succeeded. The socket file
 // stays in place between listening periods (a new socket replaces it atomically
 // by rename) and is removed when the last instance closes.
 #include <poll.h>
@@ -26,7 +28,12 @@ class PipeListener final : public IoSource, public std::enable_shared_from_this<
     explicit PipeListener(std::string path) : path_(std::move(path)) {
         check_ = [](pid_t, uid_t uid, gid_t) { return uid == ::geteuid(); };
     }
-    ~PipeListener() override { closeSocket(); }
+    ~PipeListener() override {
+        closeSocket();
+        for (int fd : backlog_) {
+            ::close(fd);
+        }
+    }
     // Replaces the test every connecting peer must pass.
     void setPeerCheck(PipePeerCheck check) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -57,6 +64,7 @@ class PipeListener final : public IoSource, public std::enable_shared_from_this<
     void removeFree() {
         std::lock_guard<std::mutex> lock(mutex_);
         if (--free_ == 0) {
+            keepBacklog();
             closeSocket();
         }
     }
@@ -89,6 +97,23 @@ class PipeListener final : public IoSource, public std::enable_shared_from_this<
     // closed before anything is read from it.
     int acceptOne() {
         std::lock_guard<std::mutex> lock(mutex_);
+        if (!backlog_.empty()) {
+            int fd = backlog_.front();
+            backlog_.pop_front();
+            return fd;
+        }
+        return acceptLocked();
+    }
+
+    // `descriptor` (may be null) guards a name that has no instance yet; later
+    // instances' descriptors are ignored, as Windows keeps the first one.
+    static std::shared_ptr<PipeListener> acquire(
+        const std::string& path, DWORD& error,
+        std::shared_ptr<const std::vector<BYTE>> descriptor = nullptr);
+    static void release(const std::shared_ptr<PipeListener>& listener);
+
+  private:
+    int acceptLocked() {
         if (socket_ < 0) {
             return -1;
         }
@@ -109,15 +134,18 @@ class PipeListener final : public IoSource, public std::enable_shared_from_this<
             ::close(fd);
         }
     }
-
-    // `descriptor` (may be null) guards a name that has no instance yet; later
-    // instances' descriptors are ignored, as Windows keeps the first one.
-    static std::shared_ptr<PipeListener> acquire(
-        const std::string& path, DWORD& error,
-        std::shared_ptr<const std::vector<BYTE>> descriptor = nullptr);
-    static void release(const std::shared_ptr<PipeListener>& listener);
-
-  private:
+    // Clients the kernel queued before the last free instance was taken have
+    // already seen their CreateFileA succeed; closing the socket would drop
+    // them, so they wait here for the next instance's ConnectNamedPipe.
+    void keepBacklog() {
+        for (int fd; (fd = acceptLocked()) >= 0;) {
+            try {
+                backlog_.push_back(fd);
+            } catch (const std::bad_alloc&) {
+                ::close(fd);
+            }
+        }
+    }
     bool openSocket(DWORD& error) {
         // Bound under a side name, then renamed over the pipe's file in one step,
         // so that a client never finds the file missing.
@@ -175,6 +203,7 @@ class PipeListener final : public IoSource, public std::enable_shared_from_this<
     PipePeerCheck check_;
     int socketMode_ = -1;  // left as bind made it until a descriptor guards the name
     std::deque<std::weak_ptr<PipeEndState>> waiting_;
+    std::deque<int> backlog_;  // admitted clients kept across a closed socket
 
     // Never destroyed: instances may be released during exit.
     static std::mutex& registryMutex() {

@@ -122,6 +122,49 @@ TEST(Pipe, NoWaitingInstanceIsBusy) {
     CloseHandle(server);
 }
 
+// Two clients arrive before the one free instance is taken. Windows refuses
+// the second with ERROR_PIPE_BUSY; a client whose open succeeded must be
+// served by the next instance and never find its pipe broken.
+TEST(Pipe, SecondClientOfOneInstanceIsBusyOrServedNext) {
+    std::string path = uniquePipe("twoatonce");
+    HANDLE server = newServer(path);
+    HANDLE first = newClient(path);
+    HANDLE second = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    DWORD openError = GetLastError();
+    EXPECT_FAILS(ConnectNamedPipe(server, nullptr), FALSE, ERROR_PIPE_CONNECTED);
+    HANDLE next = newServer(path);
+    if (second == INVALID_HANDLE_VALUE) {
+        EXPECT_EQ(openError, DWORD(ERROR_PIPE_BUSY));
+    } else {
+        OVERLAPPED ov{};
+        ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        SetLastError(0);
+        EXPECT_FALSE(ConnectNamedPipe(next, &ov));
+        DWORD error = GetLastError();
+        EXPECT_TRUE(error == ERROR_PIPE_CONNECTED || error == ERROR_IO_PENDING) << error;
+        DWORD put = 0;
+        EXPECT_TRUE(WriteFile(second, "b", 1, &put, nullptr));
+        bool connected = error == ERROR_PIPE_CONNECTED ||
+                         WaitForSingleObject(ov.hEvent, 5000) == WAIT_OBJECT_0;
+        EXPECT_TRUE(connected);
+        if (connected) {
+            char got[4] = {};
+            DWORD n = 0;
+            EXPECT_TRUE(serverRead(next, got, sizeof got, n, error));
+            EXPECT_EQ(n, 1u);
+            EXPECT_EQ(got[0], 'b');
+        }
+        CloseHandle(second);
+        CloseHandle(next);  // ends a connect still pending, before its record goes
+        CloseHandle(ov.hEvent);
+        next = INVALID_HANDLE_VALUE;
+    }
+    if (next != INVALID_HANDLE_VALUE) CloseHandle(next);
+    CloseHandle(first);
+    CloseHandle(server);
+}
+
 TEST(Pipe, NamesIgnoreCase) {
     std::string path = uniquePipe("CaseTest");
     HANDLE server = newServer(path);
