@@ -1,0 +1,37 @@
+#include "channel/message.h"
+
+#include <cstring>
+#include <new>
+
+#include "foundation/ks_exception.h"
+#include "pal/win32.h"
+
+CMessage::CMessage() : processId_(GetCurrentProcessId()) {}
+
+CMessage::~CMessage() = default;
+
+void CMessage::setFromFrame(uint32_t messageId, uint32_t processId, const uint8_t* bytes,
+                            uint32_t count) {
+    store(messageId, processId, bytes, count);
+}
+
+void CMessage::setForSend(uint32_t messageId, const uint8_t* bytes, uint32_t count) {
+    store(messageId, GetCurrentProcessId(), bytes, count);
+}
+
+void CMessage::store(uint32_t messageId, uint32_t processId, const uint8_t* bytes,
+                     uint32_t count) {
+    // The new buffer is filled before the old one goes, so `bytes` may point
+    // into this message's own data.
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[count == 0 ? 1 : count]);
+    if (!buffer) {
+        throw KsException("unable to allocate memory");
+    }
+    if (count != 0) {
+        std::memcpy(buffer.get(), bytes, count);
+    }
+    messageId_ = messageId;
+    processId_ = processId;
+    data_ = std::move(buffer);
+    length_ = count;
+}

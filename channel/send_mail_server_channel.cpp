@@ -1,0 +1,63 @@
+#include "channel/send_mail_server_channel.h"
+
+#include "codec/query_record.h"
+#include "foundation/ks_exception.h"
+#include "mapi/mapi_session.h"
+
+CSendMailServerChannel::CSendMailServerChannel(const char* name, HANDLE pipeHandle,
+                                               CBrokerContext* context,
+                                               CSendMailConnectionHandler* owner)
+    : CRequestResponseHandler(name, pipeHandle, context), owner_(owner), connectionName_(name) {}
+
+CSendMailServerChannel::~CSendMailServerChannel() = default;
+
+const char* CSendMailServerChannel::name() {
+    return connectionName_.utf8View();
+}
+
+void CSendMailServerChannel::run() {
+    try {
+        serveConnection();
+    } catch (...) {
+        // Nothing is logged; the thread ends quietly and the registry reaps
+        // the channel once its pipe is closed or broken.
+    }
+}
+
+void CSendMailServerChannel::handleRequest(const CMessage& request, CMessage& response) {
+    QueryRecord decoded;
+    decoded.escapeOnEncode = 1;
+    {
+        // The count includes the NUL that receive appends.
+        const KsString text(reinterpret_cast<const char*>(request.data()),
+                            static_cast<int64_t>(request.length()));
+        decoded.decode(text);
+    }
+    const KsString commandName = decoded.commandName();
+    ParamMap params = decoded.params;
+
+    MapiSession session(params, mapiLibraryName());
+    QueryRecord reply;
+    reply.escapeOnEncode = 1;
+    reply.name = KsString("SendMailResponse");
+    ParamMap results;
+    if (session.status() >= 0) {
+        results = session.dispatch(commandName);
+    }
+    const KsString errorKey("error");
+    if (results.find(errorKey) == results.end()) {
+        KsString status;
+        status.format(KsString("%ld"), static_cast<int32_t>(session.status()));
+        results[errorKey] = status;
+    }
+    reply.params = results;
+
+    KsString text = reply.encode();
+    const char* bytes = text.utf8View();
+    const uint64_t byteCount = text.unitCount();
+    if (byteCount >= kReplyLimit) {
+        throw KsException("Size overflow exception");
+    }
+    response.setForSend(request.messageId(), reinterpret_cast<const uint8_t*>(bytes),
+                        static_cast<uint32_t>(byteCount));
+}
