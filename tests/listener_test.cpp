@@ -1,0 +1,189 @@
+// The listener and the registry of connections, seen from outside: clients in
+// turn and at once, clients that vanish, the host's end, and what a thousand
+// bad clients leave behind.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <optional>
+#include <thread>
+
+#include "host/child_process.h"
+#include "host/host_error.h"
+#include "tests/support/broker_fixture.h"
+#include "tests/support/proc_counts.h"
+
+using namespace mbtest;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr uint32_t kReplyMs = 10000;
+
+class Listener : public ::testing::Test {
+  protected:
+    BrokerInstall install{Provider::None};
+};
+
+bool answers(BrokerConnection& c) {
+    return value(c.request("X", kReplyMs), "error") == kNoSupport;
+}
+
+// Polls until `count` settles at `expected` or two seconds pass; returns the last count.
+template <typename Count>
+size_t settleAt(Count count, size_t expected) {
+    size_t n = count();
+    for (int i = 0; i < 200 && n != expected; ++i) {
+        std::this_thread::sleep_for(10ms);
+        n = count();
+    }
+    return n;
+}
+
+TEST_F(Listener, ThreeClientsInTurnAreEachServed) {
+    BrokerHost broker = startBroker(install);
+    for (int i = 0; i < 3; ++i) {
+        BrokerConnection c = broker.connect();
+        EXPECT_TRUE(answers(c)) << i;
+    }
+}
+
+TEST_F(Listener, TwoClientsAtOnceAreServedSideBySide) {
+    BrokerHost broker = startBroker(install);
+    BrokerConnection a = broker.connect();
+    BrokerConnection b = broker.connect();
+    EXPECT_TRUE(answers(a));
+    EXPECT_TRUE(answers(b));
+    EXPECT_TRUE(answers(a));
+    // Neither is reaped while connected, even after a third client comes and goes.
+    { BrokerConnection c = broker.connect(); }
+    BrokerConnection d = broker.connect();
+    EXPECT_TRUE(answers(d));
+    EXPECT_TRUE(answers(b));
+    EXPECT_TRUE(answers(a));
+}
+
+TEST_F(Listener, TheNextConnectionReapsClosedOnes) {
+    BrokerHost broker = startBroker(install);
+    pid_t pid = broker.pid();
+    {
+        BrokerConnection warm = broker.connect();
+        EXPECT_TRUE(answers(warm));
+    }
+    std::this_thread::sleep_for(200ms);
+    size_t fds = openFdCount(pid);
+    size_t threads = threadCount(pid);
+    for (int i = 0; i < 20; ++i) {
+        BrokerConnection c = broker.connect();
+        EXPECT_TRUE(answers(c));
+    }
+    EXPECT_EQ(settleAt([&] { return openFdCount(pid); }, fds), fds);
+    EXPECT_EQ(settleAt([&] { return threadCount(pid); }, threads), threads);
+}
+
+TEST_F(Listener, BrokerEndsWithinASecondOfItsHostEvenWithIdleClients) {
+    ChildProcess host = ChildProcess::start("/bin/sleep", {"600"});
+    BrokerHost broker = startBroker(install, static_cast<uint32_t>(host.pid()));
+    BrokerConnection a = broker.connect();
+    BrokerConnection b = broker.connect();
+    EXPECT_TRUE(answers(a));
+    host.terminate();
+    auto start = std::chrono::steady_clock::now();
+    std::optional<int> status = broker.process().wait(3000);
+    auto took = std::chrono::steady_clock::now() - start;
+    ASSERT_TRUE(status.has_value()) << "the Broker outlived its host by 3 s";
+    EXPECT_LT(took, 1000ms);
+    EXPECT_EQ(describeExitStatus(*status), "exit code 0");
+    EXPECT_TRUE(waitForBrokerClose(a, 1000));
+    EXPECT_TRUE(waitForBrokerClose(b, 1000));
+}
+
+TEST_F(Listener, BrokerEndsWithItsHostWhenNoClientEverCame) {
+    ChildProcess host = ChildProcess::start("/bin/sleep", {"600"});
+    BrokerHost broker = startBroker(install, static_cast<uint32_t>(host.pid()));
+    { BrokerConnection probe = broker.connect(); }
+    host.terminate();
+    std::optional<int> status = broker.process().wait(1000);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(describeExitStatus(*status), "exit code 0");
+}
+
+TEST_F(Listener, BrokerWithoutALivingHostDoesNotLinger) {
+    ChildProcess host = ChildProcess::start("/bin/true", {});
+    host.wait(-1);
+    uint32_t gone = static_cast<uint32_t>(host.pid());
+    host = ChildProcess();
+    BrokerHost broker = startBroker(install, gone);
+    std::optional<int> status = broker.process().wait(2000);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(describeExitStatus(*status), "exit code 0");
+}
+
+TEST_F(Listener, ClientsThatConnectAndCloseAtOnceDoNotStopTheBroker) {
+    BrokerHost broker = startBroker(install);
+    { BrokerConnection first = broker.connect(); }
+    // A burst, so that some clients are gone before the listener takes them.
+    for (int i = 0; i < 100; ++i) {
+        BrokerConnection c = BrokerConnection::open(broker.pipeName(), 2000);
+    }
+    EXPECT_TRUE(broker.process().running());
+    BrokerConnection c = broker.connect();
+    EXPECT_TRUE(answers(c));
+}
+
+// One bad client of the kind picked by i; each ends by closing its end.
+void badClient(BrokerHost& broker, int i) {
+    BrokerConnection c = BrokerConnection::open(broker.pipeName(), 5000);
+    switch (i % 6) {
+        case 0:  // connects and goes
+            break;
+        case 1:  // garbage
+            c.writeMessage("\x01\x02\x03\x04\x05\x06\x07", 7);
+            break;
+        case 2:  // a frame cut short
+            sendWord(c, kMagic);
+            sendWord(c, kVersion);
+            sendWord(c, 1);
+            break;
+        case 3:  // wrong magic
+            sendHeader(c, 0xDEADBEEFu, kVersion, 1, 1);
+            break;
+        case 4:  // a malformed request, which gets no reply
+            c.send("X?k=%G1");
+            break;
+        case 5:  // gone in the middle of the payload's announcement
+            sendHeader(c, kMagic, kVersion, 1, 100);
+            break;
+    }
+}
+
+TEST_F(Listener, AThousandBadClientsLeaveNoDescriptorOrThreadBehind) {
+    BrokerHost broker = startBroker(install);
+    pid_t pid = broker.pid();
+    // One served and closed connection, so that start and end both hold one
+    // channel not yet reaped.
+    {
+        BrokerConnection warm = broker.connect();
+        EXPECT_TRUE(answers(warm));
+    }
+    std::this_thread::sleep_for(200ms);
+    size_t fds = openFdCount(pid);
+    size_t threads = threadCount(pid);
+
+    BrokerConnection steady = broker.connect();
+    for (int i = 0; i < 1000; ++i) {
+        ASSERT_NO_THROW(badClient(broker, i)) << i;
+        if (i % 100 == 99) {
+            ASSERT_TRUE(answers(steady)) << "after " << i + 1 << " bad clients";
+        }
+    }
+    steady.close();
+    {
+        BrokerConnection last = broker.connect();
+        EXPECT_TRUE(answers(last));
+    }
+    EXPECT_EQ(settleAt([&] { return openFdCount(pid); }, fds), fds);
+    EXPECT_EQ(settleAt([&] { return threadCount(pid); }, threads), threads);
+    EXPECT_TRUE(broker.process().running());
+}
+
+}  // namespace

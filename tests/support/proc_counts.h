@@ -1,0 +1,13 @@
+// The open descriptors and threads of a process, as /proc lists them.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+
+namespace mbtest {
+
+size_t openFdCount(pid_t pid);
+size_t threadCount(pid_t pid);
+
+}  // namespace mbtest
