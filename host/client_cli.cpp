@@ -29,7 +29,8 @@ class Session {
     BrokerConnection& connection() {
         if (!connection_) {
             if (!settings_.pipeName.empty()) {
-                connection_.emplace(BrokerConnection::open(settings_.pipeName, 5000));
+                connection_.emplace(BrokerConnection::open(
+                    settings_.pipeName, settings_.timeoutMs < 5000 ? settings_.timeoutMs : 5000));
             } else {
                 host_.emplace(BrokerHost::start(settings_.brokerPath));
                 connection_.emplace(host_->connect());
@@ -81,7 +82,8 @@ void printHelp(std::ostream& out) {
            "options:\n"
            "  --broker PATH    the Broker to start (default: mailbroker beside this program)\n"
            "  --pipe NAME      use the running Broker that serves pipe NAME; start none\n"
-           "  --timeout MS     how long to wait for a reply (default 60000)\n"
+           "  --timeout MS     how long to wait for a reply (default 60000), and at most\n"
+           "                   5000 for --pipe's Broker to be reached\n"
            "  --help           this text\n\ncommands:\n";
     for (const auto& c : subcommands()) {
         out << "  " << c.usage << "\n      " << c.summary << '\n';

@@ -71,7 +71,7 @@ TEST_F(Client, BrokerThatNeverServesIsAClearFailure) {
 }
 
 TEST_F(Client, UnknownPipeIsUnreachable) {
-    Result r = run({"--pipe", BrokerHost::freshPipeName(), "raw", "X"});
+    Result r = run({"--timeout", "300", "--pipe", BrokerHost::freshPipeName(), "raw", "X"});
     EXPECT_EQ(r.status, "exit code " + std::to_string(kExitUnreachable));
 }
 

@@ -62,7 +62,7 @@ TEST_F(Listener, TwoClientsAtOnceAreServedSideBySide) {
     EXPECT_TRUE(answers(a));
 }
 
-TEST_F(Listener, TheNextConnectionReapsClosedOnes) {
+TEST_F(Listener, ClosedConnectionsLeaveNoDescriptorOrThreadBehind) {
     BrokerHost broker = startBroker(install);
     pid_t pid = broker.pid();
     {
@@ -130,8 +130,9 @@ TEST_F(Listener, ClientsThatConnectAndCloseAtOnceDoNotStopTheBroker) {
     EXPECT_TRUE(answers(c));
 }
 
-// One bad client of the kind picked by i; each ends by closing its end.
-void badClient(BrokerHost& broker, int i) {
+// One bad client of the kind picked by i; each ends by closing its end. Being
+// cut off while misbehaving is a fair outcome and is not counted against the Broker.
+void badClient(BrokerHost& broker, int i) try {
     BrokerConnection c = BrokerConnection::open(broker.pipeName(), 5000);
     switch (i % 6) {
         case 0:  // connects and goes
@@ -154,6 +155,10 @@ void badClient(BrokerHost& broker, int i) {
             sendHeader(c, kMagic, kVersion, 1, 100);
             break;
     }
+} catch (const HostError& e) {
+    if (e.kind() != HostError::Kind::Disconnected) {
+        throw;
+    }
 }
 
 TEST_F(Listener, AThousandBadClientsLeaveNoDescriptorOrThreadBehind) {
@@ -173,7 +178,8 @@ TEST_F(Listener, AThousandBadClientsLeaveNoDescriptorOrThreadBehind) {
     for (int i = 0; i < 1000; ++i) {
         ASSERT_NO_THROW(badClient(broker, i)) << i;
         if (i % 100 == 99) {
-            ASSERT_TRUE(answers(steady)) << "after " << i + 1 << " bad clients";
+            SCOPED_TRACE("after " + std::to_string(i + 1) + " bad clients");
+            ASSERT_TRUE(answers(steady));
         }
     }
     steady.close();
