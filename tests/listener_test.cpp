@@ -25,7 +25,12 @@ class Listener : public ::testing::Test {
 };
 
 bool answers(BrokerConnection& c) {
-    return value(c.request("X", kReplyMs), "error") == kNoSupport;
+    try {
+        return value(c.request("X", kReplyMs), "error") == kNoSupport;
+    } catch (const HostError& e) {
+        ADD_FAILURE() << "request failed: " << e.what();
+        return false;
+    }
 }
 
 // Polls until `count` settles at `expected` or two seconds pass; returns the last count.
