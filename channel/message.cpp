@@ -1,7 +1,6 @@
 #include "channel/message.h"
 
 #include <cstring>
-#include <new>
 
 #include "foundation/ks_exception.h"
 #include "pal/win32.h"
@@ -23,7 +22,7 @@ void CMessage::store(uint32_t messageId, uint32_t processId, const uint8_t* byte
                      uint32_t count) {
     // The new buffer is filled before the old one goes, so `bytes` may point
     // into this message's own data.
-    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[count == 0 ? 1 : count]);
+    std::unique_ptr<uint8_t, Free> buffer(static_cast<uint8_t*>(std::malloc(count == 0 ? 1 : count)));
     if (!buffer) {
         throw KsException("unable to allocate memory");
     }
@@ -33,5 +32,13 @@ void CMessage::store(uint32_t messageId, uint32_t processId, const uint8_t* byte
     messageId_ = messageId;
     processId_ = processId;
     data_ = std::move(buffer);
+    length_ = count;
+}
+
+void CMessage::adoptFromFrame(uint32_t messageId, uint32_t processId, uint8_t* buffer,
+                              uint32_t count) {
+    data_.reset(buffer);
+    messageId_ = messageId;
+    processId_ = processId;
     length_ = count;
 }

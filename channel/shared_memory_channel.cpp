@@ -1,8 +1,8 @@
 #include "channel/shared_memory_channel.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <new>
 
 #include "broker/broker_context.h"
 #include "foundation/ks_exception.h"
@@ -112,16 +112,15 @@ void CSharedMemoryChannel::receiveFrame(CMessage& message, bool pumping) {
     if (length == 0 || length >= kLengthLimit) {
         return;
     }
-    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[length + 1]);
+    // Zeroed from the start: a short payload leaves no undefined bytes, and
+    // pages a huge announced length never fills are never touched.
+    std::unique_ptr<uint8_t, void (*)(void*)> buffer(
+        static_cast<uint8_t*>(std::calloc(static_cast<size_t>(length) + 1, 1)), &std::free);
     if (!buffer) {
         throw KsException("unable to allocate memory");
     }
-    const DWORD got = transfer(Direction::Read, buffer.get(), length, pumping);
-    // A short payload leaves no undefined bytes behind; zeroing only the rest
-    // keeps a huge announced length from touching memory it never fills.
-    const DWORD filled = got < length ? got : length;
-    std::memset(buffer.get() + filled, 0, length + 1 - filled);
-    message.setFromFrame(messageId, processId, buffer.get(), length + 1);
+    transfer(Direction::Read, buffer.get(), length, pumping);
+    message.adoptFromFrame(messageId, processId, buffer.release(), length + 1);
 }
 
 DWORD CSharedMemoryChannel::transfer(Direction direction, void* buffer, DWORD count,

@@ -169,9 +169,10 @@ TEST(FreeAddressList, FreesEachValueArrayThenTheList) {
     SPropValue first[1] = {};
     SPropValue third[2] = {};
     list->cEntries = 3;
-    list->aEntries[0].rgPropVals = first;
-    list->aEntries[1].rgPropVals = nullptr;
-    list->aEntries[2].rgPropVals = third;
+    ADRENTRY* entries = list->aEntries;  // declared with one element, allocated with three
+    entries[0].rgPropVals = first;
+    entries[1].rgPropVals = nullptr;
+    entries[2].rgPropVals = third;
     RecordingAllocator allocator;
     MapiSession::freeAddressList(&allocator, list);
     ASSERT_EQ(allocator.freed.size(), 3u);
