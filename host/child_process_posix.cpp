@@ -140,6 +140,16 @@ std::optional<int> ChildProcess::wait(int timeoutMs) {
             while (::poll(&p, 1, timeoutMs) < 0 && errno == EINTR) {
             }
             ::close(pidfd);
+        } else if (timeoutMs > 0) {
+            // Kernels before 5.3: look every few milliseconds.
+            for (int waited = 0; waited < timeoutMs; waited += 5) {
+                int status = 0;
+                if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                    status_ = status;
+                    return status_;
+                }
+                ::usleep(5000);
+            }
         }
     }
     int status = 0;

@@ -85,6 +85,31 @@ TEST_F(Listener, ClosedConnectionsLeaveNoDescriptorOrThreadBehind) {
     EXPECT_EQ(settleAt([&] { return threadCount(pid); }, threads), threads);
 }
 
+// A malformed request ends its channel's thread but leaves the Broker's end of
+// the pipe open; only the registry closes it, when the next client connects.
+TEST_F(Listener, TheNextConnectionReapsAChannelLeftOpen) {
+    BrokerHost broker = startBroker(install);
+    pid_t pid = broker.pid();
+    {
+        BrokerConnection warm = broker.connect();
+        EXPECT_TRUE(answers(warm));
+    }
+    std::this_thread::sleep_for(200ms);
+    size_t fds = openFdCount(pid);
+    {
+        BrokerConnection bad = broker.connect();
+        bad.send("X?k=%4");
+        EXPECT_TRUE(silentButConnected(bad, 300));
+    }
+    std::this_thread::sleep_for(200ms);
+    EXPECT_GT(openFdCount(pid), fds) << "the abandoned pipe was closed before any reaping";
+    {
+        BrokerConnection next = broker.connect();
+        EXPECT_TRUE(answers(next));
+    }
+    EXPECT_EQ(settleAt([&] { return openFdCount(pid); }, fds), fds);
+}
+
 TEST_F(Listener, BrokerEndsWithinASecondOfItsHostEvenWithIdleClients) {
     ChildProcess host = ChildProcess::start("/bin/sleep", {"600"});
     BrokerHost broker = startBroker(install, static_cast<uint32_t>(host.pid()));
