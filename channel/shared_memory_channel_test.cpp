@@ -65,6 +65,23 @@ TEST(SharedMemoryChannel, ReceiveAppendsANulAndKeepsTheHeaderIds) {
     EXPECT_EQ(std::memcmp(message.data(), "abc\0", 4), 0);
 }
 
+TEST(SharedMemoryChannel, PumpingReceiveReadsTheSameFrameAndIsInterruptible) {
+    ConnectedPipe pipe("pump");
+    CBrokerContext context;
+    TestChannel channel("x", pipe.server, &context);
+    std::thread writer([&] {
+        Sleep(20);  // so the payload read is pending when it arrives
+        channeltest::writeFrame(pipe.client, 8, "pumped");
+    });
+    CMessage message;
+    channel.receiveWithPump(message);
+    writer.join();
+    EXPECT_EQ(message.messageId(), 8u);
+    EXPECT_EQ(std::memcmp(message.data(), "pumped\0", 7), 0);
+    SetEvent(context.interruptEvent);
+    EXPECT_THROW(channel.receiveWithPump(message), CInterruptedExeception);
+}
+
 TEST(SharedMemoryChannel, WrongMagicConsumesTheHeaderThenFails) {
     ConnectedPipe pipe("magic");
     CBrokerContext context;
