@@ -4,7 +4,15 @@
 // "Not Supported".
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "host/host_error.h"
+
 #include "tests/support/broker_fixture.h"
+#include "tests/support/proc_counts.h"
 
 using namespace mbtest;
 
@@ -122,6 +130,41 @@ TEST_F(Framing, PayloadShorterThanAnnouncedIsReadAsTheShortPayload) {
     BrokerConnection::Reply reply = c.receive(kReplyMs);
     EXPECT_EQ(reply.messageId, 5u);
     EXPECT_EQ(fields(reply), std::string("error=") + kNoSupport + ";");
+}
+
+// A client that announces almost 2 GiB and sends three bytes must not cost the
+// Broker memory or time in proportion to the lie.
+TEST_F(Framing, LengthsJustBelowTheLimitCostNoMemory) {
+    std::vector<BrokerConnection> clients;
+    for (int i = 0; i < 4; ++i) {
+        clients.push_back(broker.connect());
+        ASSERT_EQ(value(clients.back().request("X", kReplyMs), "error"), kNoSupport);
+    }
+    std::atomic<bool> done{false};
+    std::atomic<size_t> peakKiB{0};
+    std::thread sampler([&] {
+        while (!done) {
+            peakKiB = std::max<size_t>(peakKiB, residentKiB(broker.pid()));
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    auto start = std::chrono::steady_clock::now();
+    for (uint32_t id = 100; id < 104; ++id) {
+        sendHeader(clients[id - 100], kMagic, kVersion, id, 0x7FFFFFFEu);
+        sendPayload(clients[id - 100], "abc");
+    }
+    for (uint32_t id = 100; id < 104; ++id) {
+        try {
+            EXPECT_EQ(clients[id - 100].receive(kReplyMs).messageId, id);
+        } catch (const HostError& e) {
+            ADD_FAILURE() << "client " << id << ": " << e.what();
+        }
+    }
+    done = true;
+    sampler.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_LT(peakKiB.load(), 256u * 1024u) << "peak resident KiB";
+    EXPECT_TRUE(broker.process().running());
 }
 
 class LoggedOnFraming : public ::testing::Test {

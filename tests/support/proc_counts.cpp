@@ -1,6 +1,7 @@
 #include "tests/support/proc_counts.h"
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 namespace mbtest {
@@ -22,6 +23,16 @@ size_t openFdCount(pid_t pid) {
 }
 size_t threadCount(pid_t pid) {
     return countEntries("/proc/" + std::to_string(pid) + "/task");
+}
+
+size_t residentKiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stoul(line.substr(6));
+        }
+    }
+    return 0;
 }
 
 }  // namespace mbtest

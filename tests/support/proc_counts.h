@@ -9,5 +9,7 @@ namespace mbtest {
 
 size_t openFdCount(pid_t pid);
 size_t threadCount(pid_t pid);
+// Resident memory in KiB (VmRSS), 0 when unknown.
+size_t residentKiB(pid_t pid);
 
 }  // namespace mbtest
