@@ -3,6 +3,7 @@
 // bad clients leave behind.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <optional>
 #include <thread>
@@ -125,6 +126,38 @@ TEST_F(Listener, BrokerEndsWithinASecondOfItsHostEvenWithIdleClients) {
     EXPECT_EQ(describeExitStatus(*status), "exit code 0");
     EXPECT_TRUE(waitForBrokerClose(a, 1000));
     EXPECT_TRUE(waitForBrokerClose(b, 1000));
+}
+
+// A client that sends and never reads stalls only its own channel, whose write
+// blocks once the pipe is full; the host's end still ends the Broker at once.
+TEST_F(Listener, ClientThatNeverReadsStallsOnlyItself) {
+    ChildProcess host = ChildProcess::start("/bin/sleep", {"600"});
+    BrokerHost broker = startBroker(install, static_cast<uint32_t>(host.pid()));
+    BrokerConnection flood = broker.connect();
+    std::atomic<int> sent{0};
+    std::thread writer([&] {
+        try {
+            for (;;) {
+                flood.send("X?padding=" + std::string(200, 'p'));
+                ++sent;
+            }
+        } catch (const HostError&) {
+            // The Broker went away: the end this test waits for.
+        }
+    });
+    // Until sending stalls: the Broker's replies have filled the pipe.
+    for (int last = -1; last != sent; std::this_thread::sleep_for(300ms)) {
+        last = sent;
+    }
+    EXPECT_GT(sent.load(), 0);
+    BrokerConnection other = broker.connect();
+    EXPECT_TRUE(answers(other));
+
+    host.terminate();
+    std::optional<int> status = broker.process().wait(3000);
+    writer.join();
+    ASSERT_TRUE(status.has_value()) << "a stalled channel kept the Broker alive";
+    EXPECT_EQ(describeExitStatus(*status), "exit code 0");
 }
 
 TEST_F(Listener, BrokerEndsWithItsHostWhenNoClientEverCame) {
