@@ -27,13 +27,11 @@ TempDir::~TempDir() {
 }
 
 const std::string& isolatedRuntimeDir() {
-    // Leaked on purpose: Brokers may still be ending while static objects go.
-    static const std::string dir = [] {
-        auto* d = new TempDir("runtime");
-        ::setenv("XDG_RUNTIME_DIR", d->path().c_str(), 1);
-        return d->path();
-    }();
-    return dir;
+    // Removed at exit; every Broker has been killed and reaped by then.
+    static const TempDir dir("runtime");
+    static const bool set = ::setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1) == 0;
+    (void)set;
+    return dir.path();
 }
 
 BrokerInstall::BrokerInstall(Provider provider) : dir_("broker") {
