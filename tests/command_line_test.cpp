@@ -120,7 +120,8 @@ TEST_F(CommandLine, PipeNamesNeverEscapeThePipeDirectory) {
         ChildProcess broker = run({"--ipc=" + name, "--proc=" + hostPid()});
         EXPECT_TRUE(serves(name)) << name;
         for (const auto& entry : treeBelow(runtime)) {
-            if (before.count(entry) == 0) {
+            // The pipe directory itself appears with the first pipe of the process.
+            if (before.count(entry) == 0 && entry != runtime + "/winpal" && entry != pipeDir) {
                 EXPECT_EQ(fs::path(entry).parent_path().string(), pipeDir) << name << ": " << entry;
             }
         }
