@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <utility>
-#include <vector>
 
 #include "codec/query_record.h"
 #include "foundation/ks_exception.h"
@@ -29,8 +28,8 @@ class Event {
   public:
     Event() : handle_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
         if (handle_ == nullptr) {
-            throw HostError(HostError::Kind::Io,
-                            errorText("cannot create an event", GetLastError()), GetLastError());
+            DWORD error = GetLastError();
+            throw HostError(HostError::Kind::Io, errorText("cannot create an event", error), error);
         }
     }
     ~Event() { CloseHandle(handle_); }
