@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <stdexcept>
 
 #include "host/child_process.h"
 #include "pal/win32.h"
@@ -67,6 +68,17 @@ class Security : public ::testing::Test {
     TempDir output_{"security-out"};
 };
 
+// The build tree may be closed to other users (a checkout under /root): give
+// nobody copies it can run, in the install's directory opened for the purpose.
+std::string openToNobody(const BrokerInstall& install) {
+    std::string client = install.directory() + "/mailbroker-client";
+    fs::copy_file(MB_CLIENT_PATH, client);
+    if (::chmod(install.directory().c_str(), 0755) != 0) {
+        throw std::runtime_error("cannot open " + install.directory());
+    }
+    return client;
+}
+
 std::string exitText(int status) {
     return status < 0 ? "still running" : describeExitStatus(status);
 }
@@ -115,11 +127,11 @@ std::optional<std::string> rawExchange(const std::string& socketPath) {
 
 TEST_F(Security, ClientOfAnotherUserCannotReachTheBrokersPipe) {
     BrokerInstall install(Provider::None);
+    const std::string client = openToNobody(install);
     BrokerHost broker = startBroker(install);
     { BrokerConnection owner = broker.connect(); }  // the pipe exists and serves root
-    Result r =
-        runAsNobody(MB_CLIENT_PATH, {"--pipe", broker.pipeName(), "--timeout", "3000", "raw", "X"},
-                    isolatedRuntimeDir());
+    Result r = runAsNobody(client, {"--pipe", broker.pipeName(), "--timeout", "3000", "raw", "X"},
+                           isolatedRuntimeDir());
     EXPECT_EQ(exitText(r.status), "exit code 4") << r.output;
     EXPECT_NE(r.output.find("denied"), std::string::npos) << r.output;
     EXPECT_EQ(r.output.find("error="), std::string::npos) << r.output;
@@ -129,7 +141,7 @@ TEST_F(Security, BrokerOfAnOrdinaryUserRefusesARootClient) {
     BrokerInstall install(Provider::None);
     TempDir runtime("nobody-runtime");
     ASSERT_EQ(::chown(runtime.path().c_str(), kNobody, kNoGroup), 0);
-    ASSERT_EQ(::chmod(install.directory().c_str(), 0755), 0);
+    const std::string client = openToNobody(install);
     const std::string name = BrokerHost::freshPipeName();
 
     ChildProcess::Options options;
@@ -142,14 +154,13 @@ TEST_F(Security, BrokerOfAnOrdinaryUserRefusesARootClient) {
         options);
 
     // Nobody's own client is served: the Broker works.
-    Result own = runAsNobody(MB_CLIENT_PATH, {"--pipe", name, "--timeout", "5000", "raw", "X"},
-                             runtime.path());
+    Result own =
+        runAsNobody(client, {"--pipe", name, "--timeout", "5000", "raw", "X"}, runtime.path());
     ASSERT_EQ(exitText(own.status), "exit code 0") << own.output;
     EXPECT_EQ(own.output, std::string("error=") + kNoSupport + "\n");
 
     // Root's client, pointed at nobody's pipe directory, is refused.
-    Result root =
-        run(MB_CLIENT_PATH, {"--pipe", name, "--timeout", "3000", "raw", "X"}, runtime.path());
+    Result root = run(client, {"--pipe", name, "--timeout", "3000", "raw", "X"}, runtime.path());
     EXPECT_EQ(exitText(root.status), "exit code 4") << root.output;
 
     // And root speaking the wire directly gets in at the socket but gets nothing:
@@ -158,8 +169,8 @@ TEST_F(Security, BrokerOfAnOrdinaryUserRefusesARootClient) {
     ASSERT_TRUE(raw.has_value()) << "the pipe's socket is missing";
     EXPECT_EQ(raw->size(), 0u);
 
-    Result again = runAsNobody(MB_CLIENT_PATH, {"--pipe", name, "--timeout", "5000", "raw", "X"},
-                               runtime.path());
+    Result again =
+        runAsNobody(client, {"--pipe", name, "--timeout", "5000", "raw", "X"}, runtime.path());
     EXPECT_EQ(exitText(again.status), "exit code 0") << again.output;
     EXPECT_TRUE(broker.running());
 }
