@@ -2,6 +2,12 @@
 // what is loaded, initialised, logged on, logged off and unloaded, and when.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <map>
+#include <thread>
+
+#include "host/host_error.h"
+
 #include "tests/support/broker_fixture.h"
 
 using namespace mbtest;
@@ -85,6 +91,49 @@ TEST(Session, ParentIsPassedAsTheUiParameter) {
         c.request(request, kReplyMs);
         EXPECT_EQ(install.calls(), loggedOnRequest(ui)) << request;
     }
+}
+
+TEST(Session, ConcurrentConnectionsEachRunWholeSessions) {
+    BrokerInstall install(Provider::Double);
+    BrokerHost broker = startBroker(install);
+    constexpr int kClients = 4;
+    constexpr int kRequests = 10;
+    std::vector<BrokerConnection> clients;
+    // Each served once before the next connects, so that all are in place.
+    for (int i = 0; i < kClients; ++i) {
+        clients.push_back(broker.connect());
+        clients.back().request("Anything", kReplyMs);
+    }
+    install.clearCalls();
+    std::vector<std::thread> threads;
+    std::atomic<int> answered{0};
+    for (auto& c : clients) {
+        threads.emplace_back([&c, &answered] {
+            for (int r = 0; r < kRequests; ++r) {
+                try {
+                    if (fields(c.request("Anything", kReplyMs)) == "error=Not Supported;") {
+                        ++answered;
+                    }
+                } catch (const HostError&) {
+                    return;
+                }
+            }
+        });
+    }
+    for (auto& t : threads) {
+        t.join();
+    }
+    EXPECT_EQ(answered.load(), kClients * kRequests);
+    std::map<std::string, int> counts;
+    for (const auto& line : install.calls()) {
+        ++counts[line.substr(0, line.find(' '))];
+    }
+    for (const char* call : {"MAPIInitialize", "MAPILogonEx", "Logoff", "MAPIUninitialize"}) {
+        EXPECT_EQ(counts[call], answered.load()) << call;
+    }
+    // Sessions may overlap and share one loaded copy, but every load is undone.
+    EXPECT_EQ(counts["load"], counts["unload"]);
+    EXPECT_GE(counts["load"], 1);
 }
 
 TEST(Session, WithoutAProviderEveryRequestIsNoSupport) {
