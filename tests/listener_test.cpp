@@ -193,6 +193,23 @@ TEST_F(Listener, ClientsThatConnectAndCloseAtOnceDoNotStopTheBroker) {
     EXPECT_TRUE(answers(c));
 }
 
+// A connection that has been answered once. This test is about what bad
+// clients leave behind: a client the pipe layer drops on connecting right after
+// another (see TwoClientsAtOnceAreServedSideBySide) simply tries again here.
+BrokerConnection servedConnection(BrokerHost& broker) {
+    for (int attempt = 1;; ++attempt) {
+        try {
+            BrokerConnection c = broker.connect();
+            c.request("X", kReplyMs);
+            return c;
+        } catch (const HostError& e) {
+            if (e.kind() != HostError::Kind::Disconnected || attempt == 5) {
+                throw;
+            }
+        }
+    }
+}
+
 // One bad client of the kind picked by i; each ends by closing its end. Being
 // cut off while misbehaving is a fair outcome and is not counted against the Broker.
 void badClient(BrokerHost& broker, int i) try {
@@ -237,7 +254,7 @@ TEST_F(Listener, AThousandBadClientsLeaveNoDescriptorOrThreadBehind) {
     size_t fds = openFdCount(pid);
     size_t threads = threadCount(pid);
 
-    BrokerConnection steady = broker.connect();
+    BrokerConnection steady = servedConnection(broker);
     for (int i = 0; i < 1000; ++i) {
         ASSERT_NO_THROW(badClient(broker, i)) << i;
         if (i % 100 == 99) {
@@ -247,7 +264,7 @@ TEST_F(Listener, AThousandBadClientsLeaveNoDescriptorOrThreadBehind) {
     }
     steady.close();
     {
-        BrokerConnection last = broker.connect();
+        BrokerConnection last = servedConnection(broker);
         EXPECT_TRUE(answers(last));
     }
     EXPECT_EQ(settleAt([&] { return openFdCount(pid); }, fds), fds);
