@@ -83,6 +83,24 @@ TEST_F(CommandLine, TextAfterTheHostPidIsIgnored) {
     EXPECT_TRUE(broker.running());
 }
 
+TEST_F(CommandLine, ServingGoodAndBadRequestsWritesNothing) {
+    const std::string name = BrokerHost::freshPipeName();
+    ChildProcess broker = run({"--ipc=" + name, "--proc=" + hostPid()});
+    EXPECT_TRUE(serves(name));
+    {
+        BrokerConnection bad = BrokerConnection::open(name, 5000);
+        bad.send("X?k=%zz");
+        EXPECT_TRUE(silentButConnected(bad, 200));
+    }
+    {
+        BrokerConnection garbage = BrokerConnection::open(name, 5000);
+        garbage.writeMessage("garbage", 7);
+    }
+    EXPECT_TRUE(serves(name));
+    broker.terminate();
+    EXPECT_EQ(output(), "");
+}
+
 TEST_F(CommandLine, BlanksBelongToThePipeName) {
     const std::string name = BrokerHost::freshPipeName();
     ChildProcess broker = run({"--ipc=" + name, "x", "--proc=" + hostPid()});
