@@ -95,6 +95,7 @@ TEST_F(CommandLine, ServingGoodAndBadRequestsWritesNothing) {
     {
         BrokerConnection garbage = BrokerConnection::open(name, 5000);
         garbage.writeMessage("garbage", 7);
+        EXPECT_TRUE(waitForBrokerClose(garbage, 3000));
     }
     EXPECT_TRUE(serves(name));
     broker.terminate();
