@@ -68,8 +68,11 @@ typedef struct _OVERLAPPED {
 // openMode: PIPE_ACCESS_DUPLEX, optionally with FILE_FLAG_OVERLAPPED; pipeMode:
 // PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT or the byte-mode forms.
 // The buffer sizes and the default time-out are accepted and not used. The
-// security attributes are accepted; their descriptor is not applied yet: every
-// connection is checked against the current user instead.
+// first instance's security descriptor guards the name: a connecting peer is
+// admitted when the DACL grants its user, its primary group, Everyone or
+// Authenticated Users read and write together and no deny entry refuses. Without a descriptor, or when it has
+// no DACL, only the current user is admitted. A descriptor that is not
+// self-relative and well formed fails with ERROR_INVALID_SECURITY_DESCR.
 HANDLE CreateNamedPipeA(LPCSTR name, DWORD openMode, DWORD pipeMode, DWORD maxInstances,
                         DWORD outBufferSize, DWORD inBufferSize, DWORD defaultTimeOut,
                         LPSECURITY_ATTRIBUTES securityAttributes);

@@ -29,6 +29,14 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD /*desiredAccess*/, DWORD /*shareMode*/
         SetLastError(error != ERROR_SUCCESS ? error : ERROR_INVALID_NAME);
         return INVALID_HANDLE_VALUE;
     }
+    // A pipe whose descriptor refuses its own user has a socket without the
+    // owner's write bit; root would pass that bit, so it is read here.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) && st.st_uid == ::geteuid() &&
+        (st.st_mode & S_IWUSR) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
         SetLastError(palErrorFromErrno(errno));

@@ -7,14 +7,17 @@
 // by rename) and is removed when the last instance closes.
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <map>
 #include <new>
+#include <vector>
 
 #include "pal/pipe_internal.h"
+#include "pal/security_internal.h"
 
 namespace {
 
@@ -38,6 +41,18 @@ class PipeListener {
     void setPeerCheck(PipePeerCheck check) {
         std::lock_guard<std::mutex> lock(mutex_);
         check_ = std::move(check);
+    }
+    // Peers must pass the descriptor. Its verdict on the creator also sets the
+    // socket file's owner bits, which CreateFileA reads so that a refused owner
+    // fails at once, root included, rather than being dropped after connecting.
+    void guard(std::shared_ptr<const std::vector<BYTE>> descriptor) {
+        const uid_t owner = ::geteuid();
+        const bool ownerAdmitted = palSecurityAdmits(*descriptor, owner, ::getegid(), owner);
+        setPeerCheck([descriptor, owner](pid_t, uid_t uid, gid_t gid) {
+            return palSecurityAdmits(*descriptor, uid, gid, owner);
+        });
+        std::lock_guard<std::mutex> lock(mutex_);
+        socketMode_ = ownerAdmitted ? 0600 : 0;
     }
 
     // An instance starts or stops waiting for a client.
@@ -91,7 +106,11 @@ class PipeListener {
         }
     }
 
-    static std::shared_ptr<PipeListener> acquire(const std::string& path, DWORD& error);
+    // `descriptor` (may be null) guards a name that has no instance yet; later
+    // instances' descriptors are ignored, as Windows keeps the first one.
+    static std::shared_ptr<PipeListener> acquire(
+        const std::string& path, DWORD& error,
+        std::shared_ptr<const std::vector<BYTE>> descriptor = nullptr);
     static void release(const std::shared_ptr<PipeListener>& listener);
 
   private:
@@ -112,7 +131,8 @@ class PipeListener {
             error = palErrorFromErrno(errno);
             return false;
         }
-        if (::listen(listening->fd, SOMAXCONN) != 0 ||
+        if ((socketMode_ >= 0 && ::chmod(temporary.c_str(), static_cast<mode_t>(socketMode_)) != 0) ||
+            ::listen(listening->fd, SOMAXCONN) != 0 ||
             ::rename(temporary.c_str(), path_.c_str()) != 0) {
             error = palErrorFromErrno(errno);
             ::unlink(temporary.c_str());
@@ -128,6 +148,7 @@ class PipeListener {
     int instances_ = 0;
     std::shared_ptr<ListenSocket> socket_;
     PipePeerCheck check_;
+    int socketMode_ = -1;  // left as bind made it until a descriptor guards the name
 
     // Both never destroyed: completion threads may release instances during exit.
     static std::mutex& registryMutex() {
@@ -140,7 +161,8 @@ class PipeListener {
     }
 };
 
-std::shared_ptr<PipeListener> PipeListener::acquire(const std::string& path, DWORD& error) {
+std::shared_ptr<PipeListener> PipeListener::acquire(
+    const std::string& path, DWORD& error, std::shared_ptr<const std::vector<BYTE>> descriptor) {
     std::lock_guard<std::mutex> lock(registryMutex());
     auto& names = registry();
     auto found = names.find(path);
@@ -155,6 +177,9 @@ std::shared_ptr<PipeListener> PipeListener::acquire(const std::string& path, DWO
         return nullptr;
     }
     auto listener = std::make_shared<PipeListener>(path);
+    if (descriptor) {
+        listener->guard(std::move(descriptor));
+    }
     listener->instances_ = 1;
     names.emplace(path, listener);
     return listener;
@@ -252,7 +277,7 @@ PipeEnd::~PipeEnd() {
 
 HANDLE CreateNamedPipeA(LPCSTR name, DWORD openMode, DWORD pipeMode, DWORD maxInstances,
                         DWORD /*outBufferSize*/, DWORD /*inBufferSize*/, DWORD /*defaultTimeOut*/,
-                        LPSECURITY_ATTRIBUTES /*securityAttributes*/) {
+                        LPSECURITY_ATTRIBUTES securityAttributes) {
     DWORD access = openMode & PIPE_ACCESS_DUPLEX;
     if (access == 0 || (openMode & ~(PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED)) != 0 ||
         (pipeMode & ~(PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_REJECT_REMOTE_CLIENTS)) !=
@@ -268,7 +293,20 @@ HANDLE CreateNamedPipeA(LPCSTR name, DWORD openMode, DWORD pipeMode, DWORD maxIn
         SetLastError(error);
         return INVALID_HANDLE_VALUE;
     }
+    PSECURITY_DESCRIPTOR given =
+        securityAttributes != nullptr ? securityAttributes->lpSecurityDescriptor : nullptr;
+    const size_t descriptorLength = given != nullptr ? palSecurityDescriptorLength(given) : 0;
+    if (given != nullptr && descriptorLength == 0) {
+        SetLastError(ERROR_INVALID_SECURITY_DESCR);
+        return INVALID_HANDLE_VALUE;
+    }
     try {
+        // A copy: the caller may free its descriptor once the call returns.
+        std::shared_ptr<const std::vector<BYTE>> descriptor;
+        if (given != nullptr) {
+            const BYTE* bytes = static_cast<const BYTE*>(given);
+            descriptor = std::make_shared<const std::vector<BYTE>>(bytes, bytes + descriptorLength);
+        }
         auto state = std::make_shared<PipeEndState>();
         state->server = true;
         state->overlapped = (openMode & FILE_FLAG_OVERLAPPED) != 0;
@@ -276,7 +314,7 @@ HANDLE CreateNamedPipeA(LPCSTR name, DWORD openMode, DWORD pipeMode, DWORD maxIn
         if (!state->connectCancel.open(0, false)) {
             return INVALID_HANDLE_VALUE;
         }
-        state->listener = PipeListener::acquire(path, error);
+        state->listener = PipeListener::acquire(path, error, std::move(descriptor));
         if (!state->listener) {
             SetLastError(error);
             return INVALID_HANDLE_VALUE;

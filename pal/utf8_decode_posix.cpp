@@ -52,20 +52,23 @@ inline void Widen8(const uint8_t* s, uint64_t v, char16_t* out) {
     }
 }
 
-// Length of the maximal ill-formed subpart at `s`: a valid lead byte followed by
-// the continuation bytes that still fit its sequence, or the single bad byte.
-// Called only where no complete well-formed sequence starts.
+// Length of the ill-formed unit at `s` that becomes one U+FFFD: a valid lead
+// byte followed by the continuation bytes that still fit its sequence, or the
+// single bad byte. Called only where no complete well-formed sequence starts.
 size_t IllFormedLength(const uint8_t* s, const uint8_t* end) {
     const uint8_t lead = s[0];
-    if (lead < 0xC2 || lead > 0xF4) {
+    if (lead < 0xC2 || lead > 0xF4 || end - s < 2 || !IsContinuation(s[1])) {
         return 1;
     }
-    // The second byte's range excludes overlongs (E0, F0), surrogates (ED) and
-    // code points above U+10FFFF (F4).
+    // A continuation byte outside the second byte's range (an overlong form
+    // after E0 or F0, a surrogate after ED, a code point above U+10FFFF after
+    // F4) ends the unit with the lead. Windows documents no rule for the count
+    // of replacements; this is the reference decoder's (Wine's), where the
+    // Unicode practice would give the lead a replacement of its own.
     const uint8_t lo = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
     const uint8_t hi = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
-    if (end - s < 2 || s[1] < lo || s[1] > hi) {
-        return 1;
+    if (s[1] < lo || s[1] > hi) {
+        return 2;
     }
     const size_t need = lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
     size_t n = 2;

@@ -11,7 +11,8 @@ namespace utf {
 enum class Status { kOk, kInvalid, kNoRoom };
 
 // UTF-8 to UTF-16. Ill-formed input becomes one U+FFFD per maximal ill-formed
-// subpart, or fails with kInvalid when `strict`. With `out` null only counts.
+// subpart (except that a lead byte and a continuation byte outside its second
+// byte's range count as one), or fails with kInvalid when `strict`. With `out` null only counts.
 // `*produced` receives the number of units; nothing is written past them, but a
 // conversion that fails may have written anywhere within `capacity`.
 Status ToUtf16(const uint8_t* in, size_t length, char16_t* out, size_t capacity, bool strict,

@@ -34,7 +34,8 @@ errno_t _wcslwr_s(WCHAR* s, size_t size);
 //   - the output was cut short at `count` units or, with _TRUNCATE, at the
 //     buffer's end (the text written so far stays, terminated);
 //   - it did not fit `sizeOfBuffer` otherwise (buffer[0] = 0, errno ERANGE);
-//   - the arguments or a directive are invalid, %n included (errno EINVAL).
+//   - the arguments or a directive are invalid, %n included (errno EINVAL;
+//     after a bad directive the text before it stays, terminated).
 int _vsnwprintf_s(WCHAR* buffer, size_t sizeOfBuffer, size_t count, const WCHAR* format,
                   va_list args);
 int _snwprintf_s(WCHAR* buffer, size_t sizeOfBuffer, size_t count, const WCHAR* format, ...);

@@ -1,6 +1,7 @@
 // _vsnwprintf_s and _snwprintf_s with the Microsoft runtime's directives and
 // buffer rules. Integers, characters, strings and pointers are formatted here;
 // floating conversions in wide_float_posix.cpp.
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 
@@ -354,7 +355,9 @@ int _vsnwprintf_s(WCHAR* buffer, size_t sizeOfBuffer, size_t count, const WCHAR*
     const bool ok = FormatAll(out, format, a);
     va_end(a.ap);
     if (!ok) {
-        buffer[0] = 0;
+        // Windows documents no buffer content here; the reference runtime (Wine's)
+        // keeps the text before the bad directive, terminated.
+        buffer[std::min(out.size(), room)] = 0;
         errno = EINVAL;
         return -1;
     }

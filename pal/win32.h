@@ -10,6 +10,7 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+#include <sddl.h>
 #include <wchar.h>
 #include <stdio.h>
 // Wide literals: L"..." is UTF-16 on Windows.
@@ -28,6 +29,7 @@
 #include "pal/process.h"
 #include "pal/module.h"
 #include "pal/pipe.h"
+#include "pal/security.h"
 #endif
 
 static_assert(sizeof(WCHAR) == 2, "WCHAR is one UTF-16 unit");

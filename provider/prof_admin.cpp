@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <new>
 
+#include "provider/diagnostics.h"
 #include "provider/initialize.h"
 #include "provider/table.h"
 
@@ -73,7 +74,7 @@ HRESULT ProfileAdmin::AdminServices(LPMAPITSTR, LPMAPITSTR, ULONG_PTR, ULONG,
 
 void reportProfileError(const ProfileLoad& load) {
     if (FAILED(load.result)) {
-        std::fprintf(stderr, "mailbroker provider: %s\n", load.error.c_str());
+        reportProblem(load.error);
     }
 }
 

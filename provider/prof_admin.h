@@ -49,8 +49,8 @@ class ProfileAdmin final : public ComObject<IProfAdmin, IID_IProfAdmin> {
     const std::vector<Profile> profiles_;
 };
 
-// Reports a failed profile load on stderr, so that the
-// user can find the line to fix; the caller only sees the MAPI code.
+// Reports a failed profile load through reportProblem, so that the user can
+// find the line to fix; the caller only sees the MAPI code.
 void reportProfileError(const ProfileLoad& load);
 
 }  // namespace mb::provider

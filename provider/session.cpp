@@ -2,8 +2,10 @@
 
 #include <new>
 
+#include "provider/address_book.h"
 #include "provider/initialize.h"
 #include "provider/prof_admin.h"
+#include "provider/store.h"
 
 namespace mb::provider {
 
@@ -23,22 +25,62 @@ HRESULT Session::GetLastError(HRESULT, ULONG, LPMAPIERROR* lppMAPIError) {
     return MAPI_E_NO_SUPPORT;
 }
 
-// Not built yet: the message store, the address book and the forms.
-HRESULT Session::GetMsgStoresTable(ULONG, LPMAPITABLE*) {
-    return MAPI_E_NO_SUPPORT;
+HRESULT Session::OpenAddressBook(ULONG_PTR, LPCIID lpInterface, ULONG, LPADRBOOK* lppAdrBook) {
+    if (lppAdrBook == nullptr) {
+        return MAPI_E_INVALID_PARAMETER;
+    }
+    *lppAdrBook = nullptr;
+    if (lpInterface != nullptr && !mapiIsIid(lpInterface, IID_IAddrBook)) {
+        return MAPI_E_INTERFACE_NOT_SUPPORTED;
+    }
+    try {
+        *lppAdrBook = AddressBook::create(profile_, ui_);
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return MAPI_E_NOT_ENOUGH_MEMORY;
+    } catch (...) {
+        return MAPI_E_CALL_FAILED;
+    }
 }
-HRESULT Session::OpenMsgStore(ULONG_PTR, ULONG, LPENTRYID, LPCIID, ULONG, LPMDB*) {
-    return MAPI_E_NO_SUPPORT;
+
+HRESULT Session::GetMsgStoresTable(ULONG, LPMAPITABLE* lppTable) {
+    if (lppTable == nullptr) {
+        return MAPI_E_INVALID_PARAMETER;
+    }
+    HRESULT result = S_OK;
+    *lppTable = makeStoresTable(profile_, result);
+    return result;
 }
-HRESULT Session::OpenAddressBook(ULONG_PTR, LPCIID, ULONG, LPADRBOOK*) {
-    return MAPI_E_NO_SUPPORT;
+
+HRESULT Session::OpenMsgStore(ULONG_PTR, ULONG cbEntryID, LPENTRYID lpEntryID, LPCIID, ULONG,
+                              LPMDB* lppMDB) {
+    if (lppMDB == nullptr) {
+        return MAPI_E_INVALID_PARAMETER;
+    }
+    *lppMDB = nullptr;
+    if (!isStoreEntryId(cbEntryID, lpEntryID)) {
+        return MAPI_E_INVALID_ENTRYID;
+    }
+    try {
+        *lppMDB = Store::create(profile_);
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return MAPI_E_NOT_ENOUGH_MEMORY;
+    } catch (...) {
+        return MAPI_E_CALL_FAILED;
+    }
 }
-HRESULT Session::ShowForm(ULONG_PTR, LPMDB, LPMAPIFOLDER, LPCIID, ULONG, LPMESSAGE, ULONG, ULONG,
-                          ULONG, ULONG, LPSTR) {
-    return MAPI_E_NO_SUPPORT;
+
+HRESULT Session::PrepareForm(LPCIID, LPMESSAGE lpMessage, ULONG* lpulMessageToken) {
+    return forms_.prepare(lpMessage, lpulMessageToken);
 }
-HRESULT Session::PrepareForm(LPCIID, LPMESSAGE, ULONG*) {
-    return MAPI_E_NO_SUPPORT;
+
+HRESULT Session::ShowForm(ULONG_PTR, LPMDB, LPMAPIFOLDER, LPCIID, ULONG ulMessageToken,
+                          LPMESSAGE, ULONG, ULONG, ULONG, ULONG, LPSTR) {
+    if (!ui_) {
+        return MAPI_E_CALL_FAILED;
+    }
+    return forms_.show(ulMessageToken, *ui_);
 }
 
 // Not called by the Broker.

@@ -7,13 +7,21 @@
 // MAPI_E_NOT_INITIALIZED. There is no logon dialog yet, so MAPI_LOGON_UI
 // changes nothing.
 //
-// For now the session offers Logoff only; its store, address book and
-// forms methods return MAPI_E_NO_SUPPORT until they are built.
+// GetMsgStoresTable and OpenMsgStore give the profile's Maildir store (see
+// store.h); PrepareForm and ShowForm file a message in Drafts and open it in
+// the Ui's compose window.
+//
+// OpenAddressBook reads the profile's vCards afresh each time (see
+// address_book.h); AB_NO_DIALOG is accepted and changes nothing, since the
+// Broker decides per call whether ResolveName may show a dialog.
 #pragma once
 
 #include <atomic>
+#include <memory>
 
 #include "provider/profiles.h"
+#include "provider/store_forms.h"
+#include "provider/ui_driver.h"
 
 #include "provider/com_object.h"
 
@@ -25,6 +33,8 @@ class Session final : public ComObject<IMAPISession, IID_IMAPISession> {
     static Session* create(Profile profile);
 
     const Profile& profile() const { return profile_; }
+    // The session's dialogs; address books opened from it share it.
+    const std::shared_ptr<Ui>& ui() const { return ui_; }
 
     HRESULT STDMETHODCALLTYPE GetLastError(HRESULT hResult, ULONG ulFlags,
                                            LPMAPIERROR* lppMAPIError) override;
@@ -69,10 +79,12 @@ class Session final : public ComObject<IMAPISession, IID_IMAPISession> {
                                           ULONG* lpulMessageToken) override;
 
   private:
-    explicit Session(Profile profile) : profile_(std::move(profile)) {}
+    explicit Session(Profile profile) : profile_(std::move(profile)), ui_(makeUi(profile_)) {}
     ~Session() override = default;
 
     const Profile profile_;
+    const std::shared_ptr<Ui> ui_;
+    PendingForms forms_;  // between PrepareForm and ShowForm
 };
 
 // The profile MAPILogonEx would use, or null (result then says why).

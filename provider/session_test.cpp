@@ -17,9 +17,12 @@ TEST_F(Logon, BrokerLogonUsesTheBuiltInDefault) {
     ASSERT_NE(session, nullptr);
     EXPECT_EQ(static_cast<Session*>(session)->profile().name, "Default");
     EXPECT_EQ(session->Logoff(0, 0, 0), S_OK);
-    // Not built yet: these report so rather than pretend.
     IMAPITable* stores = nullptr;
-    EXPECT_EQ(session->GetMsgStoresTable(0, &stores), MAPI_E_NO_SUPPORT);
+    ASSERT_EQ(session->GetMsgStoresTable(0, &stores), S_OK);
+    ULONG rows = 0;
+    EXPECT_EQ(stores->GetRowCount(0, &rows), S_OK);
+    EXPECT_EQ(rows, 1u);  // the profile's one store
+    stores->Release();
     EXPECT_EQ(session->Release(), 0u);
 }
 

@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # The whole suite from a fresh Debian 12 machine: install what is missing
-# (as root), then build and test the default and sanitizer presets, and run
-# each fuzz target for a while under both sanitizers.
+# (as root), then build and test the default and sanitizer presets, run the
+# platform layer's tests built for Windows under Wine, and run each fuzz target
+# for a while under both sanitizers.
 #
 #   FUZZ_SECONDS=30   seconds per fuzz target (0 skips fuzzing)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
-          libgtest-dev libbenchmark-dev libcurl4-openssl-dev libinih-dev)
+          libgtest-dev libbenchmark-dev libcurl4-openssl-dev libinih-dev
+          libgmime-3.0-dev python3
+          g++-mingw-w64-x86-64-posix wine wine64 googletest)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -36,6 +39,9 @@ cmake --preset sanitize >/dev/null
 cmake --build --preset sanitize -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --preset sanitize
+
+echo "== the platform layer's tests for Windows, under Wine"
+JOBS="$jobs" bash scripts/wine-tests.sh
 
 seconds=${FUZZ_SECONDS:-30}
 if [ "$seconds" -gt 0 ]; then

@@ -1,0 +1,68 @@
+// One Maildir folder (tmp/, new/, cur/) and the atomic filing of messages.
+//
+// A message is written to tmp/ under a unique name, flushed with fsync,
+// renamed into new/ and the directory flushed, so a reader sees either the
+// whole file or nothing; on any failure the file in tmp/ is removed.
+// Attachment data waits in unnamed files (O_TMPFILE) in tmp/, which vanish
+// when closed, even when the process dies.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "mapi/mapi.h"
+
+namespace mb::provider {
+
+// MAPI's code for an errno value: disk full or file too large
+// MAPI_E_NOT_ENOUGH_DISK, permissions MAPI_E_NO_ACCESS, memory
+// MAPI_E_NOT_ENOUGH_MEMORY, anything else MAPI_E_DISK_ERROR.
+HRESULT mapiFromErrno(int err);
+
+// An owned file descriptor.
+class FileHandle {
+  public:
+    FileHandle() = default;
+    explicit FileHandle(int fd) : fd_(fd) {}
+    FileHandle(FileHandle&& other) noexcept : fd_(other.release()) {}
+    FileHandle& operator=(FileHandle&& other) noexcept;
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    ~FileHandle();
+
+    int get() const { return fd_; }
+    int release();
+
+  private:
+    int fd_ = -1;
+};
+
+class Maildir {
+  public:
+    explicit Maildir(std::string path) : path_(std::move(path)) {}
+
+    const std::string& path() const { return path_; }
+
+    // Creates the folder and its three subfolders when missing.
+    HRESULT ensure() const;
+
+    // A read-write file in tmp/ that disappears when closed.
+    HRESULT openScratch(FileHandle& out) const;
+
+    // Files a message: writer fills the open file; on S_OK finalPath is its
+    // path in new/. With replace set (a path in new/), the new file takes
+    // that name, replacing the older version in one rename.
+    HRESULT deliver(const std::function<HRESULT(int fd)>& writer, std::string& finalPath,
+                    const std::string& replace = {}) const;
+
+  private:
+    std::string path_;
+};
+
+// A file name unique across processes and hosts, as Maildir readers expect.
+std::string uniqueMaildirName();
+
+// Writes all of data, retrying short writes; false with errno set.
+bool writeAll(int fd, const void* data, std::size_t size);
+
+}  // namespace mb::provider

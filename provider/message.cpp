@@ -1,0 +1,234 @@
+#include "provider/message.h"
+
+#include <sys/stat.h>
+
+#include <new>
+
+#include "provider/attach.h"
+#include "provider/message_recipients.h"
+#include "provider/table.h"
+
+namespace mb::provider {
+
+Message* Message::create(std::shared_ptr<const StoreContext> context, FolderId folder) {
+    return new Message(std::move(context), folder);
+}
+
+Message::Message(std::shared_ptr<const StoreContext> context, FolderId folder)
+    : PropObject(context->profile.rejectUnicode), context_(std::move(context)), folder_(folder) {}
+
+HRESULT Message::QueryInterface(REFIID riid, void** ppvObject) {
+    if (ppvObject != nullptr && IsEqualIID(riid, kMessageImplId)) {
+        AddRef();
+        *ppvObject = this;
+        return S_OK;
+    }
+    return PropObject::QueryInterface(riid, ppvObject);
+}
+
+std::optional<Property> Message::computed(ULONG propId) const {
+    if (propId == PROP_ID(PR_OBJECT_TYPE)) {
+        return Property::ofLong(PR_OBJECT_TYPE, MAPI_MESSAGE);
+    }
+    if (propId == PROP_ID(PR_STORE_ENTRYID)) {
+        return Property::ofBinary(PR_STORE_ENTRYID, storeEntryId());
+    }
+    if (propId == PROP_ID(PR_PARENT_ENTRYID)) {
+        return Property::ofBinary(PR_PARENT_ENTRYID, folderEntryId(folder_.load()));
+    }
+    if (propId == PROP_ID(PR_HASATTACH)) {
+        return Property::ofBool(PR_HASATTACH, !attachments_.empty());
+    }
+    if (propId == PROP_ID(PR_MESSAGE_FLAGS)) {
+        ULONG flags = MSGFLAG_READ | MSGFLAG_UNSENT | MSGFLAG_FROMME;
+        flags |= attachments_.empty() ? 0 : MSGFLAG_HASATTACH;
+        flags |= submitted_ ? MSGFLAG_SUBMIT : 0;
+        return Property::ofLong(PR_MESSAGE_FLAGS, static_cast<LONG>(flags));
+    }
+    return std::nullopt;
+}
+
+SCODE Message::check(const SPropValue& value) const {
+    switch (PROP_ID(value.ulPropTag)) {
+        case PROP_ID(PR_OBJECT_TYPE):
+        case PROP_ID(PR_STORE_ENTRYID):
+        case PROP_ID(PR_PARENT_ENTRYID):
+        case PROP_ID(PR_HASATTACH):
+        case PROP_ID(PR_MESSAGE_FLAGS):
+        case PROP_ID(PR_ENTRYID):
+        case PROP_ID(PR_MESSAGE_SIZE):
+            return MAPI_E_COMPUTED;
+        case PROP_ID(PR_SENTMAIL_ENTRYID):
+            // Only a folder of this store can receive the sent copy.
+            if (value.ulPropTag != PR_SENTMAIL_ENTRYID ||
+                !parseFolderEntryId(value.Value.bin.cb,
+                                    reinterpret_cast<const ENTRYID*>(value.Value.bin.lpb))) {
+                return MAPI_E_INVALID_ENTRYID;
+            }
+            return S_OK;
+        default:
+            return S_OK;
+    }
+}
+
+HRESULT Message::writable() const {
+    return submitted_ ? MAPI_E_NO_ACCESS : S_OK;
+}
+
+HRESULT Message::SaveChanges(ULONG) {
+    try {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (submitted_) {
+            return MAPI_E_NO_ACCESS;
+        }
+        return file(folder_.load(), {});
+    } catch (const std::bad_alloc&) {
+        return MAPI_E_NOT_ENOUGH_MEMORY;
+    } catch (...) {
+        return MAPI_E_CALL_FAILED;
+    }
+}
+
+HRESULT Message::SubmitMessage(ULONG ulFlags) {
+    if ((ulFlags & ~FORCE_SUBMIT) != 0) {
+        return MAPI_E_UNKNOWN_FLAGS;
+    }
+    try {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (submitted_) {
+            return MAPI_E_NO_ACCESS;
+        }
+        std::vector<std::pair<std::string, std::string>> headers = {
+            {"X-Mailbroker-Submitted", "yes"}};
+        if (const Property* sent = bag_.find(PROP_ID(PR_SENTMAIL_ENTRYID)); sent != nullptr) {
+            const auto folder = parseFolderEntryId(
+                static_cast<ULONG>(sent->bytes.size()),
+                reinterpret_cast<const ENTRYID*>(sent->bytes.data()));
+            if (folder) {
+                headers.emplace_back("X-Mailbroker-Sent-Folder", folderName(*folder));
+            }
+        }
+        HRESULT hr = file(FolderId::Outbox, headers);
+        if (SUCCEEDED(hr)) {
+            submitted_ = true;
+        }
+        return hr;
+    } catch (const std::bad_alloc&) {
+        return MAPI_E_NOT_ENOUGH_MEMORY;
+    } catch (...) {
+        return MAPI_E_CALL_FAILED;
+    }
+}
+
+HRESULT Message::SetReadFlag(ULONG) {
+    return S_OK;  // a message being composed is the user's own, and read
+}
+
+HRESULT Message::ModifyRecipients(ULONG ulFlags, LPADRLIST lpMods) {
+    try {
+        std::lock_guard<std::mutex> guard(lock_);
+        HRESULT hr = writable();
+        if (FAILED(hr)) {
+            return hr;
+        }
+        return modifyRecipients(recipients_, nextRowId_, ulFlags, lpMods);
+    } catch (const std::bad_alloc&) {
+        return MAPI_E_NOT_ENOUGH_MEMORY;
+    } catch (...) {
+        return MAPI_E_CALL_FAILED;
+    }
+}
+
+HRESULT Message::GetRecipientTable(ULONG, LPMAPITABLE* lppTable) {
+    if (lppTable == nullptr) {
+        return MAPI_E_INVALID_PARAMETER;
+    }
+    *lppTable = nullptr;
+    try {
+        std::lock_guard<std::mutex> guard(lock_);
+        *lppTable = MemoryTable::create(recipientColumns(recipients_), recipients_);
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return MAPI_E_NOT_ENOUGH_MEMORY;
+    } catch (...) {
+        return MAPI_E_CALL_FAILED;
+    }
+}
+
+HRESULT Message::GetAttachmentTable(ULONG, LPMAPITABLE* lppTable) {
+    if (lppTable == nullptr) {
+        return MAPI_E_INVALID_PARAMETER;
+    }
+    *lppTable = nullptr;
+    try {
+        std::lock_guard<std::mutex> guard(lock_);
+        std::vector<Row> rows;
+        for (const auto& [number, attachment] : attachments_) {
+            Row row = {Property::ofLong(PR_ATTACH_NUM, static_cast<LONG>(number))};
+            for (ULONG tag : {PR_ATTACH_FILENAME_A, PR_DISPLAY_NAME_A}) {
+                if (auto text = attachment.props.text(PROP_ID(tag))) {
+                    row.push_back(Property::ofString8(tag, *text));
+                }
+            }
+            rows.push_back(std::move(row));
+        }
+        *lppTable = MemoryTable::create({PR_ATTACH_NUM, PR_ATTACH_FILENAME_A, PR_DISPLAY_NAME_A},
+                                        std::move(rows));
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return MAPI_E_NOT_ENOUGH_MEMORY;
+    } catch (...) {
+        return MAPI_E_CALL_FAILED;
+    }
+}
+
+HRESULT Message::CreateAttach(LPCIID, ULONG, ULONG* lpulAttachmentNum, LPATTACH* lppAttach) {
+    if (lppAttach == nullptr) {
+        return MAPI_E_INVALID_PARAMETER;
+    }
+    *lppAttach = nullptr;
+    try {
+        std::lock_guard<std::mutex> guard(lock_);
+        HRESULT hr = writable();
+        if (FAILED(hr)) {
+            return hr;
+        }
+        const ULONG number = nextAttachment_++;
+        *lppAttach = Attach::create(this, number);
+        if (lpulAttachmentNum != nullptr) {
+            *lpulAttachmentNum = number;
+        }
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return MAPI_E_NOT_ENOUGH_MEMORY;
+    } catch (...) {
+        return MAPI_E_CALL_FAILED;
+    }
+}
+
+HRESULT Message::OpenAttach(ULONG, LPCIID, ULONG, LPATTACH* lppAttach) {
+    if (lppAttach != nullptr) {
+        *lppAttach = nullptr;
+    }
+    return MAPI_E_NO_SUPPORT;
+}
+
+HRESULT Message::DeleteAttach(ULONG ulAttachmentNum, ULONG_PTR, LPMAPIPROGRESS, ULONG) {
+    std::lock_guard<std::mutex> guard(lock_);
+    HRESULT hr = writable();
+    if (FAILED(hr)) {
+        return hr;
+    }
+    return attachments_.erase(ulAttachmentNum) == 1 ? S_OK : MAPI_E_NOT_FOUND;
+}
+
+HRESULT Message::commitAttachment(ULONG number, AttachmentData attachment) {
+    std::lock_guard<std::mutex> guard(lock_);
+    HRESULT hr = writable();
+    if (SUCCEEDED(hr)) {
+        attachments_[number] = std::move(attachment);
+    }
+    return hr;
+}
+
+}  // namespace mb::provider
