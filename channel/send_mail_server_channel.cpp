@@ -1,5 +1,7 @@
 #include "channel/send_mail_server_channel.h"
 
+#include <cstring>
+
 #include "codec/query_record.h"
 #include "foundation/ks_exception.h"
 #include "mapi/mapi_session.h"
@@ -28,9 +30,14 @@ void CSendMailServerChannel::handleRequest(const CMessage& request, CMessage& re
     QueryRecord decoded;
     decoded.escapeOnEncode = 1;
     {
-        // The count includes the NUL that receive appends.
-        const KsString text(reinterpret_cast<const char*>(request.data()),
-                            static_cast<int64_t>(request.length()));
+        // The text ends at its first NUL (receive appends one). Cutting there
+        // rather than copying the whole count keeps a payload announced far
+        // longer than what arrived from costing its announced size again.
+        const char* bytes = reinterpret_cast<const char*>(request.data());
+        const void* nul = bytes == nullptr ? nullptr : std::memchr(bytes, 0, request.length());
+        const int64_t end = nul == nullptr ? static_cast<int64_t>(request.length())
+                                           : static_cast<const char*>(nul) - bytes;
+        const KsString text(bytes, end);
         decoded.decode(text);
     }
     const KsString commandName = decoded.commandName();
