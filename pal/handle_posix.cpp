@@ -2,6 +2,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -35,6 +36,45 @@ bool EventFd::open(uint64_t initial, bool semaphoreMode) {
         add(initial - first);
     }
     return true;
+}
+
+namespace {
+
+// Events come and go with every overlapped transfer; reusing their descriptors
+// spares two system calls each time. Never destroyed.
+struct FdPool {
+    static constexpr size_t kMax = 16;
+    std::mutex mutex;
+    int fds[kMax];
+    size_t count = 0;
+};
+
+FdPool& fdPool() {
+    static auto* pool = new FdPool;
+    return *pool;
+}
+
+}  // namespace
+
+bool EventFd::openPooled() {
+    FdPool& pool = fdPool();
+    {
+        std::lock_guard<std::mutex> lock(pool.mutex);
+        if (pool.count > 0) {
+            fd_ = pool.fds[--pool.count];
+            return true;
+        }
+    }
+    return open(0, false);
+}
+
+void EventFd::recycle() {
+    FdPool& pool = fdPool();
+    std::lock_guard<std::mutex> lock(pool.mutex);
+    if (fd_ >= 0 && pool.count < FdPool::kMax) {
+        pool.fds[pool.count++] = fd_;
+        fd_ = -1;
+    }
 }
 
 void EventFd::add(uint64_t units) {
@@ -191,6 +231,8 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
     using Clock = std::chrono::steady_clock;
     const bool infinite = milliseconds == INFINITE;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    std::array<std::shared_ptr<IoHelper>, MAXIMUM_WAIT_OBJECTS> helpers;
+    std::array<pollfd, 2 * MAXIMUM_WAIT_OBJECTS> polled;
     for (;;) {
         for (DWORD i = 0; i < count; ++i) {
             if (objects[i]->tryAcquire()) {
@@ -208,9 +250,41 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
             auto ms = std::chrono::ceil<std::chrono::milliseconds>(remaining).count();
             timeoutMs = ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
         }
-        if (::poll(fds.data(), count, timeoutMs) < 0 && errno != EINTR) {
-            SetLastError(palErrorFromErrno(errno));
+        // Looked up afresh each round: an operation that has finished drops out.
+        nfds_t n = count;
+        std::copy_n(fds.begin(), count, polled.begin());
+        for (DWORD i = 0; i < count; ++i) {
+            helpers[i] = objects[i]->helper();
+            polled[n] = pollfd{-1, 0, 0};
+            if (helpers[i] && helpers[i]->helpFd(polled[n].fd, polled[n].events)) {
+                ++n;
+            } else {
+                helpers[i].reset();
+            }
+        }
+        for (DWORD i = 0; i < count; ++i) {
+            objects[i]->beginWait();
+            if (helpers[i]) {
+                helpers[i]->beginHelp();
+            }
+        }
+        int polledCount = ::poll(polled.data(), n, timeoutMs);
+        int pollError = errno;
+        for (DWORD i = 0; i < count; ++i) {
+            objects[i]->endWait();
+        }
+        if (polledCount < 0 && pollError != EINTR) {
+            SetLastError(palErrorFromErrno(pollError));
             return WAIT_FAILED;
+        }
+        for (DWORD i = 0, k = count; i < count; ++i) {
+            if (helpers[i]) {
+                if (polled[k++].revents != 0) {
+                    helpers[i]->help();
+                }
+                helpers[i]->endHelp();
+                helpers[i].reset();
+            }
         }
     }
 }

@@ -23,6 +23,21 @@
 //                 semaphore unit, an auto-reset event) and nothing otherwise.
 // A readable waitFd with a false tryAcquire is allowed but must be brief, since
 // waiters poll again at once (another waiter took the unit first, say).
+// An operation in progress that will signal an object when it finishes. A
+// thread waiting on the object also polls the operation's descriptor and, when
+// it turns ready, finishes the operation itself: the waiter then wakes straight
+// from the socket instead of through the I/O thread.
+class IoHelper {
+  public:
+    virtual ~IoHelper() = default;
+    // The descriptor and poll events to watch; false when there is nothing to do.
+    virtual bool helpFd(int& fd, short& events) = 0;
+    virtual void help() = 0;
+    // Bracket one poll of helpFd(): while someone helps, the I/O thread need not.
+    virtual void beginHelp() {}
+    virtual void endHelp() {}
+};
+
 class KernelObject {
   public:
     KernelObject() = default;
@@ -32,7 +47,23 @@ class KernelObject {
 
     virtual int waitFd() { return -1; }
     virtual bool tryAcquire() { return false; }
+    // The operation that will signal this object, if a waiter may help it along.
+    virtual std::shared_ptr<IoHelper> helper() { return nullptr; }
+    // Bracket a poll of waitFd(): an object may keep its descriptor up to date
+    // only while someone polls it.
+    virtual void beginWait() {}
+    virtual void endWait() {}
 };
+
+// The event a handle names, held as an object: an operation signals the event
+// it was started with even if that handle is closed and its value reused
+// meanwhile, as Windows does. Null when the handle names no event.
+std::shared_ptr<KernelObject> palEventObject(HANDLE event) noexcept;
+// SetEvent or ResetEvent on such an object.
+void palSignalEvent(KernelObject& event, bool set) noexcept;
+// Names the operation an event waits for (see IoHelper); the event forgets it
+// once the operation is gone.
+void palSetEventHelper(KernelObject& event, std::weak_ptr<IoHelper> helper) noexcept;
 
 // A non-blocking, close-on-exec eventfd: the pollable half of a signal state.
 // In semaphore mode each take() removes one unit; otherwise it empties the counter.
@@ -45,6 +76,10 @@ class EventFd {
 
     // False with the last error set when no descriptor could be had.
     bool open(uint64_t initial, bool semaphoreMode);
+    // A counter at zero, from a small pool of descriptors put back by recycle().
+    bool openPooled();
+    // Gives a descriptor whose counter is zero back to the pool (or closes it).
+    void recycle();
     int fd() const { return fd_; }
     void add(uint64_t units);
     bool take();  // false when the counter was zero

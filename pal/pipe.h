@@ -4,14 +4,21 @@
 // message travels as a 4-byte little-endian length and its bytes, so that one
 // WriteFile is one message at the other end, as on Windows.
 //
-// Pending overlapped operations are completed by a short-lived completion thread
-// of their own (one per pending operation), which stores the result in the
-// OVERLAPPED and then sets its event. Closing a handle ends its pending
-// operations: a read or write completes with ERROR_BROKEN_PIPE, a connect with
-// ERROR_HANDLES_CLOSED.
+// An operation the socket allows at once finishes in the call, as Windows
+// completes a transfer into or out of the pipe's buffer at once. The others
+// return ERROR_IO_PENDING and are finished by the layer's one I/O thread, which
+// stores the result in the OVERLAPPED and then sets its event; a synchronous
+// call waits for the same. Closing a handle ends its pending operations: a read
+// or write completes with ERROR_BROKEN_PIPE, a connect with ERROR_HANDLES_CLOSED.
+// Messages are 0 to 2 GiB long; a peer that sends a longer length, or leaves in
+// the middle of a message, breaks the pipe (ERROR_BROKEN_PIPE).
 #pragma once
 
 #include "pal/types.h"
+
+#ifndef ERROR_NOT_FOUND
+#define ERROR_NOT_FOUND 1168L
+#endif
 
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
@@ -79,8 +86,14 @@ HANDLE CreateNamedPipeA(LPCSTR name, DWORD openMode, DWORD pipeMode, DWORD maxIn
 
 // With an overlapped handle and record: FALSE with ERROR_IO_PENDING until a
 // client arrives, then the record's event is set. FALSE with ERROR_PIPE_CONNECTED
-// when a client came first, ERROR_NO_DATA when it has already gone again.
+// when a client came first, ERROR_NO_DATA when it has already gone again (the
+// instance must then be disconnected before it can serve another client). One
+// connect may wait per instance: a second fails with ERROR_INVALID_PARAMETER,
+// where Windows would queue it.
 BOOL ConnectNamedPipe(HANDLE pipe, LPOVERLAPPED overlapped);
+// Ends the instance's connection, or its wait for one: a pending connect
+// completes with ERROR_PIPE_NOT_CONNECTED, pending transfers likewise. The
+// client then sees a closed pipe (ERROR_BROKEN_PIPE, ERROR_NO_DATA).
 BOOL DisconnectNamedPipe(HANDLE pipe);
 
 // Opens the client end of a pipe. Only pipe paths are supported here; any other
@@ -98,14 +111,31 @@ BOOL WaitNamedPipeA(LPCSTR name, DWORD timeOut);
 BOOL SetNamedPipeHandleState(HANDLE pipe, LPDWORD mode, LPDWORD maxCollectionCount,
                              LPDWORD collectDataTimeout);
 
+// A read shorter than the message fails with ERROR_MORE_DATA and leaves the rest
+// for the next read; on an overlapped handle its count is then only in the
+// record. A write of more than 2 GiB fails with ERROR_INVALID_PARAMETER.
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
               LPOVERLAPPED overlapped);
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
                LPOVERLAPPED overlapped);
 BOOL GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD bytesTransferred,
                          BOOL wait);
-// Messages are written whole at once, so there is nothing to flush: TRUE.
+// Waits until the other end has read everything written to it, or has gone;
+// TRUE also on an instance with no client.
 BOOL FlushFileBuffers(HANDLE file);
-// Copies without removing; any of the pointers may be null.
+// Copies without removing; any of the pointers may be null. With all of them
+// null it tells whether the other end is still there: ERROR_BROKEN_PIPE once it
+// has closed and nothing is left to read. ERROR_BAD_PIPE on an instance that
+// is waiting for a client or disconnected.
 BOOL PeekNamedPipe(HANDLE pipe, LPVOID buffer, DWORD bufferSize, LPDWORD bytesRead,
                    LPDWORD totalBytesAvail, LPDWORD bytesLeftThisMessage);
+
+// CancelIo ends the calling thread's pending operations on a handle, CancelIoEx
+// those of any thread that use `overlapped` (all of them when it is null); they
+// complete with ERROR_OPERATION_ABORTED. CancelIoEx fails with ERROR_NOT_FOUND
+// when nothing matched. Here the record is final when the call returns, so it
+// may go away at once; portable code still waits with GetOverlappedResult. A
+// write that has begun to go out is finished from a copy and reported done, so
+// that the peer never sees a cut message.
+BOOL CancelIo(HANDLE file);
+BOOL CancelIoEx(HANDLE file, LPOVERLAPPED overlapped);

@@ -50,10 +50,9 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD /*desiredAccess*/, DWORD /*shareMode*/
                                                               : palErrorFromErrno(err));
         return INVALID_HANDLE_VALUE;
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     try {
-        auto channel = std::make_shared<PipeChannel>(fd);
-        if (!channel->open()) {
+        std::shared_ptr<PipeChannel> channel = PipeChannel::create(fd);
+        if (!channel) {
             return INVALID_HANDLE_VALUE;
         }
         auto state = std::make_shared<PipeEndState>();

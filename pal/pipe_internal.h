@@ -4,15 +4,18 @@
 #include <sys/types.h>
 #include <sys/un.h>
 
-#include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "pal/kernel_object.h"
+#include "pal/pipe_reactor.h"
 #include "pal/win32.h"
 
 // Completion states kept in OVERLAPPED::Internal, with Windows' values.
@@ -23,12 +26,24 @@ constexpr uint32_t kStatusPipeBroken = 0xC000014Bu;       // ERROR_BROKEN_PIPE
 constexpr uint32_t kStatusPipeDisconnected = 0xC00000B0u; // ERROR_PIPE_NOT_CONNECTED
 constexpr uint32_t kStatusPipeClosing = 0xC00000B1u;      // ERROR_NO_DATA
 constexpr uint32_t kStatusPipeListening = 0xC00000B3u;    // ERROR_PIPE_LISTENING
+constexpr uint32_t kStatusInvalidPipeState = 0xC00000ADu; // ERROR_BAD_PIPE
 constexpr uint32_t kStatusNoMemory = 0xC0000017u;         // ERROR_NOT_ENOUGH_MEMORY
+constexpr uint32_t kStatusCancelled = 0xC0000120u;        // ERROR_OPERATION_ABORTED
+
+// The largest message the wire carries; a longer length prefix is garbage.
+constexpr uint32_t kMaxMessage = 0x80000000u;
 
 DWORD palPipeStatusToError(uint32_t status);
 
-// Records an operation's outcome in its OVERLAPPED, then sets its event.
-void palCompleteOverlapped(LPOVERLAPPED overlapped, uint32_t status, DWORD bytes);
+inline uint32_t palLoadLe32(const BYTE* p) {
+    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+
+// Marks an OVERLAPPED pending and resets its event; returns that event.
+std::shared_ptr<KernelObject> palStartOverlapped(LPOVERLAPPED overlapped);
+// Records an operation's outcome in its OVERLAPPED, then sets `event`.
+void palCompleteOverlapped(LPOVERLAPPED overlapped, uint32_t status, DWORD bytes,
+                           KernelObject* event);
 
 // The socket path for a pipe path "\\.\pipe\NAME"; creates the directory.
 // ERROR_INVALID_NAME, ERROR_INVALID_PARAMETER or ERROR_ACCESS_DENIED on failure.
@@ -43,51 +58,91 @@ std::string palPipeBindName(const std::string& path);
 // True when some socket listens on the pipe's socket path.
 bool palPipeIsListening(const std::string& path);
 
-// One connected stream carrying framed messages. Shared by the handle and by any
-// completion thread, so that the descriptor outlives every operation using it.
-class PipeChannel {
+// One read, write or connect. Started on the caller's thread, and finished
+// there when it can be; otherwise it waits in a queue for the I/O thread.
+struct PipeOp final : IoHelper {
+    LPOVERLAPPED overlapped = nullptr;  // null: a synchronous caller waits for it
+    std::shared_ptr<KernelObject> event;  // the record's event when it started
+    std::thread::id issuer;
+    bool write = false;
+    bool messageMode = true;
+    BYTE* buffer = nullptr;  // read target, or write source
+    DWORD size = 0;
+    DWORD done = 0;     // the count the operation reports
+    size_t offset = 0;  // bytes of a write sent so far, length prefix included
+    std::vector<BYTE> own;  // a copy of a started write whose caller cancelled it
+    bool detached = false;  // its caller has been answered already
+    bool finished = false;
+    uint32_t status = 0;
+    // Set once queued; guarded by that channel's mutex.
+    std::weak_ptr<class PipeChannel> channel;
+    int helpers = 0;  // waiting threads driving it themselves
+
+    // Whether a cancel request matches; a null record means every operation.
+    bool matches(LPOVERLAPPED record, bool anyThread) const;
+    bool helpFd(int& fd, short& events) override;
+    void help() override;
+    void beginHelp() override;
+    void endHelp() override;
+};
+using PipeOpPtr = std::shared_ptr<PipeOp>;
+
+// One connected stream carrying framed messages, driven by the I/O thread.
+// Every field is guarded by mutex_; nothing here blocks while holding it.
+class PipeChannel final : public IoSource, public std::enable_shared_from_this<PipeChannel> {
   public:
+    // Takes the descriptor (closed on failure); null with the last error set.
+    static std::shared_ptr<PipeChannel> create(int fd);
     explicit PipeChannel(int fd) : fd_(fd) {}
     PipeChannel(const PipeChannel&) = delete;
     PipeChannel& operator=(const PipeChannel&) = delete;
-    ~PipeChannel();
+    ~PipeChannel() override;
 
-    bool open() { return cancel_.open(0, false); }
+    void onReady(uint32_t events) override;
     int fd() const { return fd_; }
-    int cancelFd() const { return cancel_.fd(); }
+    // A waiter starts or stops driving `op` itself (see IoHelper).
+    void helping(PipeOp& op, bool begin);
 
-    // Ends the stream: pending and later operations fail with `status`.
+    // Finishes `op` at once when it can and returns its status. Otherwise an
+    // overlapped operation is queued (STATUS_PENDING) and a synchronous one is
+    // waited for.
+    uint32_t read(PipeOp& op);
+    uint32_t write(PipeOp& op);
+    // Ends matching queued operations with kStatusCancelled; returns how many.
+    size_t cancel(LPOVERLAPPED record, bool anyThread);
+    // Ends the stream: queued and later operations fail with `status`.
     void shut(uint32_t status);
-    uint32_t shutStatus() const { return shut_.load(std::memory_order_acquire); }
-
-    // Blocking read; returns the completion status.
-    uint32_t read(BYTE* buffer, DWORD size, bool messageMode, DWORD& done);
-    // True when a read of `size` bytes can finish from what has already arrived.
-    bool readReady(DWORD size, bool messageMode);
-
-    // Writers take turns, so that messages never interleave. A turn may pass
-    // from the calling thread to a completion thread.
-    bool tryBeginWrite();
-    void beginWrite();
-    void endWrite();
-    // Sends one message from `offset` (header bytes included) on; with `dontWait`
-    // it stops with STATUS_PENDING where the stream is full.
-    uint32_t send(const BYTE* data, DWORD size, size_t& offset, bool dontWait);
     uint32_t peek(BYTE* buffer, DWORD size, DWORD& copied, DWORD& total, DWORD& left);
+    // Waits until the peer has taken everything written.
+    uint32_t flush();
 
   private:
-    uint32_t fill(BYTE* to, size_t n);  // exactly n bytes of the stream
-    bool nextHeader(uint32_t& status);  // starts the next message
+    uint32_t progressRead(PipeOp& op);
+    ssize_t recvAhead();
+    uint32_t progressWrite(PipeOp& op);
+    void pumpReads();
+    void pumpWrites();
+    void finish(PipeOp& op, uint32_t status);
+    uint32_t queue(std::deque<PipeOpPtr>& ops, PipeOp& op, std::unique_lock<std::mutex>& lock);
+    bool peerGone() const;
+    void arm(bool disarm = false);
 
     const int fd_;
-    EventFd cancel_;
-    std::atomic<uint32_t> shut_{0};
-    std::mutex readMutex_;
-    std::mutex writeMutex_;
-    std::condition_variable writeTurn_;
-    bool writing_ = false;
+    uint64_t key_ = 0;
+    std::mutex mutex_;
+    uint32_t armed_ = 0;  // what the I/O thread watches for; it fires once
+    std::condition_variable finished_;  // synchronous callers wait on it
+    uint32_t shut_ = 0;
+    bool readBroken_ = false;
+    // Stream bytes taken off the socket ahead of the reader, so that a burst of
+    // small messages costs one recv; a cancelled read gives its bytes back here.
+    std::vector<BYTE> ahead_;
+    size_t aheadAt_ = 0;
+    size_t aheadEnd_ = 0;
     bool inMessage_ = false;
-    uint32_t remaining_ = 0;
+    uint32_t remaining_ = 0;  // of the message being read, bytes in ahead_ included
+    std::deque<PipeOpPtr> reads_;
+    std::deque<PipeOpPtr> writes_;
 };
 
 // Decides whether a connecting peer may use the pipe; the default admits only
@@ -99,15 +154,14 @@ class PipeListener;
 // The state shared by a pipe handle and its pending operations.
 struct PipeEndState {
     std::mutex mutex;
+    std::condition_variable connected;  // a synchronous connect waits on it
     bool overlapped = false;
     bool messageRead = false;
     bool server = false;
     enum class Phase { Listening, Connected, Closing, Disconnected } phase = Phase::Listening;
     std::shared_ptr<PipeChannel> channel;
     std::shared_ptr<PipeListener> listener;
-    EventFd connectCancel;  // wakes a pending connect when the handle closes
-    bool connectPending = false;
-    bool closed = false;
+    PipeOpPtr connectOp;  // a connect waiting for a client
 };
 
 // A pipe handle: closing its last handle cancels what is pending on it.
@@ -121,5 +175,5 @@ class PipeEnd final : public KernelObject {
     std::shared_ptr<PipeEndState> state_;
 };
 
-// Starts a detached thread running `work`; false with the last error set.
-bool palStartCompletionThread(std::function<void()> work);
+// Ends a server instance's pending connect with `status`; call with its state locked.
+void palEndConnect(PipeEndState& state, uint32_t status);

@@ -1,44 +1,51 @@
 // ReadFile, WriteFile and the other transfers on pipe handles.
-#include <poll.h>
-
-#include <cerrno>
-
 #include "pal/pipe_internal.h"
 
 namespace {
 
-// The channel behind a handle, or the status a transfer on it reports now.
-std::shared_ptr<PipeChannel> channelOf(HANDLE handle, std::shared_ptr<PipeEndState>& state,
-                                       uint32_t& status) {
+enum class Use { Read, Write, Peek, Flush };
+
+// The channel behind a handle, or the status `use` of it reports now.
+std::shared_ptr<PipeChannel> channelOf(HANDLE handle, Use use, std::shared_ptr<PipeEndState>& state,
+                                       uint32_t& status, bool& messageRead) {
     std::shared_ptr<PipeEnd> end = palLookupHandleAs<PipeEnd>(handle);
     if (!end) {
         return nullptr;
     }
     state = end->state();
     std::lock_guard<std::mutex> lock(state->mutex);
+    messageRead = state->messageRead;
+    status = kStatusSuccess;
     switch (state->phase) {
-        case PipeEndState::Phase::Listening:
-            status = kStatusPipeListening;
-            return nullptr;
-        case PipeEndState::Phase::Closing:
-            status = kStatusPipeClosing;
-            return nullptr;
-        case PipeEndState::Phase::Disconnected:
-            status = kStatusPipeDisconnected;
-            return nullptr;
         case PipeEndState::Phase::Connected:
+            return state->channel;
+        case PipeEndState::Phase::Listening:
+            status = use == Use::Peek ? kStatusInvalidPipeState : kStatusPipeListening;
+            break;
+        case PipeEndState::Phase::Closing:
+            status = use == Use::Write ? kStatusPipeClosing : kStatusPipeBroken;
+            break;
+        case PipeEndState::Phase::Disconnected:
+            status = use == Use::Peek ? kStatusInvalidPipeState : kStatusPipeDisconnected;
             break;
     }
-    status = kStatusSuccess;
-    return state->channel;
+    if (use == Use::Flush) {
+        status = kStatusSuccess;  // nothing of ours is left unread
+    }
+    return nullptr;
 }
 
-BOOL finish(uint32_t status, DWORD done, LPDWORD reported, LPOVERLAPPED overlapped) {
+BOOL finish(uint32_t status, DWORD done, LPDWORD reported, LPOVERLAPPED overlapped,
+           KernelObject* event) {
+    if (status == STATUS_PENDING) {
+        SetLastError(ERROR_IO_PENDING);
+        return FALSE;
+    }
     if (reported != nullptr) {
         *reported = done;
     }
     if (overlapped != nullptr) {
-        palCompleteOverlapped(overlapped, status, done);
+        palCompleteOverlapped(overlapped, status, done, event);
     }
     if (status != kStatusSuccess) {
         SetLastError(palPipeStatusToError(status));
@@ -47,143 +54,136 @@ BOOL finish(uint32_t status, DWORD done, LPDWORD reported, LPOVERLAPPED overlapp
     return TRUE;
 }
 
-// Waits for the stream or the cancel signal; false once cancelled.
-bool waitReadable(PipeChannel& channel) {
-    pollfd fds[2] = {{channel.fd(), POLLIN, 0}, {channel.cancelFd(), POLLIN, 0}};
-    while (::poll(fds, 2, -1) < 0 && errno == EINTR) {
-    }
-    return (fds[1].revents & POLLIN) == 0 && channel.shutStatus() == 0;
-}
+enum class Direction { Read, Write };
 
-// What starting a transfer does to the caller's records: no bytes yet, and the
-// OVERLAPPED pending with its event reset.
-void startOperation(LPDWORD count, LPOVERLAPPED overlapped) {
+BOOL transfer(Direction direction, HANDLE file, BYTE* buffer, DWORD size, LPDWORD count,
+              LPOVERLAPPED overlapped) {
+    if (buffer == nullptr && size > 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (direction == Direction::Write && size > kMaxMessage) {
+        SetLastError(ERROR_INVALID_PARAMETER);  // the wire carries no longer message
+        return FALSE;
+    }
+    std::shared_ptr<PipeEndState> state;
+    uint32_t status = 0;
+    bool messageRead = false;
+    std::shared_ptr<PipeChannel> channel =
+        channelOf(file, direction == Direction::Read ? Use::Read : Use::Write, state, status,
+                  messageRead);
+    if (!state) {
+        return FALSE;
+    }
+    // On a handle opened without FILE_FLAG_OVERLAPPED the record only receives
+    // the result; the call itself waits.
+    LPOVERLAPPED record = state->overlapped ? overlapped : nullptr;
     if (count != nullptr) {
         *count = 0;
     }
-    if (overlapped != nullptr) {
-        __atomic_store_n(&overlapped->Internal, ULONG_PTR{STATUS_PENDING}, __ATOMIC_RELEASE);
-        overlapped->InternalHigh = 0;
-        if (overlapped->hEvent != nullptr) {
-            ResetEvent(overlapped->hEvent);
-        }
+    std::shared_ptr<KernelObject> event = overlapped ? palStartOverlapped(overlapped) : nullptr;
+    if (!channel) {
+        return finish(status, 0, count, overlapped, event.get());
     }
+    PipeOp op;
+    op.overlapped = record;
+    op.event = record != nullptr ? event : nullptr;
+    op.issuer = std::this_thread::get_id();
+    op.buffer = buffer;
+    op.size = size;
+    op.messageMode = messageRead;
+    status = direction == Direction::Read ? channel->read(op) : channel->write(op);
+    if (status == STATUS_PENDING) {
+        return finish(status, 0, count, nullptr, nullptr);
+    }
+    if (record != nullptr && status != kStatusSuccess) {
+        // An overlapped call that fails, even with ERROR_MORE_DATA, reports its
+        // count only through the record.
+        palCompleteOverlapped(overlapped, status, op.done, event.get());
+        return finish(status, 0, count, nullptr, nullptr);
+    }
+    return finish(status, op.done, count, overlapped, event.get());
 }
 
 }  // namespace
 
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
               LPOVERLAPPED overlapped) {
-    if (buffer == nullptr && bytesToRead > 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    std::shared_ptr<PipeEndState> state;
-    uint32_t status = 0;
-    std::shared_ptr<PipeChannel> channel = channelOf(file, state, status);
-    if (!state) {
-        return FALSE;
-    }
-    startOperation(bytesRead, overlapped);
-    bool async = overlapped != nullptr && state->overlapped;
-    bool messageMode;
-    {
-        std::lock_guard<std::mutex> lock(state->mutex);
-        messageMode = state->messageRead;
-    }
-    BYTE* to = static_cast<BYTE*>(buffer);
-    DWORD done = 0;
-    if (!channel) {
-        return finish(status, 0, bytesRead, overlapped);
-    }
-    if (!async || channel->readReady(bytesToRead, messageMode)) {
-        status = channel->read(to, bytesToRead, messageMode, done);
-        return finish(status, done, bytesRead, overlapped);
-    }
-    auto work = [channel, to, bytesToRead, messageMode, overlapped] {
-        DWORD n = 0;
-        uint32_t result = waitReadable(*channel) ? channel->read(to, bytesToRead, messageMode, n)
-                                                 : channel->shutStatus();
-        palCompleteOverlapped(overlapped, result, n);
-    };
-    if (!palStartCompletionThread(work)) {
-        __atomic_store_n(&overlapped->Internal, ULONG_PTR{kStatusNoMemory}, __ATOMIC_RELEASE);
-        return FALSE;
-    }
-    SetLastError(ERROR_IO_PENDING);
-    return FALSE;
+    return transfer(Direction::Read, file, static_cast<BYTE*>(buffer), bytesToRead, bytesRead,
+                    overlapped);
 }
 
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
                LPOVERLAPPED overlapped) {
-    if (buffer == nullptr && bytesToWrite > 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
+    // The layer never writes through the pointer; the cast only shares one op type.
+    return transfer(Direction::Write, file, static_cast<BYTE*>(const_cast<void*>(buffer)),
+                    bytesToWrite, bytesWritten, overlapped);
+}
+
+namespace {
+
+// Cancels what matches on a handle: its transfers, and a server's connect.
+BOOL cancelOn(HANDLE file, LPOVERLAPPED record, bool anyThread) {
+    std::shared_ptr<PipeEnd> end = palLookupHandleAs<PipeEnd>(file);
+    if (!end) {
         return FALSE;
     }
-    std::shared_ptr<PipeEndState> state;
-    uint32_t status = 0;
-    std::shared_ptr<PipeChannel> channel = channelOf(file, state, status);
-    if (!state) {
+    std::shared_ptr<PipeEndState> state = end->state();
+    end.reset();
+    size_t count = 0;
+    std::shared_ptr<PipeChannel> channel;
+    {
+        std::lock_guard<std::mutex> lock(state->mutex);
+        if (state->connectOp && state->connectOp->matches(record, anyThread)) {
+            palEndConnect(*state, kStatusCancelled);
+            ++count;
+        }
+        channel = state->channel;
+    }
+    if (channel) {
+        count += channel->cancel(record, anyThread);
+    }
+    if (count == 0 && anyThread) {
+        SetLastError(ERROR_NOT_FOUND);
         return FALSE;
     }
-    startOperation(bytesWritten, overlapped);
-    bool async = overlapped != nullptr && state->overlapped;
-    const BYTE* from = static_cast<const BYTE*>(buffer);
-    if (!channel) {
-        return finish(status, 0, bytesWritten, overlapped);
-    }
-    if (!async) {
-        channel->beginWrite();
-        size_t offset = 0;
-        status = channel->send(from, bytesToWrite, offset, false);
-        channel->endWrite();
-        return finish(status, status == kStatusSuccess ? bytesToWrite : 0, bytesWritten,
-                      overlapped);
-    }
-    // What the stream takes at once completes at once, as a write into the pipe's
-    // buffer does on Windows; the rest is sent by a completion thread.
-    size_t offset = 0;
-    bool turn = channel->tryBeginWrite();
-    if (turn) {
-        status = channel->send(from, bytesToWrite, offset, true);
-        if (status != STATUS_PENDING) {
-            channel->endWrite();
-            return finish(status, status == kStatusSuccess ? bytesToWrite : 0, bytesWritten,
-                          overlapped);
-        }
-    }
-    auto work = [channel, from, bytesToWrite, overlapped, turn, offset]() mutable {
-        if (!turn) {
-            channel->beginWrite();
-        }
-        uint32_t result = channel->send(from, bytesToWrite, offset, false);
-        channel->endWrite();
-        palCompleteOverlapped(overlapped, result, result == kStatusSuccess ? bytesToWrite : 0);
-    };
-    if (!palStartCompletionThread(work)) {
-        if (!turn) {
-            __atomic_store_n(&overlapped->Internal, ULONG_PTR{kStatusNoMemory}, __ATOMIC_RELEASE);
-            return FALSE;
-        }
-        // Part of the message is out: finish it here rather than corrupt the stream.
-        status = channel->send(from, bytesToWrite, offset, false);
-        channel->endWrite();
-        return finish(status, status == kStatusSuccess ? bytesToWrite : 0, bytesWritten,
-                      overlapped);
-    }
-    SetLastError(ERROR_IO_PENDING);
-    return FALSE;
+    return TRUE;
+}
+
+}  // namespace
+
+BOOL CancelIo(HANDLE file) {
+    return cancelOn(file, nullptr, false);
+}
+
+BOOL CancelIoEx(HANDLE file, LPOVERLAPPED overlapped) {
+    return cancelOn(file, overlapped, true);
 }
 
 BOOL FlushFileBuffers(HANDLE file) {
-    return palLookupHandleAs<PipeEnd>(file) ? TRUE : FALSE;
+    std::shared_ptr<PipeEndState> state;
+    uint32_t status = 0;
+    bool messageRead = false;
+    std::shared_ptr<PipeChannel> channel = channelOf(file, Use::Flush, state, status, messageRead);
+    if (!state) {
+        return FALSE;
+    }
+    if (channel) {
+        status = channel->flush();
+    }
+    if (status != kStatusSuccess) {
+        SetLastError(palPipeStatusToError(status));
+        return FALSE;
+    }
+    return TRUE;
 }
 
 BOOL PeekNamedPipe(HANDLE pipe, LPVOID buffer, DWORD bufferSize, LPDWORD bytesRead,
                    LPDWORD totalBytesAvail, LPDWORD bytesLeftThisMessage) {
     std::shared_ptr<PipeEndState> state;
     uint32_t status = 0;
-    std::shared_ptr<PipeChannel> channel = channelOf(pipe, state, status);
+    bool messageRead = false;
+    std::shared_ptr<PipeChannel> channel = channelOf(pipe, Use::Peek, state, status, messageRead);
     if (!state) {
         return FALSE;
     }

@@ -186,29 +186,35 @@ DWORD palPipeStatusToError(uint32_t status) {
             return ERROR_PIPE_LISTENING;
         case kStatusNoMemory:
             return ERROR_NOT_ENOUGH_MEMORY;
+        case kStatusInvalidPipeState:
+            return ERROR_BAD_PIPE;
+        case kStatusCancelled:
+            return ERROR_OPERATION_ABORTED;
         default:
             return ERROR_GEN_FAILURE;
     }
 }
 
-void palCompleteOverlapped(LPOVERLAPPED overlapped, uint32_t status, DWORD bytes) {
-    __atomic_store_n(&overlapped->InternalHigh, static_cast<ULONG_PTR>(bytes), __ATOMIC_RELAXED);
-    __atomic_store_n(&overlapped->Internal, static_cast<ULONG_PTR>(status), __ATOMIC_RELEASE);
-    if (overlapped->hEvent != nullptr) {
-        SetEvent(overlapped->hEvent);
+std::shared_ptr<KernelObject> palStartOverlapped(LPOVERLAPPED overlapped) {
+    __atomic_store_n(&overlapped->Internal, ULONG_PTR{STATUS_PENDING}, __ATOMIC_RELEASE);
+    overlapped->InternalHigh = 0;
+    // A set low bit only keeps Windows from posting to a completion port.
+    HANDLE handle = reinterpret_cast<HANDLE>(reinterpret_cast<uintptr_t>(overlapped->hEvent) &
+                                             ~uintptr_t{1});
+    std::shared_ptr<KernelObject> event = handle != nullptr ? palEventObject(handle) : nullptr;
+    if (event) {
+        palSignalEvent(*event, false);
     }
+    return event;
 }
 
-bool palStartCompletionThread(std::function<void()> work) {
-    try {
-        std::thread(std::move(work)).detach();
-        return true;
-    } catch (const std::system_error&) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    } catch (const std::bad_alloc&) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+void palCompleteOverlapped(LPOVERLAPPED overlapped, uint32_t status, DWORD bytes,
+                           KernelObject* event) {
+    __atomic_store_n(&overlapped->InternalHigh, static_cast<ULONG_PTR>(bytes), __ATOMIC_RELAXED);
+    __atomic_store_n(&overlapped->Internal, static_cast<ULONG_PTR>(status), __ATOMIC_RELEASE);
+    if (event != nullptr) {
+        palSignalEvent(*event, true);
     }
-    return false;
 }
 
 BOOL GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD bytesTransferred,
@@ -223,8 +229,10 @@ BOOL GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD bytesTran
             SetLastError(ERROR_IO_INCOMPLETE);
             return FALSE;
         }
-        if (overlapped->hEvent != nullptr) {
-            WaitForSingleObject(overlapped->hEvent, INFINITE);
+        HANDLE event = reinterpret_cast<HANDLE>(
+            reinterpret_cast<uintptr_t>(overlapped->hEvent) & ~uintptr_t{1});
+        if (event != nullptr) {
+            WaitForSingleObject(event, INFINITE);
         }
         // Without an event, or if the caller reset it, watch the record itself.
         while (!HasOverlappedIoCompleted(overlapped)) {

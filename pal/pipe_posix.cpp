@@ -6,12 +6,14 @@
 // stays in place between listening periods (a new socket replaces it atomically
 // by rename) and is removed when the last instance closes.
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <deque>
 #include <map>
 #include <new>
 #include <vector>
@@ -19,24 +21,12 @@
 #include "pal/pipe_internal.h"
 #include "pal/security_internal.h"
 
-namespace {
-
-struct ListenSocket {
-    int fd = -1;
-    ~ListenSocket() {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
-};
-
-}  // namespace
-
-class PipeListener {
+class PipeListener final : public IoSource, public std::enable_shared_from_this<PipeListener> {
   public:
     explicit PipeListener(std::string path) : path_(std::move(path)) {
         check_ = [](pid_t, uid_t uid, gid_t) { return uid == ::geteuid(); };
     }
+    ~PipeListener() override { closeSocket(); }
     // Replaces the test every connecting peer must pass.
     void setPeerCheck(PipePeerCheck check) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -67,29 +57,43 @@ class PipeListener {
     void removeFree() {
         std::lock_guard<std::mutex> lock(mutex_);
         if (--free_ == 0) {
-            socket_.reset();
+            closeSocket();
         }
     }
-    std::shared_ptr<ListenSocket> socket() {
+
+    // Instances whose connect waits, in the order they began waiting.
+    bool enqueue(const std::shared_ptr<PipeEndState>& state) {
         std::lock_guard<std::mutex> lock(mutex_);
-        return socket_;
+        try {
+            waiting_.push_back(state);
+            return true;
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
     }
+    void forget(const PipeEndState* state) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (auto it = waiting_.begin(); it != waiting_.end(); ++it) {
+            std::shared_ptr<PipeEndState> held = it->lock();
+            if (!held || held.get() == state) {
+                waiting_.erase(it);
+                return;
+            }
+        }
+    }
+
+    // Hands waiting clients to waiting connects, oldest first.
+    void onReady(uint32_t events) override;
 
     // One admitted connection, or -1 when none is waiting. A refused peer is
     // closed before anything is read from it.
     int acceptOne() {
-        std::shared_ptr<ListenSocket> listening;
-        PipePeerCheck check;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            listening = socket_;
-            check = check_;
-        }
-        if (!listening) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (socket_ < 0) {
             return -1;
         }
         for (;;) {
-            int fd = ::accept4(listening->fd, nullptr, nullptr, SOCK_CLOEXEC);
+            int fd = ::accept4(socket_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
             if (fd < 0) {
                 if (errno == EINTR || errno == ECONNABORTED) {
                     continue;
@@ -99,7 +103,7 @@ class PipeListener {
             ucred peer{};
             socklen_t length = sizeof peer;
             if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 &&
-                check(peer.pid, peer.uid, peer.gid)) {
+                check_(peer.pid, peer.uid, peer.gid)) {
                 return fd;
             }
             ::close(fd);
@@ -124,33 +128,55 @@ class PipeListener {
             error = ERROR_INVALID_NAME;
             return false;
         }
-        auto listening = std::make_shared<ListenSocket>();
-        listening->fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        if (listening->fd < 0 ||
-            ::bind(listening->fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        IoReactor* reactor = IoReactor::get();
+        if (reactor == nullptr) {
+            error = GetLastError();
+            return false;
+        }
+        int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
             error = palErrorFromErrno(errno);
+            if (fd >= 0) {
+                ::close(fd);
+            }
             return false;
         }
         if ((socketMode_ >= 0 && ::chmod(temporary.c_str(), static_cast<mode_t>(socketMode_)) != 0) ||
-            ::listen(listening->fd, SOMAXCONN) != 0 ||
-            ::rename(temporary.c_str(), path_.c_str()) != 0) {
+            ::listen(fd, SOMAXCONN) != 0 || ::rename(temporary.c_str(), path_.c_str()) != 0) {
             error = palErrorFromErrno(errno);
             ::unlink(temporary.c_str());
+            ::close(fd);
             return false;
         }
-        socket_ = std::move(listening);
+        key_ = reactor->add(fd, EPOLLIN | EPOLLET, weak_from_this());
+        if (key_ == 0) {
+            error = GetLastError();
+            ::close(fd);
+            return false;
+        }
+        socket_ = fd;
         return true;
+    }
+    void closeSocket() {
+        if (socket_ >= 0) {
+            IoReactor::get()->remove(key_, socket_);
+            ::close(socket_);
+            socket_ = -1;
+            key_ = 0;
+        }
     }
 
     const std::string path_;
-    std::mutex mutex_;
+    std::mutex mutex_;  // taken after an instance's own mutex, never before
     int free_ = 0;
     int instances_ = 0;
-    std::shared_ptr<ListenSocket> socket_;
+    int socket_ = -1;
+    uint64_t key_ = 0;
     PipePeerCheck check_;
     int socketMode_ = -1;  // left as bind made it until a descriptor guards the name
+    std::deque<std::weak_ptr<PipeEndState>> waiting_;
 
-    // Both never destroyed: completion threads may release instances during exit.
+    // Never destroyed: instances may be released during exit.
     static std::mutex& registryMutex() {
         static auto* mutex = new std::mutex;
         return *mutex;
@@ -208,59 +234,60 @@ bool takeClient(PipeEndState& state) {
         return false;
     }
     state.listener->removeFree();
-    if (peerHasGone(fd)) {
-        ::close(fd);
-        state.phase = PipeEndState::Phase::Closing;
-        return true;
-    }
-    try {
-        auto channel = std::make_shared<PipeChannel>(fd);
-        if (channel->open()) {
-            state.channel = std::move(channel);
+    // A client that has come and gone leaves the instance closing, as on Windows.
+    if (!peerHasGone(fd)) {
+        state.channel = PipeChannel::create(fd);
+        if (state.channel) {
             state.phase = PipeEndState::Phase::Connected;
             return true;
         }
-    } catch (const std::bad_alloc&) {
+    } else {
         ::close(fd);
     }
     state.phase = PipeEndState::Phase::Closing;
     return true;
 }
 
-// Waits for a client or the abort signal; returns the completion status.
-uint32_t awaitClient(const std::shared_ptr<PipeEndState>& state) {
-    std::shared_ptr<ListenSocket> listening = state->listener->socket();
+}  // namespace
+
+void palEndConnect(PipeEndState& state, uint32_t status) {
+    PipeOpPtr op = std::move(state.connectOp);
+    state.listener->forget(&state);
+    op->status = status;
+    op->finished = true;
+    if (op->overlapped != nullptr) {
+        palCompleteOverlapped(op->overlapped, status, 0, op->event.get());
+    }
+    state.connected.notify_all();
+}
+
+void PipeListener::onReady(uint32_t /*events*/) {
     for (;;) {
-        pollfd fds[2] = {{listening ? listening->fd : -1, POLLIN, 0},
-                         {state->connectCancel.fd(), POLLIN, 0}};
-        while (::poll(fds, 2, -1) < 0 && errno == EINTR) {
-        }
+        std::shared_ptr<PipeEndState> state;
         {
-            std::lock_guard<std::mutex> lock(state->mutex);
-            if ((fds[1].revents & POLLIN) != 0 ||
-                state->phase != PipeEndState::Phase::Listening) {
-                state->connectCancel.take();
-                state->connectPending = false;
-                return state->closed ? kStatusHandlesClosed : kStatusPipeDisconnected;
-            }
-            if (takeClient(*state)) {
-                state->connectPending = false;
-                return kStatusSuccess;
+            std::lock_guard<std::mutex> lock(mutex_);
+            while (!waiting_.empty() && !(state = waiting_.front().lock())) {
+                waiting_.pop_front();
             }
         }
-        // Another instance took the client, or the process is out of descriptors:
-        // pause rather than spin on a socket that stays readable.
-        Sleep(1);
+        if (!state) {
+            return;  // clients wait in the backlog for the next ConnectNamedPipe
+        }
+        std::lock_guard<std::mutex> lock(state->mutex);
+        if (!state->connectOp) {
+            forget(state.get());
+        } else if (takeClient(*state)) {
+            palEndConnect(*state, kStatusSuccess);
+        } else {
+            return;
+        }
     }
 }
 
-}  // namespace
-
 PipeEnd::~PipeEnd() {
     std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->closed = true;
-    if (state_->connectPending) {
-        state_->connectCancel.add(1);
+    if (state_->connectOp) {
+        palEndConnect(*state_, kStatusHandlesClosed);
     }
     if (state_->channel) {
         state_->channel->shut(kStatusPipeBroken);
@@ -311,9 +338,6 @@ HANDLE CreateNamedPipeA(LPCSTR name, DWORD openMode, DWORD pipeMode, DWORD maxIn
         state->server = true;
         state->overlapped = (openMode & FILE_FLAG_OVERLAPPED) != 0;
         state->messageRead = (pipeMode & PIPE_READMODE_MESSAGE) != 0;
-        if (!state->connectCancel.open(0, false)) {
-            return INVALID_HANDLE_VALUE;
-        }
         state->listener = PipeListener::acquire(path, error, std::move(descriptor));
         if (!state->listener) {
             SetLastError(error);
@@ -346,7 +370,7 @@ BOOL ConnectNamedPipe(HANDLE pipe, LPOVERLAPPED overlapped) {
         SetLastError(ERROR_INVALID_FUNCTION);
         return FALSE;
     }
-    if (state->connectPending) {
+    if (state->connectOp) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
@@ -369,31 +393,41 @@ BOOL ConnectNamedPipe(HANDLE pipe, LPOVERLAPPED overlapped) {
         case PipeEndState::Phase::Listening:
             break;
     }
+    // In the queue before the look at the backlog: a client that arrives in
+    // between wakes the I/O thread, which then finds this instance waiting.
+    if (!state->listener->enqueue(state)) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
     if (takeClient(*state)) {
+        state->listener->forget(state.get());
         bool connected = state->phase == PipeEndState::Phase::Connected;
         SetLastError(connected ? ERROR_PIPE_CONNECTED : ERROR_NO_DATA);
         return FALSE;
     }
-    state->connectPending = true;
+    PipeOpPtr op;
+    try {
+        op = std::make_shared<PipeOp>();
+    } catch (const std::bad_alloc&) {
+        state->listener->forget(state.get());
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
+    op->issuer = std::this_thread::get_id();
+    state->connectOp = op;
     if (overlapped == nullptr || !state->overlapped) {
-        lock.unlock();
-        uint32_t status = awaitClient(state);
-        if (status != kStatusSuccess) {
-            SetLastError(palPipeStatusToError(status));
+        state->connected.wait(lock, [&] { return op->finished; });
+        if (overlapped != nullptr) {
+            palCompleteOverlapped(overlapped, op->status, 0, palStartOverlapped(overlapped).get());
+        }
+        if (op->status != kStatusSuccess) {
+            SetLastError(palPipeStatusToError(op->status));
             return FALSE;
         }
         return TRUE;
     }
-    __atomic_store_n(&overlapped->Internal, ULONG_PTR{STATUS_PENDING}, __ATOMIC_RELEASE);
-    overlapped->InternalHigh = 0;
-    if (overlapped->hEvent != nullptr) {
-        ResetEvent(overlapped->hEvent);
-    }
-    if (!palStartCompletionThread(
-            [state, overlapped] { palCompleteOverlapped(overlapped, awaitClient(state), 0); })) {
-        state->connectPending = false;
-        return FALSE;
-    }
+    op->event = palStartOverlapped(overlapped);
+    op->overlapped = overlapped;
     SetLastError(ERROR_IO_PENDING);
     return FALSE;
 }
@@ -409,8 +443,8 @@ BOOL DisconnectNamedPipe(HANDLE pipe) {
         SetLastError(ERROR_INVALID_FUNCTION);
         return FALSE;
     }
-    if (state.connectPending) {
-        state.connectCancel.add(1);
+    if (state.connectOp) {
+        palEndConnect(state, kStatusPipeDisconnected);
     }
     if (state.channel) {
         state.channel->shut(kStatusPipeDisconnected);
@@ -422,4 +456,3 @@ BOOL DisconnectNamedPipe(HANDLE pipe) {
     state.phase = PipeEndState::Phase::Disconnected;
     return TRUE;
 }
-
