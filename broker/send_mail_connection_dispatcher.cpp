@@ -23,6 +23,17 @@ class DescriptorGuard {
     void* descriptor_;
 };
 
+class HandleGuard {
+  public:
+    explicit HandleGuard(HANDLE handle) : handle_(handle) {}
+    ~HandleGuard() { CloseHandle(handle_); }
+    HandleGuard(const HandleGuard&) = delete;
+    HandleGuard& operator=(const HandleGuard&) = delete;
+
+  private:
+    HANDLE handle_;
+};
+
 }  // namespace
 
 CSendMailConnectionDispatcher::CSendMailConnectionDispatcher(CBrokerContext* context,
@@ -32,54 +43,34 @@ CSendMailConnectionDispatcher::CSendMailConnectionDispatcher(CBrokerContext* con
     : context_(context),
       pipeName_(pipeName),
       hostProcessIdText_(hostProcessIdText),
-      security_(security) {
-    std::memset(&connectOverlapped_, 0, sizeof connectOverlapped_);
-}
+      security_(security) {}
 
 CSendMailConnectionDispatcher::~CSendMailConnectionDispatcher() {
     if (hostProcess_ != nullptr) {
         CloseHandle(hostProcess_);
         hostProcess_ = nullptr;
     }
-    HANDLE instance = pipeInstance_;
-    if (instance != nullptr) {
-        DisconnectNamedPipe(instance);
-        CloseHandle(instance);
+    if (pipeInstance_ != nullptr) {
+        DisconnectNamedPipe(pipeInstance_);
+        CloseHandle(pipeInstance_);
         pipeInstance_ = nullptr;
-    }
-    if (connectPending_) {
-        // Closing the instance ended the connect; wait until it has let go of
-        // the record and signalled the event for the last time.
-        DWORD ignored = 0;
-        GetOverlappedResult(instance, &connectOverlapped_, &ignored, TRUE);
-        connectPending_ = false;
-    }
-    releaseConnectEvent();
-}
-
-void CSendMailConnectionDispatcher::releaseConnectEvent() {
-    if (connectEvent_ != nullptr && !connectPending_) {
-        CloseHandle(connectEvent_);
-        connectEvent_ = nullptr;
     }
 }
 
 void CSendMailConnectionDispatcher::listen() {
-    connectEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (connectEvent_ == nullptr) {
+    HANDLE connectEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (connectEvent == nullptr) {
         throw CMessageException("Failed to create connection");
     }
-    struct EventRelease {
-        CSendMailConnectionDispatcher* self;
-        ~EventRelease() { self->releaseConnectEvent(); }
-    } eventRelease{this};
+    HandleGuard eventGuard(connectEvent);
 
     SECURITY_ATTRIBUTES attributes;
     std::memset(&attributes, 0, sizeof attributes);
     DescriptorGuard descriptor(security_.release, security_.create(attributes));
 
-    std::memset(&connectOverlapped_, 0, sizeof connectOverlapped_);
-    connectOverlapped_.hEvent = connectEvent_;
+    OVERLAPPED overlapped;
+    std::memset(&overlapped, 0, sizeof overlapped);
+    overlapped.hEvent = connectEvent;
 
     for (;;) {
         KsString name(pipeName_);
@@ -95,7 +86,7 @@ void CSendMailConnectionDispatcher::listen() {
         KsString idText(hostProcessIdText_);
         idText.scan(KsString("%d"), &hostProcessId);
 
-        const BOOL connected = ConnectNamedPipe(pipeInstance_, &connectOverlapped_);
+        const BOOL connected = ConnectNamedPipe(pipeInstance_, &overlapped);
         const DWORD error = connected ? ERROR_PIPE_CONNECTED : GetLastError();
 
         if (hostProcess_ != nullptr) {
@@ -104,7 +95,7 @@ void CSendMailConnectionDispatcher::listen() {
         hostProcess_ = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(hostProcessId));
 
         if (error == ERROR_PIPE_CONNECTED) {
-            handOver();
+            handOver(connectEvent);
             continue;
         }
         if (error == ERROR_NO_DATA) {
@@ -116,32 +107,28 @@ void CSendMailConnectionDispatcher::listen() {
         if (error != ERROR_IO_PENDING) {
             throw CMessageException("Failed to create connection");
         }
-        connectPending_ = true;
-        HANDLE waits[2] = {connectEvent_, hostProcess_};
+        HANDLE waits[2] = {connectEvent, hostProcess_};
         const DWORD which = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
         if (which == WAIT_OBJECT_0) {
-            connectPending_ = false;
-            handOver();
+            handOver(connectEvent);
             continue;
         }
         // The host has ended, or there is no host to watch (WAIT_FAILED): a
-        // Broker never lingers without one.
-#ifdef _WIN32
-        CancelIoEx(pipeInstance_, &connectOverlapped_);
+        // Broker never lingers without one. The connect must be over before
+        // its record and event go away with this frame.
+        CancelIoEx(pipeInstance_, &overlapped);
         DWORD ignored = 0;
-        GetOverlappedResult(pipeInstance_, &connectOverlapped_, &ignored, TRUE);
-        connectPending_ = false;
-#endif
+        GetOverlappedResult(pipeInstance_, &overlapped, &ignored, TRUE);
         return;
     }
 }
 
-void CSendMailConnectionDispatcher::handOver() {
+void CSendMailConnectionDispatcher::handOver(HANDLE connectEvent) {
     HANDLE instance = pipeInstance_;
     // From here the instance is the callee's, even if onConnect throws.
     pipeInstance_ = nullptr;
     onConnect(instance, context_);
-    ResetEvent(connectEvent_);
+    ResetEvent(connectEvent);
 }
 
 void CSendMailConnectionDispatcher::dropInstance() {

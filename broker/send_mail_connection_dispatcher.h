@@ -35,9 +35,8 @@ class CSendMailConnectionDispatcher {
     const KsString& pipeName() const { return pipeName_; }
 
   private:
-    void handOver();
+    void handOver(HANDLE connectEvent);
     void dropInstance();
-    void releaseConnectEvent();
 
     CBrokerContext* context_;
     KsString pipeName_;
@@ -45,9 +44,4 @@ class CSendMailConnectionDispatcher {
     PipeSecurity security_;
     HANDLE hostProcess_ = nullptr;
     HANDLE pipeInstance_ = nullptr;
-    // The connect left pending when listen returns writes into these until it
-    // completes, so they live as long as the instance.
-    HANDLE connectEvent_ = nullptr;
-    OVERLAPPED connectOverlapped_;
-    bool connectPending_ = false;
 };

@@ -53,7 +53,10 @@ void CSharedMemoryChannel::close() {
     KsMonitorLock lock(closeMonitor_);
     HANDLE handle = pipeHandle();
     if (handle != INVALID_HANDLE_VALUE) {
-        FlushFileBuffers(handle);
+        // No FlushFileBuffers: it waits until the client has read everything,
+        // so a client that never reads would hold this thread, and at shutdown
+        // the whole Broker, for good. A channel closes only when its client is
+        // gone, misbehaves or the Broker stops; none of them waits for a reply.
         DisconnectNamedPipe(handle);
         CloseHandle(handle);
         pipeHandle_.store(INVALID_HANDLE_VALUE, std::memory_order_release);
@@ -187,13 +190,7 @@ void CSharedMemoryChannel::abandonTransfer(OVERLAPPED& overlapped) {
         KsMonitorLock lock(closeMonitor_);
         handle = pipeHandle();
         if (handle != INVALID_HANDLE_VALUE) {
-#ifdef _WIN32
             CancelIoEx(handle, &overlapped);
-#else
-            // Disconnecting ends the instance's pending transfers; the
-            // connection is over anyway once its transfer has been abandoned.
-            DisconnectNamedPipe(handle);
-#endif
         }
     }
     // The operation writes into the record, the buffer and the event until it

@@ -33,7 +33,7 @@ class CSharedMemoryChannel {
     virtual void receive(CMessage& message);
     virtual const char* name() = 0;
 
-    // Flushes, disconnects and closes the pipe, once, whichever thread comes first.
+    // Disconnects and closes the pipe, once, whichever thread comes first.
     void close();
     // Whether the pipe is open and its client still connected. Safe against a
     // concurrent close on the channel's own thread.
