@@ -1,0 +1,47 @@
+// CSendMailConnectionDispatcher: the listener of the Broker's named pipe. One
+// instance at a time waits for a client; each connected instance is handed
+// to onConnect. listen returns once the host process has ended.
+#pragma once
+
+#include <cstdint>
+
+#include "broker/pipe_security.h"
+#include "foundation/ks_string.h"
+#include "pal/win32.h"
+
+class CBrokerContext;
+
+class CSendMailConnectionDispatcher {
+  public:
+    static constexpr DWORD kOpenMode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED;
+    static constexpr DWORD kPipeMode = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT;
+    static constexpr DWORD kBufferSize = 4096;
+
+    CSendMailConnectionDispatcher(CBrokerContext* context, const KsString& pipeName,
+                                  const KsString& hostProcessIdText, PipeSecurity security);
+    CSendMailConnectionDispatcher(const CSendMailConnectionDispatcher&) = delete;
+    CSendMailConnectionDispatcher& operator=(const CSendMailConnectionDispatcher&) = delete;
+    virtual ~CSendMailConnectionDispatcher();
+
+    // Called with a connected instance, which from then on belongs to the callee.
+    virtual int32_t onConnect(HANDLE pipeInstance, CBrokerContext* context) = 0;
+
+    // Serves until the host process has ended or cannot be watched. Throws
+    // CMessageException "Failed to create connection" when no instance can be
+    // made or a connect fails other than by a client that already left.
+    void listen();
+
+  protected:
+    const KsString& pipeName() const { return pipeName_; }
+
+  private:
+    void handOver(HANDLE connectEvent);
+    void dropInstance();
+
+    CBrokerContext* context_;
+    KsString pipeName_;
+    KsString hostProcessIdText_;
+    PipeSecurity security_;
+    HANDLE hostProcess_ = nullptr;
+    HANDLE pipeInstance_ = nullptr;
+};

@@ -1,0 +1,200 @@
+#include "channel/shared_memory_channel.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "broker/broker_context.h"
+#include "foundation/ks_exception.h"
+
+namespace {
+
+// Closes the transfer's event on every way out of it.
+class EventGuard {
+  public:
+    explicit EventGuard(HANDLE event) : event_(event) {}
+    ~EventGuard() { CloseHandle(event_); }
+    EventGuard(const EventGuard&) = delete;
+    EventGuard& operator=(const EventGuard&) = delete;
+
+  private:
+    HANDLE event_;
+};
+
+void storeLittleEndian(uint8_t* out, uint32_t value) {
+    out[0] = static_cast<uint8_t>(value);
+    out[1] = static_cast<uint8_t>(value >> 8);
+    out[2] = static_cast<uint8_t>(value >> 16);
+    out[3] = static_cast<uint8_t>(value >> 24);
+}
+
+uint32_t loadLittleEndian(const uint8_t* in) {
+    return static_cast<uint32_t>(in[0]) | static_cast<uint32_t>(in[1]) << 8 |
+           static_cast<uint32_t>(in[2]) << 16 | static_cast<uint32_t>(in[3]) << 24;
+}
+
+}  // namespace
+
+CSharedMemoryChannel::CSharedMemoryChannel(const char* name, HANDLE pipeHandle,
+                                           CBrokerContext* context)
+    : pipeHandle_(pipeHandle), context_(context) {
+    pipePath_ = KsString("\\\\.\\pipe\\");
+    pipePath_.append(KsString(name));
+}
+
+CSharedMemoryChannel::~CSharedMemoryChannel() {
+    close();
+}
+
+void CSharedMemoryChannel::close() {
+    if (pipeHandle() == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    KsMonitorLock lock(closeMonitor_);
+    HANDLE handle = pipeHandle();
+    if (handle != INVALID_HANDLE_VALUE) {
+        // No FlushFileBuffers: it waits until the client has read everything,
+        // so a client that never reads would hold this thread, and at shutdown
+        // the whole Broker, for good. A channel closes only when its client is
+        // gone, misbehaves or the Broker stops; none of them waits for a reply.
+        DisconnectNamedPipe(handle);
+        CloseHandle(handle);
+        pipeHandle_.store(INVALID_HANDLE_VALUE, std::memory_order_release);
+    }
+}
+
+bool CSharedMemoryChannel::isConnected() {
+    // Under the monitor, so the handle cannot be closed (and its value reused)
+    // between reading it and peeking at it.
+    KsMonitorLock lock(closeMonitor_);
+    HANDLE handle = pipeHandle();
+    return handle != INVALID_HANDLE_VALUE &&
+           PeekNamedPipe(handle, nullptr, 0, nullptr, nullptr, nullptr) != FALSE;
+}
+
+void CSharedMemoryChannel::send(const CMessage& message) {
+    const uint32_t header[5] = {kMagic, kVersion, message.processId(), message.messageId(),
+                                message.length()};
+    for (uint32_t field : header) {
+        uint8_t bytes[4];
+        storeLittleEndian(bytes, field);
+        transfer(Direction::Write, bytes, 4, false);
+    }
+    // An empty message still sends its (empty) payload message.
+    uint8_t none = 0;
+    void* payload = message.length() != 0 ? const_cast<uint8_t*>(message.data()) : &none;
+    transfer(Direction::Write, payload, message.length(), false);
+}
+
+void CSharedMemoryChannel::receive(CMessage& message) {
+    receiveFrame(message, false);
+}
+
+void CSharedMemoryChannel::receiveWithPump(CMessage& message) {
+    receiveFrame(message, true);
+}
+
+void CSharedMemoryChannel::receiveFrame(CMessage& message, bool pumping) {
+    uint32_t fields[5];
+    for (uint32_t& field : fields) {
+        uint8_t bytes[4] = {0, 0, 0, 0};
+        transfer(Direction::Read, bytes, 4, pumping);
+        field = loadLittleEndian(bytes);
+    }
+    const uint32_t magic = fields[0];
+    const uint32_t version = fields[1];
+    const uint32_t processId = fields[2];
+    const uint32_t messageId = fields[3];
+    const uint32_t length = fields[4];
+    if (magic != kMagic) {
+        throw CMessageException("Invalid Message Header");
+    }
+    if (version != kVersion) {
+        throw CMessageException("Invalid Message Version");
+    }
+    if (length == 0 || length >= kLengthLimit) {
+        return;
+    }
+    // Zeroed from the start: a short payload leaves no undefined bytes, and
+    // pages a huge announced length never fills are never touched.
+    std::unique_ptr<uint8_t, void (*)(void*)> buffer(
+        static_cast<uint8_t*>(std::calloc(static_cast<size_t>(length) + 1, 1)), &std::free);
+    if (!buffer) {
+        throw KsException("unable to allocate memory");
+    }
+    transfer(Direction::Read, buffer.get(), length, pumping);
+    message.adoptFromFrame(messageId, processId, buffer.release(), length + 1);
+}
+
+DWORD CSharedMemoryChannel::transfer(Direction direction, void* buffer, DWORD count,
+                                     bool pumping) {
+    const bool reading = direction == Direction::Read;
+    if (!reading && pipeHandle() == INVALID_HANDLE_VALUE) {
+        throw CInterruptedExeception();
+    }
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (event == nullptr) {
+        throw CMessageException("Failed to create connection");
+    }
+    EventGuard eventGuard(event);
+    OVERLAPPED overlapped;
+    std::memset(&overlapped, 0, sizeof overlapped);
+    overlapped.hEvent = event;
+
+    HANDLE handle = pipeHandle();
+    const BOOL done = reading ? ReadFile(handle, buffer, count, nullptr, &overlapped)
+                              : WriteFile(handle, buffer, count, nullptr, &overlapped);
+    DWORD moved = 0;
+    if (done) {
+        GetOverlappedResult(handle, &overlapped, &moved, FALSE);
+        return moved;
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_IO_PENDING) {
+        if (pumping) {
+            pumpWhilePending(event);
+        }
+        HANDLE waits[2] = {event, context_->interruptEvent};
+        const DWORD which = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+        if (which == WAIT_OBJECT_0) {
+            const BOOL ok = GetOverlappedResult(handle, &overlapped, &moved, TRUE);
+            if (reading && !ok) {
+                if (GetLastError() == ERROR_BROKEN_PIPE) {
+                    throw CInterruptedExeception();
+                }
+                throw CMessageException("unexpected error");
+            }
+            return moved;
+        }
+        abandonTransfer(overlapped);
+        if (which == WAIT_OBJECT_0 + 1) {
+            throw CInterruptedExeception();
+        }
+        throw CMessageException("unexpected error");
+    }
+    if (reading) {
+        if (error == ERROR_BROKEN_PIPE) {
+            throw CInterruptedExeception();
+        }
+        throw CMessageException("Read Error");
+    }
+    if (error == ERROR_NO_DATA || error == ERROR_PIPE_NOT_CONNECTED) {
+        throw CInterruptedExeception();
+    }
+    throw CMessageException("Connection Closed");
+}
+
+void CSharedMemoryChannel::abandonTransfer(OVERLAPPED& overlapped) {
+    HANDLE handle = pipeHandle();
+    {
+        KsMonitorLock lock(closeMonitor_);
+        handle = pipeHandle();
+        if (handle != INVALID_HANDLE_VALUE) {
+            CancelIoEx(handle, &overlapped);
+        }
+    }
+    // The operation writes into the record, the buffer and the event until it
+    // completes, all of which the caller is about to release.
+    DWORD ignored = 0;
+    GetOverlappedResult(handle, &overlapped, &ignored, TRUE);
+}

@@ -1,0 +1,62 @@
+// CSharedMemoryChannel: framed messages over one connected, message-mode pipe
+// instance, with overlapped reads and writes that the Broker-wide interrupt
+// event can end.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "channel/message.h"
+#include "foundation/ks_monitor.h"
+#include "foundation/ks_string.h"
+#include "pal/win32.h"
+
+class CBrokerContext;
+
+class CSharedMemoryChannel {
+  public:
+    static constexpr uint32_t kMagic = 0xFFFE00FFu;
+    static constexpr uint32_t kVersion = 0x00010000u;
+    // Lengths from here up are taken as "no payload".
+    static constexpr uint32_t kLengthLimit = 0x7FFFFFFFu;
+
+    // Takes ownership of the connected instance.
+    CSharedMemoryChannel(const char* name, HANDLE pipeHandle, CBrokerContext* context);
+    CSharedMemoryChannel(const CSharedMemoryChannel&) = delete;
+    CSharedMemoryChannel& operator=(const CSharedMemoryChannel&) = delete;
+    virtual ~CSharedMemoryChannel();
+
+    virtual void send(const CMessage& message);
+    // Serves the thread's window messages while a read waits (Windows only;
+    // elsewhere there are none and it is the plain receive).
+    virtual void receiveWithPump(CMessage& message);
+    virtual void receive(CMessage& message);
+    virtual const char* name() = 0;
+
+    // Disconnects and closes the pipe, once, whichever thread comes first.
+    void close();
+    // Whether the pipe is open and its client still connected. Safe against a
+    // concurrent close on the channel's own thread.
+    bool isConnected();
+    HANDLE pipeHandle() const { return pipeHandle_.load(std::memory_order_acquire); }
+    const KsString& pipePath() const { return pipePath_; }
+
+  protected:
+    CBrokerContext* context() const { return context_; }
+
+  private:
+    enum class Direction { Read, Write };
+
+    void receiveFrame(CMessage& message, bool pumping);
+    // One overlapped transfer of exactly `count` bytes; returns the bytes moved.
+    DWORD transfer(Direction direction, void* buffer, DWORD count, bool pumping);
+    // Makes a pending transfer finish before its record and buffer go away.
+    void abandonTransfer(OVERLAPPED& overlapped);
+    // Serves window messages until the transfer or the interrupt event is signalled.
+    void pumpWhilePending(HANDLE transferEvent);
+
+    std::atomic<HANDLE> pipeHandle_;
+    CBrokerContext* context_;
+    KsString pipePath_;
+    KsMonitor closeMonitor_;
+};

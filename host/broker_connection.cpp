@@ -1,0 +1,260 @@
+#include "host/broker_connection.h"
+
+#include <chrono>
+#include <utility>
+
+#include "codec/query_record.h"
+#include "foundation/ks_exception.h"
+#include "host/host_error.h"
+
+namespace {
+
+// The Broker never sends a reply of 0x10000000 bytes or more.
+constexpr uint32_t kMaxReplyLength = 0x0FFFFFFFu;
+
+std::string errorText(const char* what, DWORD code) {
+    return std::string(what) + " (error " + std::to_string(code) + ")";
+}
+
+uint32_t millisecondsLeft(std::chrono::steady_clock::time_point deadline) {
+    // Rounded up, so that a caller's time-out is never cut short.
+    auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+            .count();
+    return left > 0 ? static_cast<uint32_t>(left) : 0;
+}
+
+class Event {
+  public:
+    Event() : handle_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+        if (handle_ == nullptr) {
+            DWORD error = GetLastError();
+            throw HostError(HostError::Kind::Io, errorText("cannot create an event", error), error);
+        }
+    }
+    ~Event() { CloseHandle(handle_); }
+    Event(const Event&) = delete;
+    Event& operator=(const Event&) = delete;
+    HANDLE get() const { return handle_; }
+
+  private:
+    HANDLE handle_;
+};
+
+}  // namespace
+
+BrokerConnection BrokerConnection::open(const std::string& pipeName, uint32_t timeoutMs) {
+    std::string path = "\\\\.\\pipe\\" + pipeName;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        HANDLE pipe = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+        DWORD error = GetLastError();
+        if (pipe != INVALID_HANDLE_VALUE) {
+            DWORD mode = PIPE_READMODE_MESSAGE;
+            if (!SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr)) {
+                error = GetLastError();
+                CloseHandle(pipe);
+                throw HostError(HostError::Kind::Io,
+                                errorText("cannot switch the pipe to message mode", error), error);
+            }
+            return BrokerConnection(pipe);
+        }
+        uint32_t left = millisecondsLeft(deadline);
+        if (error == ERROR_ACCESS_DENIED) {
+            throw HostError(HostError::Kind::AccessDenied,
+                            "access to pipe " + path + " is denied to this user", error);
+        }
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PIPE_BUSY) {
+            throw HostError(HostError::Kind::Io,
+                            errorText(("cannot open pipe " + path).c_str(), error), error);
+        }
+        if (left == 0) {
+            throw HostError(
+                error == ERROR_PIPE_BUSY ? HostError::Kind::Timeout : HostError::Kind::NotFound,
+                error == ERROR_PIPE_BUSY ? "pipe " + path + " stayed busy" : "no pipe " + path,
+                error);
+        }
+        // A missing pipe gives WaitNamedPipeA nothing to wait on; a busy one does.
+        if (error == ERROR_PIPE_BUSY) {
+            WaitNamedPipeA(path.c_str(), left < 50 ? left : 50);
+        } else {
+            Sleep(left < 5 ? left : 5);
+        }
+    }
+}
+
+BrokerConnection::BrokerConnection(BrokerConnection&& other) noexcept
+    : pipe_(std::exchange(other.pipe_, INVALID_HANDLE_VALUE)),
+      nextMessageId_(other.nextMessageId_) {}
+
+BrokerConnection& BrokerConnection::operator=(BrokerConnection&& other) noexcept {
+    if (this != &other) {
+        close();
+        pipe_ = std::exchange(other.pipe_, INVALID_HANDLE_VALUE);
+        nextMessageId_ = other.nextMessageId_;
+    }
+    return *this;
+}
+
+BrokerConnection::~BrokerConnection() {
+    close();
+}
+
+void BrokerConnection::close() {
+    if (pipe_ != INVALID_HANDLE_VALUE) {
+        CloseHandle(pipe_);
+        pipe_ = INVALID_HANDLE_VALUE;
+    }
+}
+
+bool BrokerConnection::peek(uint32_t* available) {
+    DWORD total = 0;
+    bool connected = isOpen() && PeekNamedPipe(pipe_, nullptr, 0, nullptr, &total, nullptr);
+    if (available != nullptr) {
+        *available = connected ? total : 0;
+    }
+    return connected;
+}
+
+void BrokerConnection::writeMessage(const void* bytes, uint32_t count) {
+    if (!isOpen()) {
+        throw HostError(HostError::Kind::Disconnected, "the connection is closed");
+    }
+    Event event;
+    OVERLAPPED ov{};
+    ov.hEvent = event.get();
+    DWORD written = 0;
+    if (WriteFile(pipe_, bytes, count, &written, &ov)) {
+        return;
+    }
+    DWORD error = GetLastError();
+    if (error == ERROR_IO_PENDING) {
+        // A write waits only while the Broker's side is full; it has no time-out,
+        // like the Broker's own writes.
+        if (GetOverlappedResult(pipe_, &ov, &written, TRUE)) {
+            return;
+        }
+        error = GetLastError();
+    }
+    if (error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED) {
+        close();
+        throw HostError(HostError::Kind::Disconnected, "the Broker closed the connection", error);
+    }
+    throw HostError(HostError::Kind::Io, errorText("cannot write to the pipe", error), error);
+}
+
+uint32_t BrokerConnection::readMessage(void* bytes, uint32_t capacity, uint32_t timeoutMs) {
+    if (!isOpen()) {
+        throw HostError(HostError::Kind::Disconnected, "the connection is closed");
+    }
+    Event event;
+    OVERLAPPED ov{};
+    ov.hEvent = event.get();
+    DWORD done = 0;
+    BOOL ok = ReadFile(pipe_, bytes, capacity, &done, &ov);
+    DWORD error = ok ? ERROR_SUCCESS : GetLastError();
+    if (!ok && error == ERROR_IO_PENDING) {
+        if (WaitForSingleObject(event.get(), timeoutMs) == WAIT_TIMEOUT) {
+            // Closing ends the pending read; its OVERLAPPED must outlive that end.
+            close();
+            WaitForSingleObject(event.get(), INFINITE);
+            throw HostError(HostError::Kind::Timeout,
+                            "no reply within " + std::to_string(timeoutMs) + " ms");
+        }
+        ok = GetOverlappedResult(pipe_, &ov, &done, FALSE);
+        error = ok ? ERROR_SUCCESS : GetLastError();
+    }
+    if (ok) {
+        return done;
+    }
+    if (error == ERROR_MORE_DATA) {
+        close();
+        throw HostError(HostError::Kind::Protocol,
+                        "a reply message is longer than " + std::to_string(capacity) + " bytes",
+                        error);
+    }
+    close();
+    if (error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED) {
+        throw HostError(HostError::Kind::Disconnected, "the Broker closed the connection", error);
+    }
+    throw HostError(HostError::Kind::Io, errorText("cannot read from the pipe", error), error);
+}
+
+void BrokerConnection::writeWord(uint32_t value) {
+    unsigned char bytes[4] = {
+        static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
+        static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
+    writeMessage(bytes, 4);
+}
+
+uint32_t BrokerConnection::send(const std::string& payload) {
+    if (payload.size() >= 0x7FFFFFFFu) {
+        throw HostError(HostError::Kind::Protocol, "request too large");
+    }
+    uint32_t id = nextMessageId_++;
+    writeWord(kMagic);
+    writeWord(kVersion);
+    writeWord(GetCurrentProcessId());
+    writeWord(id);
+    writeWord(static_cast<uint32_t>(payload.size()));
+    writeMessage(payload.data(), static_cast<uint32_t>(payload.size()));
+    return id;
+}
+
+BrokerConnection::Reply BrokerConnection::receive(uint32_t timeoutMs) {
+    uint32_t header[5];
+    for (int i = 0; i < 5; ++i) {
+        unsigned char bytes[4] = {};
+        // Only the first field waits for the Broker; the rest follow at once.
+        uint32_t n = readMessage(bytes, 4, i == 0 ? timeoutMs : 5000);
+        if (n != 4) {
+            close();
+            throw HostError(HostError::Kind::Protocol,
+                            "a reply header field is " + std::to_string(n) + " bytes, not 4");
+        }
+        header[i] = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (uint32_t(bytes[3]) << 24);
+    }
+    if (header[0] != kMagic || header[1] != kVersion) {
+        close();
+        throw HostError(HostError::Kind::Protocol, "the reply's frame header is not valid");
+    }
+    if (header[4] > kMaxReplyLength) {
+        close();
+        throw HostError(HostError::Kind::Protocol,
+                        "the reply announces " + std::to_string(header[4]) + " bytes");
+    }
+    Reply reply;
+    reply.processId = header[2];
+    reply.messageId = header[3];
+    reply.text.resize(header[4]);
+    uint32_t n = readMessage(reply.text.data(), header[4], 5000);
+    if (n != header[4]) {
+        close();
+        throw HostError(HostError::Kind::Protocol, "the reply's payload is " + std::to_string(n) +
+                                                       " bytes, not " + std::to_string(header[4]));
+    }
+    QueryRecord record;
+    try {
+        record.decode(KsString(reply.text.data(), static_cast<int64_t>(reply.text.size())));
+    } catch (const KsException& e) {
+        KsString message = e.getMessage();
+        throw HostError(HostError::Kind::Protocol,
+                        std::string("the reply cannot be decoded: ") + message.utf8View());
+    }
+    reply.name = record.name;
+    reply.values = std::move(record.params);
+    return reply;
+}
+
+BrokerConnection::Reply BrokerConnection::request(const std::string& payload, uint32_t timeoutMs) {
+    uint32_t id = send(payload);
+    Reply reply = receive(timeoutMs);
+    if (reply.messageId != id) {
+        close();
+        throw HostError(HostError::Kind::Protocol, "the reply carries message id " +
+                                                       std::to_string(reply.messageId) +
+                                                       ", the request " + std::to_string(id));
+    }
+    return reply;
+}

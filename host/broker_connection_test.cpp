@@ -1,0 +1,194 @@
+// The client's side of the frame against a scripted server on a real pipe.
+#include "host/broker_connection.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "host/broker_host.h"
+#include "host/host_error.h"
+
+namespace {
+
+using Kind = HostError::Kind;
+
+// A pipe server on its own thread running `script` on the connected instance.
+class ScriptedServer {
+  public:
+    explicit ScriptedServer(std::function<void(HANDLE)> script)
+        : name_(BrokerHost::freshPipeName()) {
+        std::string path = "\\\\.\\pipe\\" + name_;
+        pipe_ = CreateNamedPipeA(path.c_str(), PIPE_ACCESS_DUPLEX,
+                                 PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096,
+                                 4096, 0, nullptr);
+        EXPECT_NE(pipe_, INVALID_HANDLE_VALUE);
+        thread_ = std::thread([this, script] {
+            if (ConnectNamedPipe(pipe_, nullptr) || GetLastError() == ERROR_PIPE_CONNECTED) {
+                script(pipe_);
+            }
+        });
+    }
+    ~ScriptedServer() {
+        thread_.join();
+        CloseHandle(pipe_);
+    }
+    const std::string& name() const { return name_; }
+
+  private:
+    std::string name_;
+    HANDLE pipe_ = INVALID_HANDLE_VALUE;
+    std::thread thread_;
+};
+
+uint32_t readWord(HANDLE pipe) {
+    unsigned char b[4] = {};
+    DWORD n = 0;
+    EXPECT_TRUE(ReadFile(pipe, b, 4, &n, nullptr));
+    EXPECT_EQ(n, 4u);
+    return b[0] | (b[1] << 8) | (b[2] << 16) | (uint32_t(b[3]) << 24);
+}
+
+void writeBytes(HANDLE pipe, const void* bytes, uint32_t n) {
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(pipe, bytes, n, &written, nullptr));
+}
+
+void writeWord(HANDLE pipe, uint32_t v) {
+    unsigned char b[4] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
+                          static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
+    writeBytes(pipe, b, 4);
+}
+
+struct Request {
+    uint32_t words[5] = {};
+    std::string payload;
+};
+
+Request readRequest(HANDLE pipe) {
+    Request r;
+    for (uint32_t& w : r.words) {
+        w = readWord(pipe);
+    }
+    r.payload.resize(r.words[4]);
+    DWORD n = 0;
+    EXPECT_TRUE(ReadFile(pipe, r.payload.data(), r.words[4], &n, nullptr));
+    EXPECT_EQ(n, r.words[4]);
+    return r;
+}
+
+void writeReply(HANDLE pipe, uint32_t messageId, const std::string& text,
+                uint32_t magic = BrokerConnection::kMagic) {
+    writeWord(pipe, magic);
+    writeWord(pipe, BrokerConnection::kVersion);
+    writeWord(pipe, 4242);
+    writeWord(pipe, messageId);
+    writeWord(pipe, static_cast<uint32_t>(text.size()));
+    writeBytes(pipe, text.data(), static_cast<uint32_t>(text.size()));
+}
+
+// Answers every request with `text` and the request's id (plus `idOffset`).
+std::function<void(HANDLE)> answering(int count, const std::string& text, uint32_t idOffset = 0) {
+    return [=](HANDLE pipe) {
+        for (int i = 0; i < count; ++i) {
+            Request r = readRequest(pipe);
+            writeReply(pipe, r.words[3] + idOffset, text);
+        }
+    };
+}
+
+Kind failureOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const HostError& e) {
+        return e.kind();
+    }
+    ADD_FAILURE() << "no HostError";
+    return Kind::Io;
+}
+
+TEST(BrokerConnection, RequestsAreFramedAndRepliesDecoded) {
+    std::vector<Request> seen;
+    ScriptedServer server([&](HANDLE pipe) {
+        for (int i = 0; i < 2; ++i) {
+            seen.push_back(readRequest(pipe));
+            writeReply(pipe, seen.back().words[3], "SendMailResponse?error=0&result=a%20b");
+        }
+    });
+    BrokerConnection c = BrokerConnection::open(server.name(), 5000);
+    BrokerConnection::Reply first = c.request("SendMail?to=x", 5000);
+    BrokerConnection::Reply second = c.request("", 5000);
+    EXPECT_EQ(first.messageId, 1u);
+    EXPECT_EQ(second.messageId, 2u);
+    EXPECT_EQ(first.processId, 4242u);
+    KsString result(first.values.at(KsString("result")));
+    EXPECT_STREQ(result.utf8View(), "a b");
+    EXPECT_EQ(first.values.size(), 2u);
+    c.close();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].words[0], BrokerConnection::kMagic);
+    EXPECT_EQ(seen[0].words[1], BrokerConnection::kVersion);
+    EXPECT_EQ(seen[0].words[2], GetCurrentProcessId());
+    EXPECT_EQ(seen[0].payload, "SendMail?to=x");
+    EXPECT_EQ(seen[1].words[4], 0u);
+}
+
+TEST(BrokerConnection, ReplyForAnotherMessageIsRefused) {
+    ScriptedServer server(answering(1, "R?error=0", 1));
+    BrokerConnection c = BrokerConnection::open(server.name(), 5000);
+    EXPECT_EQ(failureOf([&] { c.request("X", 5000); }), Kind::Protocol);
+    EXPECT_FALSE(c.isOpen());
+}
+
+TEST(BrokerConnection, MalformedRepliesAreRefused) {
+    const std::vector<std::function<void(HANDLE)>> replies = {
+        [](HANDLE p) {
+            readRequest(p);
+            writeReply(p, 1, "R?error=0", 0x01020304u);
+        },
+        [](HANDLE p) {
+            readRequest(p);
+            writeBytes(p, "12345678", 8);
+        },
+        [](HANDLE p) {
+            readRequest(p);
+            writeReply(p, 1, "R?error=%4");
+        },
+    };
+    for (const auto& reply : replies) {
+        ScriptedServer server(reply);
+        BrokerConnection c = BrokerConnection::open(server.name(), 5000);
+        EXPECT_EQ(failureOf([&] { c.request("X", 5000); }), Kind::Protocol);
+    }
+}
+
+TEST(BrokerConnection, SilenceTimesOutAndClosedPipeIsDisconnected) {
+    ScriptedServer silent([](HANDLE p) {
+        readRequest(p);
+        Sleep(500);
+    });
+    BrokerConnection c = BrokerConnection::open(silent.name(), 5000);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(failureOf([&] { c.request("X", 100); }), Kind::Timeout);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(400));
+    EXPECT_FALSE(c.isOpen());
+
+    ScriptedServer closing([](HANDLE p) {
+        readRequest(p);
+        DisconnectNamedPipe(p);
+    });
+    BrokerConnection d = BrokerConnection::open(closing.name(), 5000);
+    EXPECT_EQ(failureOf([&] { d.request("X", 5000); }), Kind::Disconnected);
+}
+
+TEST(BrokerConnection, MissingPipeIsNotFoundAfterTheTimeOut) {
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(failureOf([] { BrokerConnection::open(BrokerHost::freshPipeName(), 150); }),
+              Kind::NotFound);
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(150));
+    EXPECT_LT(took, std::chrono::milliseconds(1000));
+}
+
+}  // namespace

@@ -1,0 +1,23 @@
+// The mailbroker-client command line: global options, then one subcommand.
+// Each subcommand is one row of a table, so new ones (send, addrs, profile,
+// flush) slot in beside "raw".
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+// Exit codes, so scripts can tell the failures apart.
+enum ClientExit : int {
+    kExitOk = 0,
+    kExitUsage = 1,
+    kExitStartFailed = 2,   // the Broker could not be started
+    kExitUnreachable = 3,   // no such pipe, or no answer in time
+    kExitAccessDenied = 4,  // the pipe refuses this user
+    kExitBadReply = 5,      // the connection broke or the reply is malformed
+};
+
+// Runs the command on `args` (without the program name). `selfPath` is the
+// client's own path, beside which the default Broker is looked for.
+int runClient(const std::vector<std::string>& args, const std::string& selfPath, std::ostream& out,
+              std::ostream& err);

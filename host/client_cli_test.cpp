@@ -1,0 +1,46 @@
+#include "host/client_cli.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace {
+
+struct Outcome {
+    int code;
+    std::string out, err;
+};
+
+Outcome run(const std::vector<std::string>& args) {
+    std::ostringstream out, err;
+    int code = runClient(args, "/nonexistent/dir/mailbroker-client", out, err);
+    return {code, out.str(), err.str()};
+}
+
+TEST(ClientCli, UsageErrorsSayWhatIsWrong) {
+    EXPECT_EQ(run({}).err, "mailbroker-client: no command given (see --help)\n");
+    EXPECT_EQ(run({"raw"}).code, kExitUsage);
+    EXPECT_EQ(run({"raw", "a", "b"}).err,
+              "mailbroker-client: usage: mailbroker-client [OPTIONS] raw TEXT\n");
+    EXPECT_EQ(run({"--pipe"}).err, "mailbroker-client: --pipe needs a value\n");
+    EXPECT_EQ(run({"--timeout", "0", "raw", "x"}).code, kExitUsage);
+    EXPECT_EQ(run({"--timeout", "12ms", "raw", "x"}).code, kExitUsage);
+    EXPECT_EQ(run({"--frob", "raw", "x"}).err,
+              "mailbroker-client: unknown option --frob (see --help)\n");
+    EXPECT_EQ(run({"send"}).err, "mailbroker-client: unknown command send (see --help)\n");
+}
+
+TEST(ClientCli, HelpListsTheCommands) {
+    Outcome help = run({"--help"});
+    EXPECT_EQ(help.code, kExitOk);
+    EXPECT_NE(help.out.find("raw TEXT"), std::string::npos);
+    EXPECT_EQ(help.err, "");
+}
+
+TEST(ClientCli, DefaultBrokerIsBesideTheClient) {
+    Outcome o = run({"raw", "X"});
+    EXPECT_EQ(o.code, kExitStartFailed);
+    EXPECT_NE(o.err.find("/nonexistent/dir/mailbroker:"), std::string::npos) << o.err;
+}
+
+}  // namespace

@@ -1,0 +1,194 @@
+// The frame as the Broker reads it, and how it answers each kind of request,
+// seen from a client on a real pipe. Without a provider every answered request
+// carries error=-2147221246; with the double it is logged on and answers
+// "Not Supported".
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "host/host_error.h"
+
+#include "tests/support/broker_fixture.h"
+#include "tests/support/proc_counts.h"
+
+using namespace mbtest;
+
+namespace {
+
+constexpr uint32_t kReplyMs = 10000;
+
+class Framing : public ::testing::Test {
+  protected:
+    BrokerInstall install{Provider::None};
+    BrokerHost broker = startBroker(install);
+};
+
+TEST_F(Framing, RequestIsAnsweredWithItsMessageIdAndTheBrokersPid) {
+    BrokerConnection c = broker.connect();
+    BrokerConnection::Reply reply = c.request("SendMail?to=a%40b.org", kReplyMs);
+    EXPECT_EQ(reply.messageId, 1u);
+    EXPECT_EQ(reply.processId, static_cast<uint32_t>(broker.pid()));
+    KsString name(reply.name);
+    EXPECT_STREQ(name.utf8View(), "SendMailResponse");
+    EXPECT_EQ(fields(reply), std::string("error=") + kNoSupport + ";");
+}
+
+TEST_F(Framing, WrongMagicIsRejectedOnlyAfterAllFiveHeaderMessages) {
+    BrokerConnection c = broker.connect();
+    sendWord(c, 0x12345678u);
+    sendWord(c, kVersion);
+    sendWord(c, 1);
+    sendWord(c, 7);
+    // Four fields in: the Broker still waits for the fifth before it judges.
+    EXPECT_TRUE(silentButConnected(c, 300));
+    sendWord(c, 3);
+    EXPECT_TRUE(waitForBrokerClose(c, 3000));
+}
+
+TEST_F(Framing, WrongVersionIsRejectedOnlyAfterAllFiveHeaderMessages) {
+    BrokerConnection c = broker.connect();
+    sendWord(c, kMagic);
+    sendWord(c, 0x00020000u);
+    sendWord(c, 1);
+    sendWord(c, 7);
+    EXPECT_TRUE(silentButConnected(c, 300));
+    sendWord(c, 3);
+    EXPECT_TRUE(waitForBrokerClose(c, 3000));
+}
+
+TEST_F(Framing, LengthZeroReadsNoPayloadAndIsAnsweredWithMessageIdZero) {
+    BrokerConnection c = broker.connect();
+    sendHeader(c, kMagic, kVersion, 41, 0);
+    BrokerConnection::Reply reply = c.receive(kReplyMs);
+    EXPECT_EQ(reply.messageId, 0u);
+    EXPECT_EQ(fields(reply), std::string("error=") + kNoSupport + ";");
+    // No payload was expected: the next frame is read from the right place.
+    BrokerConnection::Reply next = c.request("X", kReplyMs);
+    EXPECT_EQ(next.messageId, 1u);
+}
+
+TEST_F(Framing, HugeLengthIsTreatedAsZeroAndItsPayloadBreaksTheNextFrame) {
+    for (uint32_t length : {0x7FFFFFFFu, 0xFFFFFFFFu}) {
+        BrokerConnection c = broker.connect();
+        sendHeader(c, kMagic, kVersion, 9, length);
+        BrokerConnection::Reply reply = c.receive(kReplyMs);
+        EXPECT_EQ(reply.messageId, 0u) << length;
+        EXPECT_EQ(value(reply, "error"), kNoSupport);
+        // The payload the client then sends is longer than a header field.
+        sendPayload(c, "0123456789");
+        EXPECT_TRUE(waitForBrokerClose(c, 3000)) << length;
+    }
+}
+
+TEST_F(Framing, ThreeBytePayloadIsAnswered) {
+    BrokerConnection c = broker.connect();
+    sendHeader(c, kMagic, kVersion, 77, 3);
+    sendPayload(c, "Abc");
+    BrokerConnection::Reply reply = c.receive(kReplyMs);
+    EXPECT_EQ(reply.messageId, 77u);
+    EXPECT_EQ(fields(reply), std::string("error=") + kNoSupport + ";");
+}
+
+TEST_F(Framing, TwoRequestsOnOneConnectionGetTwoRepliesInOrder) {
+    BrokerConnection c = broker.connect();
+    uint32_t first = c.send("A?x=1");
+    uint32_t second = c.send("B?y=2");
+    EXPECT_EQ(c.receive(kReplyMs).messageId, first);
+    EXPECT_EQ(c.receive(kReplyMs).messageId, second);
+}
+
+TEST_F(Framing, MalformedEscapeGetsNoReplyAndThePipeStaysConnected) {
+    BrokerConnection c = broker.connect();
+    c.send("SendMail?subject=%4");
+    EXPECT_TRUE(silentButConnected(c, 500));
+    // The Broker goes on serving everyone else.
+    BrokerConnection other = broker.connect();
+    EXPECT_EQ(value(other.request("X", kReplyMs), "error"), kNoSupport);
+}
+
+TEST_F(Framing, ShortMessageCountsAsOneHeaderField) {
+    BrokerConnection c = broker.connect();
+    // Byte counts are not checked: the two bytes are the magic, which is wrong.
+    c.writeMessage("\xff\x00", 2);
+    sendWord(c, kVersion);
+    sendWord(c, 1);
+    sendWord(c, 2);
+    EXPECT_TRUE(silentButConnected(c, 300));
+    sendWord(c, 0);
+    EXPECT_TRUE(waitForBrokerClose(c, 3000));
+    BrokerConnection other = broker.connect();
+    EXPECT_EQ(value(other.request("X", kReplyMs), "error"), kNoSupport);
+}
+
+TEST_F(Framing, PayloadShorterThanAnnouncedIsReadAsTheShortPayload) {
+    BrokerConnection c = broker.connect();
+    sendHeader(c, kMagic, kVersion, 5, 10);
+    sendPayload(c, "abc");
+    BrokerConnection::Reply reply = c.receive(kReplyMs);
+    EXPECT_EQ(reply.messageId, 5u);
+    EXPECT_EQ(fields(reply), std::string("error=") + kNoSupport + ";");
+}
+
+// A client that announces almost 2 GiB and sends three bytes must not cost the
+// Broker memory or time in proportion to the lie.
+TEST_F(Framing, LengthsJustBelowTheLimitCostNoMemory) {
+    // Two are enough to show it and spare the machine: each may cost 2 GiB.
+    constexpr uint32_t kClients = 2;
+    std::vector<BrokerConnection> clients;
+    for (uint32_t i = 0; i < kClients; ++i) {
+        clients.push_back(broker.connect());
+        ASSERT_EQ(value(clients.back().request("X", kReplyMs), "error"), kNoSupport);
+    }
+    std::atomic<bool> done{false};
+    std::atomic<size_t> peakKiB{0};
+    std::thread sampler([&] {
+        while (!done) {
+            peakKiB = std::max<size_t>(peakKiB, residentKiB(broker.pid()));
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    auto start = std::chrono::steady_clock::now();
+    for (uint32_t i = 0; i < kClients; ++i) {
+        sendHeader(clients[i], kMagic, kVersion, 100 + i, 0x7FFFFFFEu);
+        sendPayload(clients[i], "abc");
+    }
+    for (uint32_t i = 0; i < kClients; ++i) {
+        try {
+            EXPECT_EQ(clients[i].receive(kReplyMs).messageId, 100 + i);
+        } catch (const HostError& e) {
+            ADD_FAILURE() << "client " << i << ": " << e.what();
+        }
+    }
+    done = true;
+    sampler.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_LT(peakKiB.load(), 256u * 1024u) << "peak resident KiB";
+    EXPECT_TRUE(broker.process().running());
+}
+
+class LoggedOnFraming : public ::testing::Test {
+  protected:
+    BrokerInstall install{Provider::Double};
+    BrokerHost broker = startBroker(install);
+};
+
+TEST_F(LoggedOnFraming, AnyUnknownNameIsNotSupported) {
+    BrokerConnection c = broker.connect();
+    for (const char* request : {"Frobnicate?a=1", "NoSuchCommand", "?a=1", "x=1"}) {
+        BrokerConnection::Reply reply = c.request(request, kReplyMs);
+        EXPECT_EQ(fields(reply), "error=Not Supported;") << request;
+    }
+}
+
+TEST_F(LoggedOnFraming, EmptyPayloadIsAnsweredWithMessageIdZero) {
+    BrokerConnection c = broker.connect();
+    sendHeader(c, kMagic, kVersion, 12, 0);
+    BrokerConnection::Reply reply = c.receive(kReplyMs);
+    EXPECT_EQ(reply.messageId, 0u);
+    EXPECT_EQ(fields(reply), "error=Not Supported;");
+}
+
+}  // namespace

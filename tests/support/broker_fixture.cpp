@@ -1,0 +1,132 @@
+#include "tests/support/broker_fixture.h"
+
+#include <stdlib.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace mbtest {
+
+TempDir::TempDir(const char* tag) {
+    std::string pattern = (fs::temp_directory_path() / ("mbtest-" + std::string(tag) + "-XXXXXX"));
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot create a temporary directory");
+    }
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+}
+
+const std::string& isolatedRuntimeDir() {
+    // Removed at exit; every Broker has been killed and reaped by then.
+    static const TempDir dir("runtime");
+    static const bool set = ::setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1) == 0;
+    (void)set;
+    return dir.path();
+}
+
+BrokerInstall::BrokerInstall(Provider provider) : dir_("broker") {
+    isolatedRuntimeDir();
+    brokerPath_ = dir_.path() + "/mailbroker";
+    logPath_ = dir_.path() + "/calls.log";
+    fs::copy_file(MB_BROKER_PATH, brokerPath_);
+    if (provider != Provider::None) {
+        const char* variant = provider == Provider::Double ? "/whole" : "/nologon";
+        fs::copy_file(std::string(MB_DOUBLE_DIR) + variant + "/libmapi32.so",
+                      dir_.path() + "/libmapi32.so");
+    }
+}
+
+std::vector<std::string> BrokerInstall::environment() const {
+    return {"MB_MAPI_DOUBLE_LOG=" + logPath_};
+}
+
+std::vector<std::string> BrokerInstall::calls() const {
+    std::vector<std::string> lines;
+    std::ifstream in(logPath_);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+void BrokerInstall::clearCalls() const {
+    std::error_code ec;
+    fs::remove(logPath_, ec);
+}
+
+BrokerHost startBroker(const BrokerInstall& install, uint32_t hostPid,
+                       const std::vector<std::string>& extraEnvironment) {
+    BrokerHost::Options options;
+    options.hostPid = hostPid;
+    options.process.environment = install.environment();
+    options.process.environment.insert(options.process.environment.end(), extraEnvironment.begin(),
+                                       extraEnvironment.end());
+    return BrokerHost::start(install.brokerPath(), options);
+}
+
+void sendWord(BrokerConnection& c, uint32_t value) {
+    unsigned char bytes[4] = {
+        static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
+        static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
+    c.writeMessage(bytes, 4);
+}
+
+void sendHeader(BrokerConnection& c, uint32_t magic, uint32_t version, uint32_t messageId,
+                uint32_t length) {
+    sendWord(c, magic);
+    sendWord(c, version);
+    sendWord(c, GetCurrentProcessId());
+    sendWord(c, messageId);
+    sendWord(c, length);
+}
+
+void sendPayload(BrokerConnection& c, const std::string& payload) {
+    c.writeMessage(payload.data(), static_cast<uint32_t>(payload.size()));
+}
+
+bool waitForBrokerClose(BrokerConnection& c, uint32_t timeoutMs) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (!c.peek()) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return !c.peek();
+}
+
+bool silentButConnected(BrokerConnection& c, uint32_t ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    uint32_t available = 0;
+    return c.peek(&available) && available == 0;
+}
+
+std::string value(const BrokerConnection::Reply& reply, const char* key) {
+    auto it = reply.values.find(KsString(key));
+    if (it == reply.values.end()) {
+        return "<absent>";
+    }
+    KsString v(it->second);
+    return v.utf8View();
+}
+
+std::string fields(const BrokerConnection::Reply& reply) {
+    std::string text;
+    for (const auto& [key, val] : reply.values) {
+        KsString k(key), v(val);
+        text += std::string(k.utf8View()) + "=" + v.utf8View() + ";";
+    }
+    return text;
+}
+
+}  // namespace mbtest
