@@ -46,6 +46,7 @@ CSendMailConnectionDispatcher::CSendMailConnectionDispatcher(CBrokerContext* con
       security_(security) {}
 
 CSendMailConnectionDispatcher::~CSendMailConnectionDispatcher() {
+    dropRetiredInstance();
     if (hostProcess_ != nullptr) {
         CloseHandle(hostProcess_);
         hostProcess_ = nullptr;
@@ -81,6 +82,7 @@ void CSendMailConnectionDispatcher::listen() {
             throw CMessageException("Failed to create connection");
         }
         pipeInstance_ = instance;
+        dropRetiredInstance();
 
         int32_t hostProcessId = 0;
         KsString idText(hostProcessIdText_);
@@ -132,7 +134,15 @@ void CSendMailConnectionDispatcher::handOver(HANDLE connectEvent) {
 }
 
 void CSendMailConnectionDispatcher::dropInstance() {
-    DisconnectNamedPipe(pipeInstance_);
-    CloseHandle(pipeInstance_);
+    dropRetiredInstance();
+    retiredInstance_ = pipeInstance_;
     pipeInstance_ = nullptr;
+}
+
+void CSendMailConnectionDispatcher::dropRetiredInstance() {
+    if (retiredInstance_ != nullptr) {
+        DisconnectNamedPipe(retiredInstance_);
+        CloseHandle(retiredInstance_);
+        retiredInstance_ = nullptr;
+    }
 }

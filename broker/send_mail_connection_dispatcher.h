@@ -37,6 +37,7 @@ class CSendMailConnectionDispatcher {
   private:
     void handOver(HANDLE connectEvent);
     void dropInstance();
+    void dropRetiredInstance();
 
     CBrokerContext* context_;
     KsString pipeName_;
@@ -44,4 +45,7 @@ class CSendMailConnectionDispatcher {
     PipeSecurity security_;
     HANDLE hostProcess_ = nullptr;
     HANDLE pipeInstance_ = nullptr;
+    // An instance whose client came and went, closed once the next instance
+    // exists so that the pipe's name never lapses in between.
+    HANDLE retiredInstance_ = nullptr;
 };

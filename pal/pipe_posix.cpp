@@ -64,8 +64,7 @@ class PipeListener final : public IoSource, public std::enable_shared_from_this<
     void removeFree() {
         std::lock_guard<std::mutex> lock(mutex_);
         if (--free_ == 0) {
-            keepBacklog();
-            closeSocket();
+            retireSocket();
         }
     }
 
@@ -133,6 +132,31 @@ class PipeListener final : public IoSource, public std::enable_shared_from_this<
             }
             ::close(fd);
         }
+    }
+    // Stops listening while instances remain. The name first moves to a socket
+    // that refuses (new clients see ERROR_PIPE_BUSY), so that no client can join
+    // the backlog between draining it and closing the listening socket.
+    void retireSocket() {
+        if (socket_ < 0) {
+            return;
+        }
+        std::string temporary = palPipeBindName(path_);
+        sockaddr_un address;
+        if (palPipeAddress(temporary, address)) {
+            ::unlink(temporary.c_str());
+            int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            if (fd >= 0) {
+                if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+                    (socketMode_ >= 0 &&
+                     ::chmod(temporary.c_str(), static_cast<mode_t>(socketMode_)) != 0) ||
+                    ::rename(temporary.c_str(), path_.c_str()) != 0) {
+                    ::unlink(temporary.c_str());
+                }
+                ::close(fd);  // the file stays, and refuses connections
+            }
+        }
+        keepBacklog();
+        closeSocket();
     }
     // Clients the kernel queued before the last free instance was taken have
     // already seen their CreateFileA succeed; closing the socket would drop
