@@ -8,24 +8,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
-          libgtest-dev libbenchmark-dev libcurl4-openssl-dev libinih-dev
-          libgmime-3.0-dev python3
-          g++-mingw-w64-x86-64-posix wine wine64 googletest)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "== installing: ${missing[*]}"
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "missing packages and not root: run as root, or install them first" >&2
-    exit 1
-  fi
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+. scripts/packages.sh
+mb_install_packages "${MB_BUILD_PACKAGES[@]}" clang libclang-rt-14-dev libgtest-dev \
+  libbenchmark-dev libcurl4-openssl-dev python3 g++-mingw-w64-x86-64-posix wine wine64 googletest
 
 jobs=$(nproc)
 

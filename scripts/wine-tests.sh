@@ -25,21 +25,8 @@ esac
 jobs=${JOBS:-2}
 run_timeout=${WINE_TEST_TIMEOUT:-240}
 
-packages=(cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 googletest)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "== installing: ${missing[*]}"
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "missing packages and not root: run as root, or install them first" >&2
-    exit 1
-  fi
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+. scripts/packages.sh
+mb_install_packages cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 googletest
 
 echo "== building for Windows ($crt) in ${build#"$root"/}"
 cmake -S tests/wine -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

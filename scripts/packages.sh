@@ -1,0 +1,20 @@
+# Sourced by the scripts: installs the Debian packages named as arguments that
+# are not installed yet (with apt-get, as root).
+mb_install_packages() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "== installing: ${missing[*]}"
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "missing packages and not root: run as root, or install them first" >&2
+    return 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# What building and running the Broker, the provider and the client needs.
+MB_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libinih-dev libgmime-3.0-dev)
