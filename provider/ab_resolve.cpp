@@ -4,36 +4,13 @@
 
 #include "provider/address_book.h"
 #include "provider/exports.h"
+#include "provider/message_props.h"
 
 namespace mb::provider {
 namespace {
 
 std::string toUtf8(const WCHAR* text) {
-    std::string out;
-    for (const WCHAR* p = text; *p != 0; ++p) {
-        char32_t c = static_cast<char16_t>(*p);
-        if (c >= 0xD800 && c < 0xDC00 && p[1] >= 0xDC00 && p[1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char16_t>(*++p) - 0xDC00);
-        } else if (c >= 0xD800 && c < 0xE000) {
-            c = 0xFFFD;  // a lone surrogate
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
+    return utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(text)));
 }
 
 // The last value with the tag's id, as the Broker reads them.

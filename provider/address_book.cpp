@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "provider/ab_entry_id.h"
+#include "provider/abi_guard.h"
 #include "provider/diagnostics.h"
 #include "provider/dist_list.h"
 #include "provider/exports.h"
@@ -98,13 +99,7 @@ HRESULT AddressBook::Address(ULONG_PTR*, LPADRPARM lpAdrParms, LPADRLIST* lppAdr
     if (lpAdrParms == nullptr) {
         return MAPI_E_INVALID_PARAMETER;
     }
-    try {
-        return addressDialog(*lpAdrParms, lppAdrList);
-    } catch (const std::bad_alloc&) {
-        return MAPI_E_NOT_ENOUGH_MEMORY;
-    } catch (...) {
-        return MAPI_E_CALL_FAILED;
-    }
+    return abiGuard([&]() -> HRESULT { return addressDialog(*lpAdrParms, lppAdrList); });
 }
 
 // Not needed by the Broker: notifications, the entry and details dialogs,

@@ -4,6 +4,7 @@
 
 #include <new>
 
+#include "provider/abi_guard.h"
 #include "provider/stream.h"
 
 namespace mb::provider {
@@ -70,7 +71,7 @@ HRESULT Attach::OpenProperty(ULONG ulPropTag, LPCIID lpiid, ULONG, ULONG ulFlags
         !(IsEqualIID(*lpiid, IID_IStream) || IsEqualIID(*lpiid, IID_ISequentialStream))) {
         return MAPI_E_INTERFACE_NOT_SUPPORTED;
     }
-    try {
+    return abiGuard([&]() -> HRESULT {
         std::lock_guard<std::mutex> guard(lock_);
         const bool create = (ulFlags & MAPI_CREATE) != 0;
         const bool modify = (ulFlags & MAPI_MODIFY) != 0;
@@ -91,15 +92,11 @@ HRESULT Attach::OpenProperty(ULONG ulPropTag, LPCIID lpiid, ULONG, ULONG ulFlags
         }
         *lppUnk = Stream::create(this, std::move(file), modify);
         return S_OK;
-    } catch (const std::bad_alloc&) {
-        return MAPI_E_NOT_ENOUGH_MEMORY;
-    } catch (...) {
-        return MAPI_E_CALL_FAILED;
-    }
+    });
 }
 
 HRESULT Attach::SaveChanges(ULONG) {
-    try {
+    return abiGuard([&]() -> HRESULT {
         AttachmentData saved;
         {
             std::lock_guard<std::mutex> guard(lock_);
@@ -108,8 +105,7 @@ HRESULT Attach::SaveChanges(ULONG) {
             const Property* value = bag_.find(PROP_ID(PR_ATTACH_DATA_BIN));
             if (!saved.data && value != nullptr && PROP_TYPE(value->tag) == PT_BINARY) {
                 FileHandle scratch;
-                HRESULT hr =
-                    message_->context()->folder(message_->folder()).openScratch(scratch);
+                HRESULT hr = message_->context()->folder(message_->folder()).openScratch(scratch);
                 if (FAILED(hr)) {
                     return hr;
                 }
@@ -121,11 +117,7 @@ HRESULT Attach::SaveChanges(ULONG) {
             saved.props.erase(PROP_ID(PR_ATTACH_DATA_BIN));
         }
         return message_->commitAttachment(number_, std::move(saved));
-    } catch (const std::bad_alloc&) {
-        return MAPI_E_NOT_ENOUGH_MEMORY;
-    } catch (...) {
-        return MAPI_E_CALL_FAILED;
-    }
+    });
 }
 
 }  // namespace mb::provider

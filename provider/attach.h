@@ -17,9 +17,8 @@ class Attach final : public PropObject<IAttach, IID_IAttachment> {
     static Attach* create(Message* message, ULONG number);
 
     HRESULT STDMETHODCALLTYPE SaveChanges(ULONG ulFlags) override;
-    HRESULT STDMETHODCALLTYPE OpenProperty(ULONG ulPropTag, LPCIID lpiid,
-                                           ULONG ulInterfaceOptions, ULONG ulFlags,
-                                           LPUNKNOWN* lppUnk) override;
+    HRESULT STDMETHODCALLTYPE OpenProperty(ULONG ulPropTag, LPCIID lpiid, ULONG ulInterfaceOptions,
+                                           ULONG ulFlags, LPUNKNOWN* lppUnk) override;
 
     // A stream's Commit: its file becomes the attachment's data.
     void commitData(std::shared_ptr<FileHandle> data);

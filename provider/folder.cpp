@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "provider/abi_guard.h"
 #include "provider/message.h"
 
 namespace mb::provider {
@@ -43,18 +44,14 @@ HRESULT Folder::CreateMessage(LPCIID, ULONG ulFlags, LPMESSAGE* lppMessage) {
     if ((ulFlags & ~(MAPI_DEFERRED_ERRORS | MAPI_ASSOCIATED)) != 0) {
         return MAPI_E_UNKNOWN_FLAGS;
     }
-    try {
+    return abiGuard([&]() -> HRESULT {
         *lppMessage = Message::create(context_, id_);
         return S_OK;
-    } catch (const std::bad_alloc&) {
-        return MAPI_E_NOT_ENOUGH_MEMORY;
-    } catch (...) {
-        return MAPI_E_CALL_FAILED;
-    }
+    });
 }
 
-HRESULT Folder::OpenEntry(ULONG cbEntryID, LPENTRYID lpEntryID, LPCIID, ULONG,
-                          ULONG* lpulObjType, LPUNKNOWN* lppUnk) {
+HRESULT Folder::OpenEntry(ULONG cbEntryID, LPENTRYID lpEntryID, LPCIID, ULONG, ULONG* lpulObjType,
+                          LPUNKNOWN* lppUnk) {
     if (lppUnk == nullptr) {
         return MAPI_E_INVALID_PARAMETER;
     }
@@ -63,7 +60,7 @@ HRESULT Folder::OpenEntry(ULONG cbEntryID, LPENTRYID lpEntryID, LPCIID, ULONG,
     if (!folder) {
         return MAPI_E_INVALID_ENTRYID;
     }
-    try {
+    return abiGuard([&]() -> HRESULT {
         HRESULT hr = context_->folder(*folder).ensure();
         if (FAILED(hr)) {
             return hr;
@@ -73,11 +70,7 @@ HRESULT Folder::OpenEntry(ULONG cbEntryID, LPENTRYID lpEntryID, LPCIID, ULONG,
             *lpulObjType = MAPI_FOLDER;
         }
         return S_OK;
-    } catch (const std::bad_alloc&) {
-        return MAPI_E_NOT_ENOUGH_MEMORY;
-    } catch (...) {
-        return MAPI_E_CALL_FAILED;
-    }
+    });
 }
 
 // Not offered: see folder.h.
@@ -102,8 +95,8 @@ HRESULT Folder::DeleteMessages(LPENTRYLIST, ULONG_PTR, LPMAPIPROGRESS, ULONG) {
 HRESULT Folder::CreateFolder(ULONG, LPMAPITSTR, LPMAPITSTR, LPCIID, ULONG, LPMAPIFOLDER*) {
     return MAPI_E_NO_SUPPORT;
 }
-HRESULT Folder::CopyFolder(ULONG, LPENTRYID, LPCIID, LPVOID, LPMAPITSTR, ULONG_PTR,
-                           LPMAPIPROGRESS, ULONG) {
+HRESULT Folder::CopyFolder(ULONG, LPENTRYID, LPCIID, LPVOID, LPMAPITSTR, ULONG_PTR, LPMAPIPROGRESS,
+                           ULONG) {
     return MAPI_E_NO_SUPPORT;
 }
 HRESULT Folder::DeleteFolder(ULONG, LPENTRYID, ULONG_PTR, LPMAPIPROGRESS, ULONG) {

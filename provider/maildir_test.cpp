@@ -39,8 +39,7 @@ class MaildirTest : public ::testing::Test {
 TEST_F(MaildirTest, DeliveryLandsWholeInNew) {
     Maildir box(root_ + "/Box");
     std::string path;
-    ASSERT_EQ(box.deliver([](int fd) { return writeAll(fd, "hello\n", 6) ? S_OK : E_FAIL; },
-                          path),
+    ASSERT_EQ(box.deliver([](int fd) { return writeAll(fd, "hello\n", 6) ? S_OK : E_FAIL; }, path),
               S_OK);
     EXPECT_EQ(std::filesystem::path(path).parent_path(), root_ + "/Box/new");
     EXPECT_EQ(std::filesystem::file_size(path), 6u);
@@ -48,8 +47,7 @@ TEST_F(MaildirTest, DeliveryLandsWholeInNew) {
     EXPECT_TRUE(std::filesystem::is_directory(root_ + "/Box/cur"));
     // Replacing keeps one file under the same name.
     std::string again;
-    ASSERT_EQ(box.deliver([](int fd) { return writeAll(fd, "x", 1) ? S_OK : E_FAIL; }, again,
-                          path),
+    ASSERT_EQ(box.deliver([](int fd) { return writeAll(fd, "x", 1) ? S_OK : E_FAIL; }, again, path),
               S_OK);
     EXPECT_EQ(again, path);
     EXPECT_EQ(std::filesystem::file_size(path), 1u);

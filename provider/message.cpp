@@ -4,6 +4,7 @@
 
 #include <new>
 
+#include "provider/abi_guard.h"
 #include "provider/attach.h"
 #include "provider/message_recipients.h"
 #include "provider/table.h"
@@ -76,24 +77,20 @@ HRESULT Message::writable() const {
 }
 
 HRESULT Message::SaveChanges(ULONG) {
-    try {
+    return abiGuard([&]() -> HRESULT {
         std::lock_guard<std::mutex> guard(lock_);
         if (submitted_) {
             return MAPI_E_NO_ACCESS;
         }
         return file(folder_.load(), {});
-    } catch (const std::bad_alloc&) {
-        return MAPI_E_NOT_ENOUGH_MEMORY;
-    } catch (...) {
-        return MAPI_E_CALL_FAILED;
-    }
+    });
 }
 
 HRESULT Message::SubmitMessage(ULONG ulFlags) {
     if ((ulFlags & ~FORCE_SUBMIT) != 0) {
         return MAPI_E_UNKNOWN_FLAGS;
     }
-    try {
+    return abiGuard([&]() -> HRESULT {
         std::lock_guard<std::mutex> guard(lock_);
         if (submitted_) {
             return MAPI_E_NO_ACCESS;
@@ -101,9 +98,9 @@ HRESULT Message::SubmitMessage(ULONG ulFlags) {
         std::vector<std::pair<std::string, std::string>> headers = {
             {"X-Mailbroker-Submitted", "yes"}};
         if (const Property* sent = bag_.find(PROP_ID(PR_SENTMAIL_ENTRYID)); sent != nullptr) {
-            const auto folder = parseFolderEntryId(
-                static_cast<ULONG>(sent->bytes.size()),
-                reinterpret_cast<const ENTRYID*>(sent->bytes.data()));
+            const auto folder =
+                parseFolderEntryId(static_cast<ULONG>(sent->bytes.size()),
+                                   reinterpret_cast<const ENTRYID*>(sent->bytes.data()));
             if (folder) {
                 headers.emplace_back("X-Mailbroker-Sent-Folder", folderName(*folder));
             }
@@ -113,11 +110,7 @@ HRESULT Message::SubmitMessage(ULONG ulFlags) {
             submitted_ = true;
         }
         return hr;
-    } catch (const std::bad_alloc&) {
-        return MAPI_E_NOT_ENOUGH_MEMORY;
-    } catch (...) {
-        return MAPI_E_CALL_FAILED;
-    }
+    });
 }
 
 HRESULT Message::SetReadFlag(ULONG) {
@@ -125,18 +118,14 @@ HRESULT Message::SetReadFlag(ULONG) {
 }
 
 HRESULT Message::ModifyRecipients(ULONG ulFlags, LPADRLIST lpMods) {
-    try {
+    return abiGuard([&]() -> HRESULT {
         std::lock_guard<std::mutex> guard(lock_);
         HRESULT hr = writable();
         if (FAILED(hr)) {
             return hr;
         }
         return modifyRecipients(recipients_, nextRowId_, ulFlags, lpMods);
-    } catch (const std::bad_alloc&) {
-        return MAPI_E_NOT_ENOUGH_MEMORY;
-    } catch (...) {
-        return MAPI_E_CALL_FAILED;
-    }
+    });
 }
 
 HRESULT Message::GetRecipientTable(ULONG, LPMAPITABLE* lppTable) {
@@ -144,15 +133,11 @@ HRESULT Message::GetRecipientTable(ULONG, LPMAPITABLE* lppTable) {
         return MAPI_E_INVALID_PARAMETER;
     }
     *lppTable = nullptr;
-    try {
+    return abiGuard([&]() -> HRESULT {
         std::lock_guard<std::mutex> guard(lock_);
         *lppTable = MemoryTable::create(recipientColumns(recipients_), recipients_);
         return S_OK;
-    } catch (const std::bad_alloc&) {
-        return MAPI_E_NOT_ENOUGH_MEMORY;
-    } catch (...) {
-        return MAPI_E_CALL_FAILED;
-    }
+    });
 }
 
 HRESULT Message::GetAttachmentTable(ULONG, LPMAPITABLE* lppTable) {
@@ -160,7 +145,7 @@ HRESULT Message::GetAttachmentTable(ULONG, LPMAPITABLE* lppTable) {
         return MAPI_E_INVALID_PARAMETER;
     }
     *lppTable = nullptr;
-    try {
+    return abiGuard([&]() -> HRESULT {
         std::lock_guard<std::mutex> guard(lock_);
         std::vector<Row> rows;
         for (const auto& [number, attachment] : attachments_) {
@@ -175,11 +160,7 @@ HRESULT Message::GetAttachmentTable(ULONG, LPMAPITABLE* lppTable) {
         *lppTable = MemoryTable::create({PR_ATTACH_NUM, PR_ATTACH_FILENAME_A, PR_DISPLAY_NAME_A},
                                         std::move(rows));
         return S_OK;
-    } catch (const std::bad_alloc&) {
-        return MAPI_E_NOT_ENOUGH_MEMORY;
-    } catch (...) {
-        return MAPI_E_CALL_FAILED;
-    }
+    });
 }
 
 HRESULT Message::CreateAttach(LPCIID, ULONG, ULONG* lpulAttachmentNum, LPATTACH* lppAttach) {
@@ -187,7 +168,7 @@ HRESULT Message::CreateAttach(LPCIID, ULONG, ULONG* lpulAttachmentNum, LPATTACH*
         return MAPI_E_INVALID_PARAMETER;
     }
     *lppAttach = nullptr;
-    try {
+    return abiGuard([&]() -> HRESULT {
         std::lock_guard<std::mutex> guard(lock_);
         HRESULT hr = writable();
         if (FAILED(hr)) {
@@ -199,11 +180,7 @@ HRESULT Message::CreateAttach(LPCIID, ULONG, ULONG* lpulAttachmentNum, LPATTACH*
             *lpulAttachmentNum = number;
         }
         return S_OK;
-    } catch (const std::bad_alloc&) {
-        return MAPI_E_NOT_ENOUGH_MEMORY;
-    } catch (...) {
-        return MAPI_E_CALL_FAILED;
-    }
+    });
 }
 
 HRESULT Message::OpenAttach(ULONG, LPCIID, ULONG, LPATTACH* lppAttach) {

@@ -28,8 +28,8 @@ namespace mb::provider {
 
 // QueryInterface with this identifier gives the provider's own Message
 // (with a reference), so that the session can tell its messages from others.
-inline constexpr IID kMessageImplId = {0x6d624d53, 0x7367, 0x4d49,
-                                       {0x8c, 0x2e, 0x51, 0x0a, 0x93, 0x7f, 0x44, 0xd2}};
+inline constexpr IID kMessageImplId = {
+    0x6d624d53, 0x7367, 0x4d49, {0x8c, 0x2e, 0x51, 0x0a, 0x93, 0x7f, 0x44, 0xd2}};
 
 struct AttachmentData {
     PropertyBag props;

@@ -109,9 +109,8 @@ HRESULT Message::file(FolderId target,
     const std::string subject = bag_.text(PROP_ID(PR_SUBJECT_A)).value_or("");
     const std::string body = bag_.text(PROP_ID(PR_BODY_A)).value_or("");
     const std::string& from = context_->fromAddress;
-    const std::string domain = from.substr(from.find('@') == std::string::npos
-                                               ? from.size()
-                                               : from.find('@') + 1);
+    const std::string domain =
+        from.substr(from.find('@') == std::string::npos ? from.size() : from.find('@') + 1);
 
     MbMimeMessage message{};
     message.structSize = sizeof message;

@@ -49,11 +49,15 @@ std::u16string utf8ToUtf16(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size()) {
         const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 && lead < 0xF5 ? 4
-                                           : lead >= 0xE0                 ? 3
-                                           : lead >= 0xC2 && lead < 0xE0  ? 2
-                                                                          : 0;
-        char32_t c = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
+        std::size_t length = lead < 0x80                   ? 1
+                             : lead >= 0xF0 && lead < 0xF5 ? 4
+                             : lead >= 0xE0                ? 3
+                             : lead >= 0xC2 && lead < 0xE0 ? 2
+                                                           : 0;
+        char32_t c = length == 1   ? lead
+                     : length == 2 ? lead & 0x1F
+                     : length == 3 ? lead & 0x0F
+                                   : lead & 0x07;
         bool ok = length != 0 && i + length <= text.size();
         for (std::size_t k = 1; ok && k < length; ++k) {
             const auto next = static_cast<unsigned char>(text[i + k]);
@@ -293,8 +297,8 @@ HRESULT returnProblems(const std::vector<SPropProblem>& problems, LPSPropProblem
         return S_OK;
     }
     void* buffer = nullptr;
-    HRESULT hr = MAPIAllocateBuffer(
-        static_cast<ULONG>(CbNewSPropProblemArray(problems.size())), &buffer);
+    HRESULT hr =
+        MAPIAllocateBuffer(static_cast<ULONG>(CbNewSPropProblemArray(problems.size())), &buffer);
     if (FAILED(hr)) {
         return hr;
     }

@@ -50,8 +50,8 @@ class PropertyBag {
     std::vector<ULONG> tags() const;
 
     // GetProps into one MAPIAllocateBuffer block; tags null means all.
-    HRESULT get(const SPropTagArray* tags, ULONG flags, const ComputedProps& computed,
-                ULONG* count, LPSPropValue* out) const;
+    HRESULT get(const SPropTagArray* tags, ULONG flags, const ComputedProps& computed, ULONG* count,
+                LPSPropValue* out) const;
 
   private:
     std::optional<Property> lookup(ULONG tag, const ComputedProps& computed) const;

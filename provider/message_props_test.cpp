@@ -13,7 +13,9 @@ TEST(TextWidths, ConvertBothWaysAndRepairDamage) {
     // A lone surrogate, a stray continuation byte, an overlong form and a
     // truncated sequence each become U+FFFD.
     EXPECT_EQ(utf16ToUtf8(std::u16string(1, char16_t{0xD800}) + u"x"), "\xEF\xBF\xBDx");
-    EXPECT_EQ(utf8ToUtf16("a\x80" "b"), u"a\uFFFDb");
+    EXPECT_EQ(utf8ToUtf16("a\x80"
+                          "b"),
+              u"a\uFFFDb");
     EXPECT_EQ(utf8ToUtf16("\xC0\xAF"), u"\uFFFD\uFFFD");
     EXPECT_EQ(utf8ToUtf16("\xE2\x82"), u"\uFFFD\uFFFD");
 }

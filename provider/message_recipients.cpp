@@ -45,11 +45,10 @@ bool rowFromEntry(const ADRENTRY& entry, Row& row) {
             propertyFromMapi(value, prop) != S_OK) {
             continue;
         }
-        row.erase(std::remove_if(row.begin(), row.end(),
-                                 [&](const Property& p) {
-                                     return PROP_ID(p.tag) == PROP_ID(prop.tag);
-                                 }),
-                  row.end());
+        row.erase(
+            std::remove_if(row.begin(), row.end(),
+                           [&](const Property& p) { return PROP_ID(p.tag) == PROP_ID(prop.tag); }),
+            row.end());
         if (PROP_TYPE(prop.tag) == PT_STRING8) {
             Property wide;
             wide.tag = CHANGE_PROP_TYPE(prop.tag, PT_UNICODE);
@@ -57,8 +56,8 @@ bool rowFromEntry(const ADRENTRY& entry, Row& row) {
             row.push_back(std::move(prop));
             row.push_back(std::move(wide));
         } else if (PROP_TYPE(prop.tag) == PT_UNICODE) {
-            Property narrow = Property::ofString8(CHANGE_PROP_TYPE(prop.tag, PT_STRING8),
-                                                  utf16ToUtf8(prop.wide));
+            Property narrow =
+                Property::ofString8(CHANGE_PROP_TYPE(prop.tag, PT_STRING8), utf16ToUtf8(prop.wide));
             row.push_back(std::move(prop));
             row.push_back(std::move(narrow));
         } else {
@@ -78,9 +77,9 @@ std::optional<LONG> rowIdOf(const Row& row) {
 }
 
 void setRowId(Row& row, ULONG id) {
-    row.erase(std::remove_if(row.begin(), row.end(),
-                             [](const Property& p) { return p.tag == PR_ROWID; }),
-              row.end());
+    row.erase(
+        std::remove_if(row.begin(), row.end(), [](const Property& p) { return p.tag == PR_ROWID; }),
+        row.end());
     row.insert(row.begin(), Property::ofLong(PR_ROWID, static_cast<LONG>(id)));
 }
 

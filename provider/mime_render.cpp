@@ -135,8 +135,7 @@ GMimeObject* attachmentPart(const MbMimeAttachment& attachment, int& error) {
 
 std::int32_t render(const MbMimeMessage& in, int outFd) {
     Ref<GMimeMessage> message(g_mime_message_new(TRUE));
-    g_mime_message_add_mailbox(message.p, GMIME_ADDRESS_TYPE_FROM,
-                               headerText(in.fromName).c_str(),
+    g_mime_message_add_mailbox(message.p, GMIME_ADDRESS_TYPE_FROM, headerText(in.fromName).c_str(),
                                headerText(in.fromAddress).c_str());
     for (std::uint32_t i = 0; i < in.recipientCount; ++i) {
         const MbMimeAddress& to = in.recipients[i];

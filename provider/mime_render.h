@@ -39,8 +39,8 @@ struct MbMimeMessage {
     std::uint32_t attachmentCount;
     const MbMimeHeader* headers;  // extra headers, after the standard ones
     std::uint32_t headerCount;
-    std::int64_t date;              // seconds since 1970
-    const char* messageIdDomain;    // right-hand side of the Message-ID
+    std::int64_t date;            // seconds since 1970
+    const char* messageIdDomain;  // right-hand side of the Message-ID
 };
 
 // Writes the message as RFC 5322 text to outFd from its current offset.

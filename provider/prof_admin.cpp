@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <new>
 
+#include "provider/abi_guard.h"
 #include "provider/diagnostics.h"
 #include "provider/initialize.h"
 #include "provider/table.h"
@@ -24,7 +25,7 @@ HRESULT ProfileAdmin::GetProfileTable(ULONG ulFlags, LPMAPITABLE* lppTable) {
     if ((ulFlags & MAPI_UNICODE) != 0) {
         return MAPI_E_BAD_CHARWIDTH;
     }
-    try {
+    return abiGuard([&]() -> HRESULT {
         std::vector<Row> rows;
         for (const Profile& profile : profiles_) {
             rows.push_back({Property::ofString8(PR_DISPLAY_NAME_A, profile.displayName),
@@ -32,11 +33,7 @@ HRESULT ProfileAdmin::GetProfileTable(ULONG ulFlags, LPMAPITABLE* lppTable) {
         }
         *lppTable = MemoryTable::create({PR_DISPLAY_NAME_A, PR_DEFAULT_PROFILE}, std::move(rows));
         return S_OK;
-    } catch (const std::bad_alloc&) {
-        return MAPI_E_NOT_ENOUGH_MEMORY;
-    } catch (...) {
-        return MAPI_E_CALL_FAILED;
-    }
+    });
 }
 
 HRESULT ProfileAdmin::GetLastError(HRESULT, ULONG, LPMAPIERROR* lppMAPIError) {
@@ -92,7 +89,7 @@ extern "C" HRESULT MAPIAdminProfiles(ULONG ulFlags, LPPROFADMIN* lppProfAdmin) {
     if (!mapiInitialized()) {
         return MAPI_E_NOT_INITIALIZED;
     }
-    try {
+    return abiGuard([&]() -> HRESULT {
         ProfileLoad load = loadProfiles();
         if (FAILED(load.result)) {
             reportProfileError(load);
@@ -100,9 +97,5 @@ extern "C" HRESULT MAPIAdminProfiles(ULONG ulFlags, LPPROFADMIN* lppProfAdmin) {
         }
         *lppProfAdmin = ProfileAdmin::create(std::move(load.profiles));
         return S_OK;
-    } catch (const std::bad_alloc&) {
-        return MAPI_E_NOT_ENOUGH_MEMORY;
-    } catch (...) {
-        return MAPI_E_CALL_FAILED;
-    }
+    });
 }

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "provider/abi_guard.h"
 #include "provider/address_book.h"
 #include "provider/initialize.h"
 #include "provider/prof_admin.h"
@@ -33,14 +34,10 @@ HRESULT Session::OpenAddressBook(ULONG_PTR, LPCIID lpInterface, ULONG, LPADRBOOK
     if (lpInterface != nullptr && !mapiIsIid(lpInterface, IID_IAddrBook)) {
         return MAPI_E_INTERFACE_NOT_SUPPORTED;
     }
-    try {
+    return abiGuard([&]() -> HRESULT {
         *lppAdrBook = AddressBook::create(profile_, ui_);
         return S_OK;
-    } catch (const std::bad_alloc&) {
-        return MAPI_E_NOT_ENOUGH_MEMORY;
-    } catch (...) {
-        return MAPI_E_CALL_FAILED;
-    }
+    });
 }
 
 HRESULT Session::GetMsgStoresTable(ULONG, LPMAPITABLE* lppTable) {
@@ -61,22 +58,18 @@ HRESULT Session::OpenMsgStore(ULONG_PTR, ULONG cbEntryID, LPENTRYID lpEntryID, L
     if (!isStoreEntryId(cbEntryID, lpEntryID)) {
         return MAPI_E_INVALID_ENTRYID;
     }
-    try {
+    return abiGuard([&]() -> HRESULT {
         *lppMDB = Store::create(profile_);
         return S_OK;
-    } catch (const std::bad_alloc&) {
-        return MAPI_E_NOT_ENOUGH_MEMORY;
-    } catch (...) {
-        return MAPI_E_CALL_FAILED;
-    }
+    });
 }
 
 HRESULT Session::PrepareForm(LPCIID, LPMESSAGE lpMessage, ULONG* lpulMessageToken) {
     return forms_.prepare(lpMessage, lpulMessageToken);
 }
 
-HRESULT Session::ShowForm(ULONG_PTR, LPMDB, LPMAPIFOLDER, LPCIID, ULONG ulMessageToken,
-                          LPMESSAGE, ULONG, ULONG, ULONG, ULONG, LPSTR) {
+HRESULT Session::ShowForm(ULONG_PTR, LPMDB, LPMAPIFOLDER, LPCIID, ULONG ulMessageToken, LPMESSAGE,
+                          ULONG, ULONG, ULONG, ULONG, LPSTR) {
     if (!ui_) {
         return MAPI_E_CALL_FAILED;
     }
@@ -164,7 +157,7 @@ extern "C" HRESULT MAPILogonEx(ULONG_PTR, LPMAPITSTR lpszProfileName, LPMAPITSTR
     if (!mapiInitialized()) {
         return MAPI_E_NOT_INITIALIZED;
     }
-    try {
+    return abiGuard([&]() -> HRESULT {
         ProfileLoad load = loadProfiles();
         if (FAILED(load.result)) {
             reportProfileError(load);
@@ -177,9 +170,5 @@ extern "C" HRESULT MAPILogonEx(ULONG_PTR, LPMAPITSTR lpszProfileName, LPMAPITSTR
         }
         *lppSession = Session::create(*profile);
         return S_OK;
-    } catch (const std::bad_alloc&) {
-        return MAPI_E_NOT_ENOUGH_MEMORY;
-    } catch (...) {
-        return MAPI_E_CALL_FAILED;
-    }
+    });
 }

@@ -54,7 +54,7 @@ void chooseSender(const Profile& profile, std::string& name, std::string& addres
 
 IMAPITable* makeStoresTable(const Profile& profile, HRESULT& result) {
     try {
-        const std::vector<ULONG> columns = {PR_DEFAULT_STORE, PR_ENTRYID,     PR_DISPLAY_NAME_A,
+        const std::vector<ULONG> columns = {PR_DEFAULT_STORE,  PR_ENTRYID,     PR_DISPLAY_NAME_A,
                                             PR_DISPLAY_NAME_W, PR_OBJECT_TYPE, PR_RECORD_KEY};
         Property wideName;
         wideName.tag = PR_DISPLAY_NAME_W;
@@ -91,8 +91,7 @@ std::optional<Property> Store::computed(ULONG propId) const {
         case PR_IPM_OUTBOX_ENTRYID:
             return Property::ofBinary(PR_IPM_OUTBOX_ENTRYID, folderEntryId(FolderId::Outbox));
         case PR_IPM_SENTMAIL_ENTRYID:
-            return Property::ofBinary(PR_IPM_SENTMAIL_ENTRYID,
-                                      folderEntryId(FolderId::SentItems));
+            return Property::ofBinary(PR_IPM_SENTMAIL_ENTRYID, folderEntryId(FolderId::SentItems));
         case PR_IPM_WASTEBASKET_ENTRYID:
             return Property::ofBinary(PR_IPM_WASTEBASKET_ENTRYID,
                                       folderEntryId(FolderId::DeletedItems));

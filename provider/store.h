@@ -44,8 +44,8 @@ class Store final : public PropObject<IMsgStore, IID_IMsgStore> {
                                      ULONG_PTR*) override;
     HRESULT STDMETHODCALLTYPE Unadvise(ULONG_PTR) override;
     HRESULT STDMETHODCALLTYPE CompareEntryIDs(ULONG cbEntryID1, LPENTRYID lpEntryID1,
-                                              ULONG cbEntryID2, LPENTRYID lpEntryID2,
-                                              ULONG ulFlags, ULONG* lpulResult) override;
+                                              ULONG cbEntryID2, LPENTRYID lpEntryID2, ULONG ulFlags,
+                                              ULONG* lpulResult) override;
     HRESULT STDMETHODCALLTYPE OpenEntry(ULONG cbEntryID, LPENTRYID lpEntryID, LPCIID lpInterface,
                                         ULONG ulFlags, ULONG* lpulObjType,
                                         LPUNKNOWN* lppUnk) override;

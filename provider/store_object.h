@@ -30,9 +30,9 @@ class PropObject : public ComObject<Interface, kInterfaceId> {
                                        ULONG* lpcValues, LPSPropValue* lppPropArray) override {
         try {
             std::lock_guard<std::mutex> guard(lock_);
-            return bag_.get(lpPropTagArray, ulFlags,
-                            [this](ULONG id) { return computed(id); }, lpcValues,
-                            lppPropArray);
+            return bag_.get(
+                lpPropTagArray, ulFlags, [this](ULONG id) { return computed(id); }, lpcValues,
+                lppPropArray);
         } catch (const std::bad_alloc&) {
             return MAPI_E_NOT_ENOUGH_MEMORY;
         } catch (...) {
@@ -52,8 +52,8 @@ class PropObject : public ComObject<Interface, kInterfaceId> {
             return MAPI_E_NOT_ENOUGH_MEMORY;
         }
         void* buffer = nullptr;
-        HRESULT hr = MAPIAllocateBuffer(static_cast<ULONG>(CbNewSPropTagArray(tags.size() + 1)),
-                                        &buffer);
+        HRESULT hr =
+            MAPIAllocateBuffer(static_cast<ULONG>(CbNewSPropTagArray(tags.size() + 1)), &buffer);
         if (FAILED(hr)) {
             return hr;
         }
@@ -86,8 +86,9 @@ class PropObject : public ComObject<Interface, kInterfaceId> {
                 return hr;
             }
             std::vector<SPropProblem> problems;
-            hr = bag_.set(cValues, lpPropArray,
-                          [this](const SPropValue& value) { return check(value); }, problems);
+            hr = bag_.set(
+                cValues, lpPropArray, [this](const SPropValue& value) { return check(value); },
+                problems);
             if (FAILED(hr)) {
                 return hr;
             }
@@ -122,8 +123,8 @@ class PropObject : public ComObject<Interface, kInterfaceId> {
                                      LPCIID, LPVOID, ULONG, LPSPropProblemArray*) override {
         return MAPI_E_NO_SUPPORT;
     }
-    HRESULT STDMETHODCALLTYPE CopyProps(LPSPropTagArray, ULONG_PTR, LPMAPIPROGRESS, LPCIID,
-                                        LPVOID, ULONG, LPSPropProblemArray*) override {
+    HRESULT STDMETHODCALLTYPE CopyProps(LPSPropTagArray, ULONG_PTR, LPMAPIPROGRESS, LPCIID, LPVOID,
+                                        ULONG, LPSPropProblemArray*) override {
         return MAPI_E_NO_SUPPORT;
     }
     HRESULT STDMETHODCALLTYPE GetNamesFromIDs(LPSPropTagArray*, LPGUID, ULONG, ULONG*,

@@ -29,8 +29,7 @@ bool load(Api& api) {
         return false;
     }
     api.initialize = reinterpret_cast<LPMAPIINITIALIZE>(dlsym(api.library, "MAPIInitialize"));
-    api.uninitialize =
-        reinterpret_cast<LPMAPIUNINITIALIZE>(dlsym(api.library, "MAPIUninitialize"));
+    api.uninitialize = reinterpret_cast<LPMAPIUNINITIALIZE>(dlsym(api.library, "MAPIUninitialize"));
     api.logon = reinterpret_cast<LPMAPILOGONEX>(dlsym(api.library, "MAPILogonEx"));
     api.freeBuffer = reinterpret_cast<LPMAPIFREEBUFFER>(dlsym(api.library, "MAPIFreeBuffer"));
     return api.initialize && api.uninitialize && api.logon && api.freeBuffer;

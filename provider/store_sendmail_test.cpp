@@ -150,9 +150,10 @@ int sendMail(IMAPISession* session, const Request& request, HRESULT& status) {
     EXPECT_EQ(rows->cRows, 1u);
     const SBinary& storeId = rows->aRow[0].lpProps[1].Value.bin;
     IMsgStore* store = nullptr;
-    EXPECT_EQ(status = session->OpenMsgStore(0, storeId.cb, reinterpret_cast<LPENTRYID>(storeId.lpb),
-                                             nullptr, MDB_WRITE, &store),
-              S_OK);
+    EXPECT_EQ(
+        status = session->OpenMsgStore(0, storeId.cb, reinterpret_cast<LPENTRYID>(storeId.lpb),
+                                       nullptr, MDB_WRITE, &store),
+        S_OK);
     SizedSPropTagArray(1, outboxTag) = {1, {PR_IPM_OUTBOX_ENTRYID}};
     ULONG count = 0;
     SPropValue* outboxId = nullptr;
@@ -244,16 +245,17 @@ class SendMail : public StoreTest {
                "\",\"size\":" + std::to_string(size) + "}";
     }
 
-    const std::vector<Recipient> people_ = {
-        {MAPI_TO, "Zoë Åberg", "zoe@example.org"},
-        {MAPI_TO, "Smith, John", "john@example.org"},
-        {MAPI_CC, "Q \"Quote\" Person", "q@example.org"},
-        {MAPI_BCC, "Tom & Jerry", "tj@example.org"}};
+    const std::vector<Recipient> people_ = {{MAPI_TO, "Zoë Åberg", "zoe@example.org"},
+                                            {MAPI_TO, "Smith, John", "john@example.org"},
+                                            {MAPI_CC, "Q \"Quote\" Person", "q@example.org"},
+                                            {MAPI_BCC, "Tom & Jerry", "tj@example.org"}};
 };
 
 TEST_F(SendMail, SilentSubmitFilesTheWholeMessageInTheOutbox) {
-    writeProfiles("[profile main]\ndefault = true\nsender_name = Ana Núñez\n"
-                  "sender_address = ana@example.net\nstore = " + storeRoot() + "\n");
+    writeProfiles(
+        "[profile main]\ndefault = true\nsender_name = Ana Núñez\n"
+        "sender_address = ana@example.net\nstore = " +
+        storeRoot() + "\n");
     logon();
     Request request;
     request.recipients = people_;
@@ -287,8 +289,10 @@ TEST_F(SendMail, SilentSubmitFilesTheWholeMessageInTheOutbox) {
 }
 
 TEST_F(SendMail, StoreWithoutUnicodeTakesTheEightBitFallback) {
-    writeProfiles("[profile main]\ndefault = true\nreject_unicode = true\n"
-                  "sender_address = me@example.com\nstore = " + storeRoot() + "\n");
+    writeProfiles(
+        "[profile main]\ndefault = true\nreject_unicode = true\n"
+        "sender_address = me@example.com\nstore = " +
+        storeRoot() + "\n");
     logon();
     Request request;
     request.recipients = {{MAPI_TO, "Jürgen", "j@example.com"}};
@@ -335,8 +339,8 @@ TEST_F(SendMail, ComposeWindowGetsTheDraft) {
         << json;
     EXPECT_NE(json.find("\"x_headers\":{}"), std::string::npos) << json;
     // The compose window's copies of the attachments, named as they are.
-    const std::string forms = storeRoot() + "/forms/" +
-                              std::filesystem::path(drafts[0]).filename().string();
+    const std::string forms =
+        storeRoot() + "/forms/" + std::filesystem::path(drafts[0]).filename().string();
     EXPECT_EQ(sha256Hex(forms + "/report.bin"), sha256Hex(file));
     EXPECT_EQ(std::filesystem::file_size(forms + "/missing.txt"), 0u);
 }

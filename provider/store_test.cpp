@@ -70,10 +70,10 @@ TEST_F(StoreTest, FoldersOpenFromTheStoresIdentifiers) {
               MAPI_E_INVALID_ENTRYID);
     EXPECT_EQ(opened, nullptr);
     IMsgStore* other = nullptr;
-    EXPECT_EQ(session_->OpenMsgStore(0, static_cast<ULONG>(id.size()),
-                                     reinterpret_cast<LPENTRYID>(id.data()), nullptr, MDB_WRITE,
-                                     &other),
-              MAPI_E_INVALID_ENTRYID);
+    EXPECT_EQ(
+        session_->OpenMsgStore(0, static_cast<ULONG>(id.size()),
+                               reinterpret_cast<LPENTRYID>(id.data()), nullptr, MDB_WRITE, &other),
+        MAPI_E_INVALID_ENTRYID);
 }
 
 TEST_F(StoreTest, UnusableStorePathIsAnErrorAtOpen) {
@@ -84,8 +84,7 @@ TEST_F(StoreTest, UnusableStorePathIsAnErrorAtOpen) {
     SizedSPropTagArray(1, tags) = {1, {PR_IPM_OUTBOX_ENTRYID}};
     ULONG count = 0;
     SPropValue* values = nullptr;
-    ASSERT_EQ(store_->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count, &values),
-              S_OK);
+    ASSERT_EQ(store_->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count, &values), S_OK);
     IUnknown* folder = nullptr;
     EXPECT_TRUE(FAILED(store_->OpenEntry(values[0].Value.bin.cb,
                                          reinterpret_cast<LPENTRYID>(values[0].Value.bin.lpb),

@@ -78,8 +78,8 @@ struct Mailbox {
 inline std::string jsonMailboxes(const std::vector<Mailbox>& boxes) {
     std::string out = "[";
     for (std::size_t i = 0; i < boxes.size(); ++i) {
-        out += (i ? ",[" : "[") + jsonString(boxes[i].name) + "," + jsonString(boxes[i].address) +
-               "]";
+        out +=
+            (i ? ",[" : "[") + jsonString(boxes[i].name) + "," + jsonString(boxes[i].address) + "]";
     }
     return out + "]";
 }
@@ -156,9 +156,7 @@ class StoreTest : public ProviderTest {
     std::string folderPath(const char* name) const { return storeRoot() + "/" + name; }
 
     // Logs on (after writeProfiles, when a test wants a profile of its own).
-    void logon() {
-        ASSERT_EQ(MAPILogonEx(0, nullptr, nullptr, 0x63, &session_), S_OK);
-    }
+    void logon() { ASSERT_EQ(MAPILogonEx(0, nullptr, nullptr, 0x63, &session_), S_OK); }
 
     // Logs on and opens the default store as the Broker does.
     void openStore() {
@@ -193,8 +191,8 @@ class StoreTest : public ProviderTest {
         ULONG type = 0;
         IUnknown* folder = nullptr;
         EXPECT_EQ(store_->OpenEntry(values[0].Value.bin.cb,
-                                    reinterpret_cast<LPENTRYID>(values[0].Value.bin.lpb),
-                                    nullptr, MAPI_BEST_ACCESS, &type, &folder),
+                                    reinterpret_cast<LPENTRYID>(values[0].Value.bin.lpb), nullptr,
+                                    MAPI_BEST_ACCESS, &type, &folder),
                   S_OK);
         MAPIFreeBuffer(values);
         EXPECT_EQ(type, MAPI_FOLDER);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "provider/abi_guard.h"
 #include "provider/allocation.h"
 
 namespace mb::provider {
@@ -12,13 +13,7 @@ namespace {
 // leaves a method.
 template <typename Body>
 HRESULT guarded(Body body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return MAPI_E_NOT_ENOUGH_MEMORY;
-    } catch (...) {
-        return MAPI_E_CALL_FAILED;
-    }
+    return abiGuard([&]() -> HRESULT { return body(); });
 }
 
 }  // namespace
