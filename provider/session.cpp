@@ -7,6 +7,7 @@
 #include "provider/initialize.h"
 #include "provider/prof_admin.h"
 #include "provider/store.h"
+#include "provider/ui_driver.h"
 
 namespace mb::provider {
 
@@ -165,6 +166,14 @@ extern "C" HRESULT MAPILogonEx(ULONG_PTR, LPMAPITSTR lpszProfileName, LPMAPITSTR
         }
         HRESULT result = S_OK;
         const Profile* profile = chooseProfile(load, lpszProfileName, ulFlags, result);
+        if (profile == nullptr && (ulFlags & MAPI_LOGON_UI) != 0 &&
+            (lpszProfileName == nullptr || lpszProfileName[0] == '\0') && !load.profiles.empty()) {
+            // No profile to take without asking: the logon dialog offers the
+            // first one, and the user goes on or cancels.
+            const Profile& offered = load.profiles.front();
+            result = makeUi(offered)->logon(offered.name);
+            profile = SUCCEEDED(result) ? &offered : nullptr;
+        }
         if (profile == nullptr) {
             return result;
         }

@@ -4,8 +4,9 @@
 // its display name), or with no name and MAPI_USE_DEFAULT the default one.
 // No profile to use gives MAPI_E_LOGON_FAILED; a broken profiles.ini gives
 // MAPI_E_CORRUPT_DATA; logging on before MAPIInitialize gives
-// MAPI_E_NOT_INITIALIZED. There is no logon dialog yet, so MAPI_LOGON_UI
-// changes nothing.
+// MAPI_E_NOT_INITIALIZED. When no profile can be taken without asking and
+// MAPI_LOGON_UI is given, the UI driver's logon dialog offers the first
+// profile; cancelling it gives MAPI_E_USER_CANCEL.
 //
 // GetMsgStoresTable and OpenMsgStore give the profile's Maildir store (see
 // store.h); PrepareForm and ShowForm file a message in Drafts and open it in

@@ -52,7 +52,8 @@ TEST_F(Logon, FailuresAreReported) {
     EXPECT_EQ(MAPILogonEx(0, nullptr, nullptr, kBrokerFlags, nullptr), MAPI_E_INVALID_PARAMETER);
 
     writeProfiles("[profile home]\n");
-    EXPECT_EQ(MAPILogonEx(0, nullptr, nullptr, kBrokerFlags, &session), MAPI_E_LOGON_FAILED);
+    EXPECT_EQ(MAPILogonEx(0, nullptr, nullptr, MAPI_EXTENDED | MAPI_USE_DEFAULT, &session),
+              MAPI_E_LOGON_FAILED);
     EXPECT_EQ(session, nullptr);
 
     writeProfiles("[profile home]\ndefault = sometimes\n");
@@ -62,6 +63,25 @@ TEST_F(Logon, FailuresAreReported) {
     MAPIUninitialize();
     EXPECT_EQ(MAPILogonEx(0, nullptr, nullptr, kBrokerFlags, &session), MAPI_E_NOT_INITIALIZED);
     ASSERT_EQ(MAPIInitialize(nullptr), S_OK);  // for TearDown
+}
+
+TEST_F(Logon, WithoutADefaultTheLogonDialogDecides) {
+    writeProfiles("[profile home]\n[profile work]\n");
+    IMAPISession* session = nullptr;
+    ::unsetenv("MAILBROKER_UI_SCRIPT");
+    EXPECT_EQ(MAPILogonEx(0, nullptr, nullptr, kBrokerFlags, &session), MAPI_E_USER_CANCEL);
+    EXPECT_EQ(session, nullptr);
+
+    const std::string script = iniPath() + ".ui";
+    std::ofstream(script) << "logon ok\n";
+    ::setenv("MAILBROKER_UI_SCRIPT", script.c_str(), 1);
+    ASSERT_EQ(MAPILogonEx(0, nullptr, nullptr, kBrokerFlags, &session), S_OK);
+    EXPECT_EQ(static_cast<Session*>(session)->profile().name, "home");
+    session->Release();
+
+    std::ofstream(script) << "logon cancel\n";
+    EXPECT_EQ(MAPILogonEx(0, nullptr, nullptr, kBrokerFlags, &session), MAPI_E_USER_CANCEL);
+    ::unsetenv("MAILBROKER_UI_SCRIPT");
 }
 
 TEST_F(Logon, InitialisationNests) {
