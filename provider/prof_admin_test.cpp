@@ -88,8 +88,8 @@ TEST_F(ProfileTable, RowsAndColumns) {
     EXPECT_STREQ(rows->aRow[0].lpProps[0].Value.lpszA, "home");
     EXPECT_EQ(rows->aRow[0].lpProps[1].ulPropTag, PR_DEFAULT_PROFILE);
     EXPECT_EQ(rows->aRow[0].lpProps[1].Value.b, 0);
-    EXPECT_STREQ(rows->aRow[1].lpProps[0].Value.lpszA, "Work Mail");
-    EXPECT_EQ(rows->aRow[1].lpProps[1].Value.b, 1);
+    EXPECT_STREQ(rowAt(rows, 1).lpProps[0].Value.lpszA, "Work Mail");
+    EXPECT_EQ(rowAt(rows, 1).lpProps[1].Value.b, 1);
     freeRows(rows);
     EXPECT_EQ(table->Release(), 0u);
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "provider/allocation.h"
+#include "provider/test_env.h"
 
 namespace mb::provider {
 namespace {
@@ -85,19 +86,20 @@ TEST_F(Table, ColumnsAndMissingValues) {
     SRowSet* rows = nullptr;
     ASSERT_EQ(table_->QueryRows(10, 0, &rows), S_OK);
     ASSERT_EQ(rows->cRows, 4u);
-    ASSERT_EQ(rows->aRow[1].cValues, 3u);
-    EXPECT_EQ(rows->aRow[1].lpProps[0].ulPropTag, kCount);
-    EXPECT_EQ(rows->aRow[1].lpProps[0].Value.l, 10);
-    EXPECT_EQ(rows->aRow[1].lpProps[1].ulPropTag, PROP_TAG(PT_ERROR, 0x6602));
-    EXPECT_EQ(rows->aRow[1].lpProps[1].Value.err, MAPI_E_NOT_FOUND);
-    EXPECT_STREQ(rows->aRow[1].lpProps[2].Value.lpszA, "beta");
-    EXPECT_EQ(rows->aRow[3].lpProps[0].ulPropTag, PROP_TAG(PT_ERROR, 0x6601));
+    ASSERT_EQ(test::rowAt(rows, 1).cValues, 3u);
+    EXPECT_EQ(test::rowAt(rows, 1).lpProps[0].ulPropTag, kCount);
+    EXPECT_EQ(test::rowAt(rows, 1).lpProps[0].Value.l, 10);
+    EXPECT_EQ(test::rowAt(rows, 1).lpProps[1].ulPropTag, PROP_TAG(PT_ERROR, 0x6602));
+    EXPECT_EQ(test::rowAt(rows, 1).lpProps[1].Value.err, MAPI_E_NOT_FOUND);
+    EXPECT_STREQ(test::rowAt(rows, 1).lpProps[2].Value.lpszA, "beta");
+    EXPECT_EQ(test::rowAt(rows, 3).lpProps[0].ulPropTag, PROP_TAG(PT_ERROR, 0x6601));
     freeRows(rows);
 
     SPropTagArray* current = nullptr;
     ASSERT_EQ(table_->QueryColumns(0, &current), S_OK);
     ASSERT_EQ(current->cValues, 3u);
-    EXPECT_EQ(current->aulPropTag[1], kMissing);
+    const ULONG* tags = current->aulPropTag;
+    EXPECT_EQ(tags[1], kMissing);
     MAPIFreeBuffer(current);
     ASSERT_EQ(table_->QueryColumns(TBL_ALL_COLUMNS, &current), S_OK);
     ASSERT_EQ(current->cValues, 2u);

@@ -13,6 +13,12 @@
 
 namespace mb::provider::test {
 
+// Row i of a row set. SRowSet declares its rows as a one-element array, as
+// MAPI does, so constant indexes past 0 must not be written as aRow[i].
+inline const SRow& rowAt(const SRowSet* rows, ULONG i) {
+    return rows->aRow[i];
+}
+
 class ProviderTest : public ::testing::Test {
   protected:
     void SetUp() override {
