@@ -43,7 +43,8 @@ namespace {
 // Events come and go with every overlapped transfer; reusing their descriptors
 // spares two system calls each time. Never destroyed.
 struct FdPool {
-    static constexpr size_t kMax = 16;
+    // One spare: a burst of transfers must not leave descriptors behind it.
+    static constexpr size_t kMax = 1;
     std::mutex mutex;
     int fds[kMax];
     size_t count = 0;
