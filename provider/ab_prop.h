@@ -3,7 +3,7 @@
 // snapshot taken when the object is opened.
 #pragma once
 
-#include "provider/com_object.h"
+#include "provider/mapi_prop_base.h"
 #include "provider/restriction.h"
 
 namespace mb::provider {
@@ -17,14 +17,8 @@ HRESULT copyProps(const Row& row, const SPropTagArray* tags, ULONG* count, LPSPr
 HRESULT copyPropList(const Row& row, LPSPropTagArray* tags);
 
 template <typename Interface, const IID& kInterfaceId>
-class AbProp : public ComObject<Interface, kInterfaceId> {
+class AbProp : public MapiPropBase<Interface, kInterfaceId> {
   public:
-    HRESULT STDMETHODCALLTYPE GetLastError(HRESULT, ULONG, LPMAPIERROR* error) override {
-        if (error != nullptr) {
-            *error = nullptr;
-        }
-        return MAPI_E_NO_SUPPORT;
-    }
     HRESULT STDMETHODCALLTYPE SaveChanges(ULONG) override { return MAPI_E_NO_ACCESS; }
     HRESULT STDMETHODCALLTYPE GetProps(LPSPropTagArray tags, ULONG, ULONG* count,
                                        LPSPropValue* values) override {
@@ -44,22 +38,6 @@ class AbProp : public ComObject<Interface, kInterfaceId> {
     }
     HRESULT STDMETHODCALLTYPE DeleteProps(LPSPropTagArray, LPSPropProblemArray*) override {
         return MAPI_E_NO_ACCESS;
-    }
-    HRESULT STDMETHODCALLTYPE CopyTo(ULONG, LPCIID, LPSPropTagArray, ULONG_PTR, LPMAPIPROGRESS,
-                                     LPCIID, LPVOID, ULONG, LPSPropProblemArray*) override {
-        return MAPI_E_NO_SUPPORT;
-    }
-    HRESULT STDMETHODCALLTYPE CopyProps(LPSPropTagArray, ULONG_PTR, LPMAPIPROGRESS, LPCIID, LPVOID,
-                                        ULONG, LPSPropProblemArray*) override {
-        return MAPI_E_NO_SUPPORT;
-    }
-    HRESULT STDMETHODCALLTYPE GetNamesFromIDs(LPSPropTagArray*, LPGUID, ULONG, ULONG*,
-                                              LPMAPINAMEID**) override {
-        return MAPI_E_NO_SUPPORT;
-    }
-    HRESULT STDMETHODCALLTYPE GetIDsFromNames(ULONG, LPMAPINAMEID*, ULONG,
-                                              LPSPropTagArray*) override {
-        return MAPI_E_NO_SUPPORT;
     }
 
   protected:

@@ -9,21 +9,15 @@
 #include <new>
 #include <optional>
 
-#include "provider/com_object.h"
 #include "provider/exports.h"
+#include "provider/mapi_prop_base.h"
 #include "provider/message_props.h"
 
 namespace mb::provider {
 
 template <typename Interface, const IID& kInterfaceId>
-class PropObject : public ComObject<Interface, kInterfaceId> {
+class PropObject : public MapiPropBase<Interface, kInterfaceId> {
   public:
-    HRESULT STDMETHODCALLTYPE GetLastError(HRESULT, ULONG, LPMAPIERROR* lppMAPIError) override {
-        if (lppMAPIError != nullptr) {
-            *lppMAPIError = nullptr;
-        }
-        return MAPI_E_NO_SUPPORT;
-    }
     HRESULT STDMETHODCALLTYPE SaveChanges(ULONG) override { return MAPI_E_NO_SUPPORT; }
 
     HRESULT STDMETHODCALLTYPE GetProps(LPSPropTagArray lpPropTagArray, ULONG ulFlags,
@@ -117,23 +111,6 @@ class PropObject : public ComObject<Interface, kInterfaceId> {
             bag_.erase(PROP_ID(lpPropTagArray->aulPropTag[i]));
         }
         return S_OK;
-    }
-
-    HRESULT STDMETHODCALLTYPE CopyTo(ULONG, LPCIID, LPSPropTagArray, ULONG_PTR, LPMAPIPROGRESS,
-                                     LPCIID, LPVOID, ULONG, LPSPropProblemArray*) override {
-        return MAPI_E_NO_SUPPORT;
-    }
-    HRESULT STDMETHODCALLTYPE CopyProps(LPSPropTagArray, ULONG_PTR, LPMAPIPROGRESS, LPCIID, LPVOID,
-                                        ULONG, LPSPropProblemArray*) override {
-        return MAPI_E_NO_SUPPORT;
-    }
-    HRESULT STDMETHODCALLTYPE GetNamesFromIDs(LPSPropTagArray*, LPGUID, ULONG, ULONG*,
-                                              LPMAPINAMEID**) override {
-        return MAPI_E_NO_SUPPORT;
-    }
-    HRESULT STDMETHODCALLTYPE GetIDsFromNames(ULONG, LPMAPINAMEID*, ULONG,
-                                              LPSPropTagArray*) override {
-        return MAPI_E_NO_SUPPORT;
     }
 
   protected:
