@@ -8,7 +8,7 @@
 #include "channel/channel_test_support.h"
 #include "codec/query_record.h"
 #include "foundation/ks_exception.h"
-#include "mapi/testdata/fake_mapi_state.h"
+#include "mapi/testdata/fake_mapi_fixture.h"
 
 namespace {
 
@@ -28,19 +28,8 @@ class TestServerChannel : public CSendMailServerChannel {
     const char* library_;
 };
 
-class ServerChannelTest : public ::testing::Test {
+class ServerChannelTest : public FakeMapiTest {
   protected:
-    void SetUp() override {
-        library_ = LoadLibraryA("mapi32.dll");
-        ASSERT_NE(library_, nullptr);
-        auto get = reinterpret_cast<FAKEMAPISTATE*>(
-            reinterpret_cast<void*>(GetProcAddress(library_, "fakeMapiState")));
-        ASSERT_NE(get, nullptr);
-        state_ = get();
-        state_->reset();
-    }
-    void TearDown() override { FreeLibrary(library_); }
-
     static void setRequest(CMessage& request, uint32_t id, const std::string& text) {
         // As receive leaves it: the payload and a NUL.
         request.setFromFrame(id, 4242, reinterpret_cast<const uint8_t*>(text.c_str()),
@@ -63,8 +52,6 @@ class ServerChannelTest : public ::testing::Test {
         return text.utf8View();
     }
 
-    HMODULE library_ = nullptr;
-    FakeMapiState* state_ = nullptr;
     CBrokerContext context_;
 };
 

@@ -4,25 +4,12 @@
 
 #include <vector>
 
-#include "mapi/testdata/fake_mapi_state.h"
+#include "mapi/testdata/fake_mapi_fixture.h"
 
 namespace {
 
-// Holds its own reference to the stand-in library, so its record survives
-// the sessions' loads and unloads.
-class MapiSessionTest : public ::testing::Test {
+class MapiSessionTest : public FakeMapiTest {
   protected:
-    void SetUp() override {
-        library_ = LoadLibraryA("mapi32.dll");
-        ASSERT_NE(library_, nullptr);
-        auto get = reinterpret_cast<FAKEMAPISTATE*>(
-            reinterpret_cast<void*>(GetProcAddress(library_, "fakeMapiState")));
-        ASSERT_NE(get, nullptr);
-        state_ = get();
-        state_->reset();
-    }
-    void TearDown() override { FreeLibrary(library_); }
-
     static ParamMap params(std::initializer_list<std::pair<const char*, const char*>> entries) {
         ParamMap map;
         for (const auto& [key, value] : entries) {
@@ -30,9 +17,6 @@ class MapiSessionTest : public ::testing::Test {
         }
         return map;
     }
-
-    HMODULE library_ = nullptr;
-    FakeMapiState* state_ = nullptr;
 };
 
 TEST_F(MapiSessionTest, LogsOnToTheDefaultProfileAndTearsDownInOrder) {

@@ -71,8 +71,9 @@ bool startsWithIgnoringCase(std::string_view text, std::string_view prefix);
 // The text without blanks at either end.
 std::string_view trimBlanks(std::string_view text);
 
-// Whether text looks like a bare addr-spec: one '@' with text on both sides
-// and no blanks, quotes, angle brackets, commas or semicolons.
+// Whether text looks like a bare e-mail address (RFC 5322's addr-spec): one
+// '@' with text on both sides and no blanks, quotes, angle brackets, commas
+// or semicolons.
 bool isEmailAddress(std::string_view text);
 
 }  // namespace mb::provider
