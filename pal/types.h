@@ -23,6 +23,7 @@ typedef uintptr_t UINT_PTR;
 typedef intptr_t LONG_PTR;
 typedef uintptr_t ULONG_PTR;
 typedef size_t SIZE_T;
+typedef ULONG_PTR DWORD_PTR;
 typedef int32_t HRESULT;
 typedef char CHAR;
 typedef char16_t WCHAR;

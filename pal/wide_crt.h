@@ -46,3 +46,22 @@ int _snwprintf_s(WCHAR* buffer, size_t sizeOfBuffer, size_t count, const WCHAR* 
 // fit stops the scan. Floating input is read without regard to the locale.
 int vswscanf_s(const WCHAR* buffer, const WCHAR* format, va_list args);
 int swscanf_s(const WCHAR* buffer, const WCHAR* format, ...);
+
+// Splits a path into drive, folder, file name and extension (the last '.' of
+// the last component and what follows). Both '\' and '/' separate folders; on
+// POSIX there is no drive, so `drive` receives "". Any output may be null with
+// a size of 0. A part that does not fit its buffer: ERANGE, and every output
+// is set to "". Null path: EINVAL.
+errno_t _wsplitpath_s(const WCHAR* path, WCHAR* drive, size_t driveCount, WCHAR* dir,
+                      size_t dirCount, WCHAR* fname, size_t nameCount, WCHAR* ext,
+                      size_t extCount);
+
+// Tokenizes in place: skips leading delimiters, ends the token at the next
+// one with a NUL, and keeps the position in *context. A null `str` continues
+// from *context. Returns null when no token is left, or for null
+// delimiters/context (errno EINVAL).
+WCHAR* wcstok_s(WCHAR* str, const WCHAR* delimiters, WCHAR** context);
+
+// The same on 8-bit text. (Declared here because the C library on POSIX does
+// not provide the _s form.)
+char* strtok_s(char* str, const char* delimiters, char** context);

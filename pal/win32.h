@@ -11,6 +11,8 @@
 #endif
 #include <windows.h>
 #include <sddl.h>
+#include <shellapi.h>
+#include <string.h>
 #include <wchar.h>
 #include <stdio.h>
 // Wide literals: L"..." is UTF-16 on Windows.
@@ -30,6 +32,9 @@
 #include "pal/module.h"
 #include "pal/pipe.h"
 #include "pal/security.h"
+#include "pal/registry.h"
+#include "pal/file.h"
+#include "pal/shell.h"
 #endif
 
 static_assert(sizeof(WCHAR) == 2, "WCHAR is one UTF-16 unit");

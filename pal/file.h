@@ -1,0 +1,35 @@
+// Regular files, for reading, and the running program's own path.
+#pragma once
+
+#include "pal/types.h"
+
+#ifndef MAX_PATH
+#define MAX_PATH 260
+#endif
+
+#define FILE_SHARE_READ 0x00000001u
+#define FILE_SHARE_WRITE 0x00000002u
+#define FILE_SHARE_DELETE 0x00000004u
+#define CREATE_NEW 1
+#define CREATE_ALWAYS 2
+#define OPEN_ALWAYS 4
+#define TRUNCATE_EXISTING 5
+
+// Opens an existing regular file for reading (GENERIC_READ, OPEN_EXISTING);
+// paths are POSIX paths. Only regular files open: a directory, a device, a
+// FIFO or a socket fails like a missing file (ERROR_FILE_NOT_FOUND), without
+// blocking. ERROR_PATH_NOT_FOUND when a folder of the path is missing,
+// ERROR_ACCESS_DENIED for a file the user may not read. Other access modes and
+// dispositions fail with ERROR_INVALID_PARAMETER. ReadFile (pal/pipe.h) reads
+// the handle; 0 bytes read with TRUE means the end of the file. CloseHandle
+// closes it.
+HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
+                   LPSECURITY_ATTRIBUTES securityAttributes, DWORD creationDisposition,
+                   DWORD flagsAndAttributes, HANDLE templateFile);
+
+// The running program's path (module NULL) with '\' as the separator, as
+// Windows presents it. Returns the length without the terminator; when the
+// buffer is too small, the path cut to size - 1 units and terminated, a return
+// of `size` and ERROR_INSUFFICIENT_BUFFER. A module other than NULL:
+// ERROR_MOD_NOT_FOUND.
+DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
