@@ -203,6 +203,10 @@ HRESULT Message::commitAttachment(ULONG number, AttachmentData attachment) {
     std::lock_guard<std::mutex> guard(lock_);
     HRESULT hr = writable();
     if (SUCCEEDED(hr)) {
+        attachments_.erase(number);  // a replaced attachment's file counts no more
+        hr = share(attachment);
+    }
+    if (SUCCEEDED(hr)) {
         attachments_[number] = std::move(attachment);
     }
     return hr;

@@ -34,6 +34,8 @@ inline constexpr IID kMessageImplId = {
 struct AttachmentData {
     PropertyBag props;
     std::shared_ptr<FileHandle> data;  // null: no data
+    std::uint64_t offset = 0;          // the data's place in that file
+    std::int64_t length = -1;          // -1: to the end of the file
 };
 
 class Message final : public PropObject<IMessage, IID_IMessage> {
@@ -76,6 +78,11 @@ class Message final : public PropObject<IMessage, IID_IMessage> {
     // Renders into target's Maildir; the older copy is replaced or removed.
     // Called with lock_ held.
     HRESULT file(FolderId target, const std::vector<std::pair<std::string, std::string>>& headers);
+    // Keeps the number of open scratch files bounded: past kOwnDataFiles
+    // attachments with a file of their own, a new attachment's data is
+    // appended to one shared file, so a message with 10,000 attachments
+    // holds a handful of descriptors, not 10,000. Called with lock_ held.
+    HRESULT share(AttachmentData& attachment);
 
     std::shared_ptr<const StoreContext> context_;
     std::atomic<FolderId> folder_;  // read by attachments without the lock
@@ -83,6 +90,8 @@ class Message final : public PropObject<IMessage, IID_IMessage> {
     ULONG nextRowId_ = 1;
     std::map<ULONG, AttachmentData> attachments_;
     ULONG nextAttachment_ = 0;
+    std::shared_ptr<FileHandle> shared_;  // attachments' data past the first few
+    std::uint64_t sharedEnd_ = 0;
     std::string savedPath_;  // where the message was last filed
     FolderId savedFolder_ = FolderId::Outbox;
     bool submitted_ = false;

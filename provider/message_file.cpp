@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <ctime>
 #include <filesystem>
 #include <set>
@@ -47,10 +48,49 @@ std::string fileSystemName(std::string name) {
     return name;
 }
 
-// Gives the scratch file a name: a hard link when the file system allows,
-// else a copy.
-HRESULT materialise(const FileHandle* data, const std::string& path) {
-    if (data != nullptr) {
+// Copies length bytes (-1: to the end) from in at inOffset to out at
+// *outOffset, advancing it; false with errno on failure.
+bool copyRange(int in, std::uint64_t inOffset, std::int64_t length, int out,
+               std::uint64_t* outOffset) {
+    char buffer[65536];
+    std::uint64_t done = 0;
+    while (length < 0 || done < static_cast<std::uint64_t>(length)) {
+        std::size_t want = sizeof buffer;
+        if (length >= 0) {
+            want = std::min<std::uint64_t>(want, static_cast<std::uint64_t>(length) - done);
+        }
+        const ssize_t got = ::pread(in, buffer, want, static_cast<off_t>(inOffset + done));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return false;
+        }
+        if (got == 0) {
+            break;
+        }
+        for (ssize_t put = 0; put < got;) {
+            const ssize_t n = ::pwrite(out, buffer + put, static_cast<std::size_t>(got - put),
+                                       static_cast<off_t>(*outOffset));
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                return false;
+            }
+            put += n;
+            *outOffset += static_cast<std::uint64_t>(n);
+        }
+        done += static_cast<std::uint64_t>(got);
+    }
+    return true;
+}
+
+// Gives an attachment's data a name: a hard link to its scratch file when it
+// has one of its own and the file system allows, else a copy.
+HRESULT materialise(const AttachmentData& attachment, const std::string& path) {
+    const FileHandle* data = attachment.data.get();
+    if (data != nullptr && attachment.offset == 0 && attachment.length < 0) {
         const std::string self = "/proc/self/fd/" + std::to_string(data->get());
         if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
             return S_OK;
@@ -60,24 +100,12 @@ HRESULT materialise(const FileHandle* data, const std::string& path) {
     if (out.get() < 0) {
         return mapiFromErrno(errno);
     }
-    if (data != nullptr) {
-        char buffer[65536];
-        off_t offset = 0;
-        for (;;) {
-            ssize_t got = ::pread(data->get(), buffer, sizeof buffer, offset);
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            if (got < 0 || (got > 0 && !writeAll(out.get(), buffer, static_cast<size_t>(got)))) {
-                const HRESULT hr = mapiFromErrno(errno);
-                ::unlink(path.c_str());
-                return hr;
-            }
-            if (got == 0) {
-                break;
-            }
-            offset += got;
-        }
+    std::uint64_t written = 0;
+    if (data != nullptr &&
+        !copyRange(data->get(), attachment.offset, attachment.length, out.get(), &written)) {
+        const HRESULT hr = mapiFromErrno(errno);
+        ::unlink(path.c_str());
+        return hr;
     }
     return S_OK;
 }
@@ -100,7 +128,8 @@ HRESULT Message::file(FolderId target,
     std::vector<MbMimeAttachment> parts;
     for (const auto& [number, attachment] : attachments_) {
         names.push_back(attachmentName(attachment.props, number));
-        parts.push_back({names.back().c_str(), attachment.data ? attachment.data->get() : -1});
+        parts.push_back({names.back().c_str(), attachment.data ? attachment.data->get() : -1,
+                         static_cast<std::int64_t>(attachment.offset), attachment.length});
     }
     std::vector<MbMimeHeader> extra;
     for (const auto& [name, value] : headers) {
@@ -142,6 +171,39 @@ HRESULT Message::file(FolderId target,
     return S_OK;
 }
 
+HRESULT Message::share(AttachmentData& attachment) {
+    constexpr std::size_t kOwnDataFiles = 16;
+    if (!attachment.data || attachment.data == shared_) {
+        return S_OK;
+    }
+    std::size_t own = 0;
+    for (const auto& [number, other] : attachments_) {
+        own += other.data && other.data != shared_ ? 1 : 0;
+    }
+    if (own < kOwnDataFiles) {
+        return S_OK;
+    }
+    if (!shared_) {
+        FileHandle scratch;
+        const HRESULT hr = context_->folder(folder_.load()).openScratch(scratch);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        shared_ = std::make_shared<FileHandle>(std::move(scratch));
+    }
+    const std::uint64_t start = sharedEnd_;
+    std::uint64_t end = start;
+    if (!copyRange(attachment.data->get(), attachment.offset, attachment.length, shared_->get(),
+                   &end)) {
+        return mapiFromErrno(errno);
+    }
+    sharedEnd_ = end;
+    attachment.data = shared_;
+    attachment.offset = start;
+    attachment.length = static_cast<std::int64_t>(end - start);
+    return S_OK;
+}
+
 HRESULT Message::fileDraft(ComposeForm& form) {
     std::lock_guard<std::mutex> guard(lock_);
     if (submitted_) {
@@ -178,7 +240,7 @@ HRESULT Message::fileDraft(ComposeForm& form) {
             name = fileSystemName(std::to_string(copy) + " " + base);
         }
         const std::string path = dir + "/" + name;
-        hr = materialise(attachment.data.get(), path);
+        hr = materialise(attachment, path);
         if (FAILED(hr)) {
             return hr;
         }

@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <mutex>
+#include <map>
 #include <string>
 
 namespace {
@@ -92,7 +93,42 @@ GMimeObject* textPart(const char* body) {
 
 // Base64 streamed from the data file when the message is written: the data is
 // never held in memory.
-GMimeObject* attachmentPart(const MbMimeAttachment& attachment, int& error) {
+// One buffered stream per data file, shared by the attachments stored in it:
+// a message with many attachments holds a few descriptors and buffers, not
+// one per attachment.
+class DataFiles {
+  public:
+    DataFiles() = default;
+    DataFiles(const DataFiles&) = delete;
+    DataFiles& operator=(const DataFiles&) = delete;
+    ~DataFiles() {
+        for (auto& [fd, stream] : streams_) {
+            g_object_unref(stream);
+        }
+    }
+
+    // A new reference to the stream over fd, or null with errno.
+    GMimeStream* open(int fd) {
+        auto found = streams_.find(fd);
+        if (found == streams_.end()) {
+            const int copy = ::dup(fd);
+            if (copy < 0) {
+                return nullptr;
+            }
+            GMimeStream* stream = bufferedFile(copy, "rb");
+            if (stream == nullptr) {
+                return nullptr;
+            }
+            found = streams_.emplace(fd, stream).first;
+        }
+        return found->second;
+    }
+
+  private:
+    std::map<int, GMimeStream*> streams_;
+};
+
+GMimeObject* attachmentPart(const MbMimeAttachment& attachment, DataFiles& files, int& error) {
     GMimePart* part = g_mime_part_new_with_type("application", "octet-stream");
     const std::string name = headerText(attachment.fileName);
     g_mime_part_set_filename(part, name.empty() ? "attachment" : name.c_str());
@@ -107,18 +143,12 @@ GMimeObject* attachmentPart(const MbMimeAttachment& attachment, int& error) {
     g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);
     GMimeStream* data = nullptr;
     if (attachment.fd >= 0) {
-        int fd = ::dup(attachment.fd);
-        if (fd < 0 || ::lseek(fd, 0, SEEK_SET) < 0) {
-            error = errno;
-            if (fd >= 0) {
-                ::close(fd);
-            }
-            g_object_unref(part);
-            return nullptr;
-        }
-        data = bufferedFile(fd, "rb");
+        GMimeStream* file = files.open(attachment.fd);
+        const std::int64_t start = attachment.offset;
+        const std::int64_t end = attachment.length < 0 ? -1 : start + attachment.length;
+        data = file == nullptr || start < 0 ? nullptr : g_mime_stream_substream(file, start, end);
         if (data == nullptr) {
-            error = errno;
+            error = errno != 0 ? errno : EINVAL;
             g_object_unref(part);
             return nullptr;
         }
@@ -134,6 +164,8 @@ GMimeObject* attachmentPart(const MbMimeAttachment& attachment, int& error) {
 }
 
 std::int32_t render(const MbMimeMessage& in, int outFd) {
+    // Outlives the message: the attachments' streams read the files it holds.
+    DataFiles files;
     Ref<GMimeMessage> message(g_mime_message_new(TRUE));
     g_mime_message_add_mailbox(message.p, GMIME_ADDRESS_TYPE_FROM, headerText(in.fromName).c_str(),
                                headerText(in.fromAddress).c_str());
@@ -171,7 +203,7 @@ std::int32_t render(const MbMimeMessage& in, int outFd) {
         g_mime_multipart_add(mixed, text);
         g_object_unref(text);
         for (std::uint32_t i = 0; i < in.attachmentCount && error == 0; ++i) {
-            GMimeObject* part = attachmentPart(in.attachments[i], error);
+            GMimeObject* part = attachmentPart(in.attachments[i], files, error);
             if (part != nullptr) {
                 g_mime_multipart_add(mixed, part);
                 g_object_unref(part);

@@ -24,7 +24,9 @@ struct MbMimeHeader {
 
 struct MbMimeAttachment {
     const char* fileName;  // UTF-8
-    std::int32_t fd;       // the data, read from offset 0; -1 for none
+    std::int32_t fd;       // the file holding the data; -1 for none
+    std::int64_t offset;   // where the data starts in it
+    std::int64_t length;   // its length; -1: to the end of the file
 };
 
 struct MbMimeMessage {

@@ -1,6 +1,8 @@
 // SendMail's calls on the store, replayed in the Broker's order through the
 // MAPI interfaces, and every message it files read back by the independent
 // parser (tests/eml/parse_eml.py).
+#include <sys/resource.h>
+
 #include <fstream>
 #include <random>
 
@@ -343,6 +345,53 @@ TEST_F(SendMail, ComposeWindowGetsTheDraft) {
         storeRoot() + "/forms/" + std::filesystem::path(drafts[0]).filename().string();
     EXPECT_EQ(sha256Hex(forms + "/report.bin"), sha256Hex(file));
     EXPECT_EQ(std::filesystem::file_size(forms + "/missing.txt"), 0u);
+}
+
+// Each attachment's data waits in a scratch file until the message is filed;
+// past a few, they share one, so a message with thousands of attachments
+// fits in the descriptors a process has.
+TEST_F(SendMail, ManyAttachmentsFitInAFewDescriptors) {
+    logon();
+    Request request;
+    request.recipients = {{MAPI_TO, "Bob", "bob@example.org"}};
+    std::string expected;
+    for (unsigned i = 0; i < 120; ++i) {
+        const std::string name = "part" + std::to_string(i) + ".bin";
+        request.attachments.push_back(writeFile(name, (i * 7919) % 9000, 100 + i));
+        expected += (i == 0 ? "" : ",") + attachmentJson(name, request.attachments.back());
+    }
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const auto open = static_cast<rlim_t>(std::distance(
+        std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator{}));
+    rlimit tight = saved;
+    tight.rlim_cur = open + 60;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    HRESULT status = S_OK;
+    const int result = sendMail(session_, request, status);
+    request.silent = false;
+    HRESULT draftStatus = S_OK;
+    const int draftResult = sendMail(session_, request, draftStatus);
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(status, S_OK);
+    const auto filed = filesIn(folderPath("Outbox/new"));
+    ASSERT_EQ(filed.size(), 1u);
+    const std::string json = parseEml(filed[0]);
+    EXPECT_NE(json.find("\"attachments\":[" + expected + "]"), std::string::npos) << json;
+    // The compose window's files come out of the shared scratch file too.
+    EXPECT_EQ(draftResult, 1);
+    EXPECT_EQ(draftStatus, S_OK);
+    const auto drafts = filesIn(folderPath("Drafts/new"));
+    ASSERT_EQ(drafts.size(), 1u);
+    const std::string forms =
+        storeRoot() + "/forms/" + std::filesystem::path(drafts[0]).filename().string();
+    for (unsigned i : {0u, 15u, 16u, 77u, 119u}) {
+        EXPECT_EQ(sha256Hex(forms + "/part" + std::to_string(i) + ".bin"),
+                  sha256Hex(request.attachments[i]))
+            << i;
+    }
 }
 
 TEST_F(SendMail, TokenIsGoodForOneShowForm) {
