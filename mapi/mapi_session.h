@@ -29,6 +29,11 @@ class MapiSession {
     LPMAPISESSION logonSession() const { return logonSession_; }
     HRESULT status() const { return status_; }
     void setStatus(HRESULT status) { status_ = status; }
+    // Stores a MAPI step's result as the status and hands it back.
+    HRESULT record(HRESULT result) {
+        status_ = result;
+        return result;
+    }
     int32_t silent() const { return silent_; }
     void setSilent(int32_t silent) { silent_ = silent; }
     WabOrMapiAllocator* allocator() const { return allocator_; }
@@ -41,6 +46,8 @@ class MapiSession {
     // does not begin with a number leaves it unchanged.
     void readNumber(const char* key, const char* format, uint32_t* value) const;
     void readNumber(const char* key, const char* format, int32_t* value) const;
+    // A text parameter by exact key, or null when the request did not carry it.
+    const KsString* param(const char* key) const;
 
     // Frees an ADRLIST (or SRowSet, which shares its layout) and every entry's
     // value array through `allocator`; a null list does nothing.
@@ -50,7 +57,6 @@ class MapiSession {
   private:
     void start(const char* libraryName);
     bool hasCoreEntryPoints() const;
-    const KsString* findParam(const char* key) const;
 
     LPMAPISESSION logonSession_ = nullptr;
     HRESULT status_ = 0;
