@@ -7,6 +7,7 @@
 
 #include "pal/file_test_support.h"
 #include "pal/win32.h"
+#include "pal/wine_test_support.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -15,6 +16,7 @@
 
 namespace {
 
+using pal_test::PathOf;
 using pal_test::ScratchDir;
 using pal_test::Wide;
 using pal_test::WString;
@@ -64,18 +66,17 @@ TEST(File, ReadsARegularFileToItsEndInBlocks) {
 TEST(File, MissingFilesFoldersAndDirectories) {
     ScratchDir dir;
     EXPECT_OPEN_FAILS(Wide(dir / "absent.txt"), ERROR_FILE_NOT_FOUND);
-    EXPECT_OPEN_FAILS(Wide(dir / "no-such-folder" / "a.txt"), ERROR_PATH_NOT_FOUND);
-    EXPECT_OPEN_FAILS(Wide(dir.write("plain", "x") / "a.txt"), ERROR_PATH_NOT_FOUND);
+    EXPECT_OPEN_FAILS(Wide(dir / "no-such-folder/a.txt"), ERROR_PATH_NOT_FOUND);
+    dir.write("plain", "x");
+    EXPECT_OPEN_FAILS(Wide(dir / "plain/a.txt"), ERROR_PATH_NOT_FOUND);
     EXPECT_OPEN_FAILS(WString(), ERROR_PATH_NOT_FOUND);
     EXPECT_OPEN_FAILS(Wide(dir.path()), ERROR_ACCESS_DENIED);
 }
 
 TEST(File, NonAsciiNames) {
     ScratchDir dir;
-    std::filesystem::path path = dir.path() / std::filesystem::path(u"r\u00E9sum\u00E9 \u4E2D.txt");
-    {
-        std::ofstream(path, std::ios::binary) << "abc";
-    }
+    std::filesystem::path path = dir.path() / PathOf(WLIT("r\u00E9sum\u00E9 \u4E2D.txt"));
+    std::filesystem::copy_file(dir.write("ascii", "abc"), path);
     HANDLE file = OpenForReading(Wide(path));
     ASSERT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
     char buffer[8] = {};
@@ -105,7 +106,11 @@ TEST(File, ProgramPathWithBackslashesAndWindowsTruncation) {
     SetLastError(0);
     EXPECT_EQ(GetModuleFileNameW(nullptr, cut, length), length);
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
-    EXPECT_EQ(WString(cut), full.substr(0, length - 1));
+    // Windows terminates the cut text (since Vista, as documented); Wine
+    // copies `size` units and leaves it unterminated.
+    if (!runningUnderWine()) {
+        EXPECT_EQ(WString(cut), full.substr(0, length - 1));
+    }
     EXPECT_EQ(cut[length], u'#');
     EXPECT_EQ(GetModuleFileNameW(nullptr, cut, length + 1), length);
     EXPECT_EQ(WString(cut), full);

@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <string_view>
 
@@ -25,14 +25,29 @@ inline WString Wide(const std::filesystem::path& path) {
 #endif
 }
 
+inline std::filesystem::path PathOf(const WString& wide) {
+    return std::filesystem::path(wide);  // the native wide form on Windows: no conversion
+}
+
+// An ASCII relative path written with '/'. (Narrow text would go through a
+// code conversion MinGW's static runtime lacks.)
+inline std::filesystem::path Ascii(std::string_view relative) {
+    WString wide;
+    for (char c : relative) {
+        wide.push_back(c == '/' ? std::filesystem::path::preferred_separator
+                                : static_cast<WCHAR>(c));
+    }
+    return PathOf(wide);
+}
+
 class ScratchDir {
   public:
     ScratchDir() {
         static std::atomic<int> serial{0};
         namespace fs = std::filesystem;
         path_ = fs::temp_directory_path() /
-                ("mb-pal-" + std::to_string(GetCurrentProcessId()) + "-" +
-                 std::to_string(serial++));
+                Ascii("mb-pal-" + std::to_string(GetCurrentProcessId()) + "-" +
+                      std::to_string(serial++));
         fs::create_directories(path_);
     }
     ScratchDir(const ScratchDir&) = delete;
@@ -43,13 +58,21 @@ class ScratchDir {
     }
 
     const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path operator/(std::string_view name) const { return path_ / name; }
+    std::filesystem::path operator/(std::string_view relative) const { return path_ / Ascii(relative); }
 
     std::filesystem::path write(std::string_view name, std::string_view bytes) const {
-        std::filesystem::path file = path_ / name;
-        std::ofstream out(file, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        EXPECT_TRUE(out.good()) << file;
+        std::filesystem::path file = path_ / Ascii(name);
+        // The C runtime: MinGW's file streams fail on wide paths.
+#ifdef _WIN32
+        std::FILE* out = _wfopen(file.c_str(), L"wb");
+#else
+        std::FILE* out = std::fopen(file.c_str(), "wb");
+#endif
+        EXPECT_NE(out, nullptr) << "a scratch file";
+        if (out != nullptr) {
+            EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), out), bytes.size());
+            EXPECT_EQ(std::fclose(out), 0);
+        }
         return file;
     }
 

@@ -27,13 +27,13 @@ TEST(Shell, DisplayNameIsTheLastComponentWithItsExtension) {
     EXPECT_EQ(DisplayName(Wide(dir.write("no extension", "x"))), WLIT("no extension"));
     std::filesystem::create_directory(dir / "sub.d");
     EXPECT_EQ(DisplayName(Wide(dir / "sub.d")), WLIT("sub.d"));
-    EXPECT_EQ(DisplayName(Wide(dir / "sub.d" / "..")), Wide(dir.path().filename()));
+    EXPECT_EQ(DisplayName(Wide(dir / "sub.d/..")), Wide(dir.path().filename()));
 }
 
 TEST(Shell, MissingPathsHaveNoDisplayName) {
     ScratchDir dir;
     EXPECT_EQ(DisplayName(Wide(dir / "absent.txt")), WLIT("<none>"));
-    EXPECT_EQ(DisplayName(Wide(dir / "absent" / "a.txt")), WLIT("<none>"));
+    EXPECT_EQ(DisplayName(Wide(dir / "absent/a.txt")), WLIT("<none>"));
 }
 
 #ifndef _WIN32
