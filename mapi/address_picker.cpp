@@ -13,6 +13,10 @@
 namespace {
 
 constexpr int32_t kMaxListDepth = 25;
+// Lists that hold each other branch at every level, so the depth alone would
+// let a few of them multiply into millions of expansions; past this many in
+// one request a list contributes nothing, as past the depth.
+constexpr int32_t kMaxListsExpanded = 10000;
 constexpr LONG kListBatch = 100;
 char kDefaultCaption[] = "Address Book";
 
@@ -50,9 +54,10 @@ class ListLevel {
 std::string expandList(MapiSession& session, IAddrBook* addressBook, const SPropValue* values,
                        ULONG count) {
     std::string members;
-    if (session.listDepth() >= kMaxListDepth) {
+    if (session.listDepth() >= kMaxListDepth || session.listsExpanded() >= kMaxListsExpanded) {
         return members;
     }
+    ++session.listsExpanded();
     ListLevel level(session.listDepth());
     const SPropValue* id = findProp(values, count, PR_ENTRYID);
     if (id == nullptr) {

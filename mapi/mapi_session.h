@@ -38,6 +38,8 @@ class MapiSession {
     void setSilent(int32_t silent) { silent_ = silent; }
     WabOrMapiAllocator* allocator() const { return allocator_; }
     int32_t& listDepth() { return listDepth_; }
+    // Distribution lists opened for this request so far.
+    int32_t& listsExpanded() { return listsExpanded_; }
     const ParamMap& params() const { return params_; }
     LPMAPIADMINPROFILES mapiAdminProfiles() const { return mapiAdminProfiles_; }
 
@@ -65,6 +67,7 @@ class MapiSession {
     WabOrMapiAllocator* allocator_ = nullptr;
     int32_t ownsAllocator_ = 1;
     int32_t listDepth_ = 0;
+    int32_t listsExpanded_ = 0;
     LPMAPIINITIALIZE mapiInitialize_ = nullptr;
     LPMAPIUNINITIALIZE mapiUninitialize_ = nullptr;
     LPMAPILOGONEX mapiLogonEx_ = nullptr;

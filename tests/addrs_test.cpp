@@ -2,6 +2,8 @@
 // shares with it (the comma and the registry setting that turns it off).
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "tests/support/provider_install.h"
 
 using namespace mbtest;
@@ -35,7 +37,10 @@ class Addrs : public ::testing::Test {
                             card("FN:Xavier Nomail\r\nX-MAILBROKER-X500:/o=Ex/cn=xavier\r\n") +
                             group("Team", {"urn:uuid:bob", "mailto:t1@example.org",
                                            "urn:uuid:Inner"}) +
-                            group("Inner", {"mailto:i1@example.org"});
+                            group("Inner", {"mailto:i1@example.org"}) +
+                            group("GA", {"urn:uuid:GB", "urn:uuid:GC", "mailto:a@example.org"}) +
+                            group("GB", {"urn:uuid:GA", "urn:uuid:GC", "mailto:b@example.org"}) +
+                            group("GC", {"urn:uuid:GA", "urn:uuid:GB", "mailto:c@example.org"});
         for (int i = 1; i <= 26; ++i) {
             std::vector<std::string> members = {"mailto:m" + std::to_string(i) + "@example.org"};
             if (i < 26) {
@@ -77,6 +82,17 @@ TEST_F(Addrs, ChainOfTwentySixListsIsCutAndTheNextListStillExpands) {
         want += "m" + std::to_string(i) + "@example.org;";
     }
     EXPECT_EQ(request("OutlookGetAddrs?to=L1%3BInner"), want + "i1@example.org;");
+}
+
+TEST_F(Addrs, ListsHoldingEachOtherEndInBoundedTime) {
+    const auto started = std::chrono::steady_clock::now();
+    const std::string reply = request("OutlookGetAddrs?to=GA%3Bann%40example.org");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+    ASSERT_EQ(reply.rfind("error=0;to=", 0), 0u) << reply.substr(0, 200);
+    EXPECT_NE(reply.find("a@example.org;"), std::string::npos);
+    EXPECT_NE(reply.find("b@example.org;"), std::string::npos);
+    EXPECT_NE(reply.find("c@example.org;"), std::string::npos);
+    EXPECT_EQ(reply.substr(reply.size() - 17), ";ann@example.org;") << "the next entry still counts";
 }
 
 TEST_F(Addrs, DialogShowsOnlyTheWellsSentAndReturnsThem) {
