@@ -1,78 +1,60 @@
 #include "host/client_cli.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <functional>
 #include <optional>
 
-#include "host/broker_host.h"
+#include "host/client_session.h"
 #include "host/host_error.h"
+#include "host/mail_commands.h"
+#include "host/mail_request.h"
 
 namespace {
 
-struct Settings {
-    std::string brokerPath;
-    std::string pipeName;  // set: talk to a running Broker instead of starting one
-    uint32_t timeoutMs = 60000;
-};
-
-// The Broker in use, started or reached on first need.
-class Session {
-  public:
-    explicit Session(const Settings& settings) : settings_(settings) {}
-    ~Session() {
-        // A started Broker ends by itself once this process, its host, has gone.
-        if (host_) {
-            host_->process().detach();
-        }
-    }
-
-    BrokerConnection& connection() {
-        if (!connection_) {
-            if (!settings_.pipeName.empty()) {
-                connection_.emplace(BrokerConnection::open(
-                    settings_.pipeName, settings_.timeoutMs < 5000 ? settings_.timeoutMs : 5000));
-            } else {
-                host_.emplace(BrokerHost::start(settings_.brokerPath));
-                connection_.emplace(host_->connect());
-            }
-        }
-        return *connection_;
-    }
-    uint32_t timeoutMs() const { return settings_.timeoutMs; }
-
-  private:
-    const Settings& settings_;
-    std::optional<BrokerHost> host_;
-    std::optional<BrokerConnection> connection_;
-};
-
-void printValues(const ParamMap& values, std::ostream& out) {
-    for (const auto& [key, value] : values) {
-        KsString k(key), v(value);
-        out << k.utf8View() << '=' << v.utf8View() << '\n';
-    }
-}
-
-int rawCommand(Session& session, const std::vector<std::string>& args, std::ostream& out) {
-    BrokerConnection::Reply reply = session.connection().request(args[0], session.timeoutMs());
-    printValues(reply.values, out);
+int rawCommand(ClientSession& session, const std::vector<std::string>& args, std::ostream& out,
+               std::ostream&) {
+    printValues(session.request(args[0]).values, out);
     return kExitOk;
 }
+
+constexpr size_t kAnyCount = SIZE_MAX;
 
 struct Subcommand {
     const char* name;
     const char* usage;
     const char* summary;
-    size_t argumentCount;
-    std::function<int(Session&, const std::vector<std::string>&, std::ostream&)> run;
+    size_t minArguments;
+    size_t maxArguments;
+    std::function<int(ClientSession&, const std::vector<std::string>&, std::ostream&,
+                      std::ostream&)>
+        run;
 };
 
 const std::vector<Subcommand>& subcommands() {
     static const std::vector<Subcommand> table = {
         {"raw", "raw TEXT",
-         "send TEXT (e.g. 'SendMail?to=a%40b.org') as one request; print the reply's fields as "
+         "send TEXT (e.g. 'SendMail?to=a%40b.org') as one request; print the reply's fields\n      "
+         "as "
          "key=value lines",
-         1, rawCommand},
+         1, 1, rawCommand},
+        {"send",
+         "send [--to ADDR]... [--cc ADDR]... [--bcc ADDR]... [--subject TEXT]\n"
+         "       [--body TEXT | --body-file PATH] [--attach PATH]... [--silent] [--parent N]",
+         "compose a message in the default profile's Outbox: submitted at once with --silent,\n"
+         "      else left for the compose window; says where the message was filed",
+         0, kAnyCount, sendCommand},
+        {"addrs",
+         "addrs [--to TEXT]... [--cc TEXT]... [--bcc TEXT]... [--show-address-book]\n"
+         "       [--caption TEXT] [--parent N]",
+         "resolve names against the address book (and show its dialog with\n"
+         "      --show-address-book); prints the SMTP addresses of each field",
+         0, kAnyCount, addrsCommand},
+        {"profile", "profile [--display-name TEXT]",
+         "the default profile's display name (TEXT when there is none)", 0, 2, profileCommand},
+        {"flush", "flush",
+         "log on, which delivers what waits in the Outbox, then list what still waits there", 0, 0,
+         flushCommand},
     };
     return table;
 }
@@ -88,8 +70,10 @@ void printHelp(std::ostream& out) {
     for (const auto& c : subcommands()) {
         out << "  " << c.usage << "\n      " << c.summary << '\n';
     }
-    out << "\nexit codes: 0 done, 1 usage, 2 Broker not started, 3 Broker not reached,\n"
-           "            4 access denied, 5 connection broken or reply malformed\n";
+    out << "\nRepeated --to, --cc, --bcc and --attach values are joined with ';'.\n"
+           "\nexit codes: 0 done, 1 usage, 2 Broker not started, 3 Broker not reached,\n"
+           "            4 access denied, 5 connection broken or reply malformed,\n"
+           "            6 the command failed (the MAPI error is named on stderr)\n";
 }
 
 int exitFor(HostError::Kind kind) {
@@ -115,7 +99,7 @@ std::string directoryOf(const std::string& path) {
 
 int runClient(const std::vector<std::string>& args, const std::string& selfPath, std::ostream& out,
               std::ostream& err) {
-    Settings settings;
+    ClientSettings settings;
     settings.brokerPath = directoryOf(selfPath) + "/mailbroker";
     size_t i = 0;
     auto optionValue = [&](const std::string& option) -> std::optional<std::string> {
@@ -162,13 +146,16 @@ int runClient(const std::vector<std::string>& args, const std::string& selfPath,
             continue;
         }
         std::vector<std::string> rest(args.begin() + static_cast<long>(i) + 1, args.end());
-        if (rest.size() != c.argumentCount) {
+        if (rest.size() < c.minArguments || rest.size() > c.maxArguments) {
             err << "mailbroker-client: usage: mailbroker-client [OPTIONS] " << c.usage << '\n';
             return kExitUsage;
         }
         try {
-            Session session(settings);
-            return c.run(session, rest, out);
+            ClientSession session(settings);
+            return c.run(session, rest, out, err);
+        } catch (const UsageError& e) {
+            err << "mailbroker-client: " << e.what() << '\n';
+            return kExitUsage;
         } catch (const HostError& e) {
             err << "mailbroker-client: " << e.what() << '\n';
             return exitFor(e.kind());

@@ -27,13 +27,29 @@ TEST(ClientCli, UsageErrorsSayWhatIsWrong) {
     EXPECT_EQ(run({"--timeout", "12ms", "raw", "x"}).code, kExitUsage);
     EXPECT_EQ(run({"--frob", "raw", "x"}).err,
               "mailbroker-client: unknown option --frob (see --help)\n");
-    EXPECT_EQ(run({"send"}).err, "mailbroker-client: unknown command send (see --help)\n");
+    EXPECT_EQ(run({"mail"}).err, "mailbroker-client: unknown command mail (see --help)\n");
+    EXPECT_EQ(run({"flush", "now"}).err,
+              "mailbroker-client: usage: mailbroker-client [OPTIONS] flush\n");
+}
+
+TEST(ClientCli, MailCommandsRefuseBadOptionsBeforeStartingABroker) {
+    Outcome o = run({"send", "--attach", "/etc/passwd;x"});
+    EXPECT_EQ(o.code, kExitUsage);
+    EXPECT_NE(o.err.find("mailbroker-client: send: cannot attach /etc/passwd;x"), std::string::npos)
+        << o.err;
+    EXPECT_EQ(run({"addrs", "--caption"}).err,
+              "mailbroker-client: addrs: --caption needs a value\n");
+    // A valid request would have reached for the Broker, which does not exist.
+    EXPECT_EQ(run({"profile", "--display-name", "x"}).code, kExitStartFailed);
 }
 
 TEST(ClientCli, HelpListsTheCommands) {
     Outcome help = run({"--help"});
     EXPECT_EQ(help.code, kExitOk);
-    EXPECT_NE(help.out.find("raw TEXT"), std::string::npos);
+    for (const char* usage : {"raw TEXT", "send [--to", "addrs [--to", "profile [", "flush\n",
+                              "6 the command failed"}) {
+        EXPECT_NE(help.out.find(usage), std::string::npos) << usage;
+    }
     EXPECT_EQ(help.err, "");
 }
 

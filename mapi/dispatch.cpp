@@ -1,6 +1,9 @@
 #include <array>
 
+#include "mapi/address_picker.h"
+#include "mapi/auto_complete.h"
 #include "mapi/mapi_session.h"
+#include "mapi/send_mail.h"
 
 namespace {
 
@@ -10,8 +13,11 @@ struct CommandRoute {
 };
 
 // Compared in this order, exactly and case-sensitively; the first match runs.
-// SendMail, OutlookGetAddrs and AutoCompleteFileName take their places here.
-constexpr std::array<CommandRoute, 0> kRoutes{};
+constexpr std::array<CommandRoute, 3> kRoutes{{
+    {"SendMail", sendMail},
+    {"OutlookGetAddrs", outlookGetAddrs},
+    {"AutoCompleteFileName", autoCompleteFileName},
+}};
 
 }  // namespace
 

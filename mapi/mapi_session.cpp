@@ -72,20 +72,20 @@ bool MapiSession::hasCoreEntryPoints() const {
     return mapiInitialize_ != nullptr && mapiUninitialize_ != nullptr && mapiLogonEx_ != nullptr;
 }
 
-const KsString* MapiSession::findParam(const char* key) const {
+const KsString* MapiSession::param(const char* key) const {
     auto found = params_.find(KsString(key));
     return found == params_.end() ? nullptr : &found->second;
 }
 
 void MapiSession::readNumber(const char* key, const char* format, uint32_t* value) const {
-    if (const KsString* text = findParam(key)) {
+    if (const KsString* text = param(key)) {
         KsString copy(*text);
         copy.scan(KsString(format), value);
     }
 }
 
 void MapiSession::readNumber(const char* key, const char* format, int32_t* value) const {
-    if (const KsString* text = findParam(key)) {
+    if (const KsString* text = param(key)) {
         KsString copy(*text);
         copy.scan(KsString(format), value);
     }

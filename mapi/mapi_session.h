@@ -29,10 +29,17 @@ class MapiSession {
     LPMAPISESSION logonSession() const { return logonSession_; }
     HRESULT status() const { return status_; }
     void setStatus(HRESULT status) { status_ = status; }
+    // Stores a MAPI step's result as the status and hands it back.
+    HRESULT record(HRESULT result) {
+        status_ = result;
+        return result;
+    }
     int32_t silent() const { return silent_; }
     void setSilent(int32_t silent) { silent_ = silent; }
     WabOrMapiAllocator* allocator() const { return allocator_; }
     int32_t& listDepth() { return listDepth_; }
+    // Distribution lists opened for this request so far.
+    int32_t& listsExpanded() { return listsExpanded_; }
     const ParamMap& params() const { return params_; }
     LPMAPIADMINPROFILES mapiAdminProfiles() const { return mapiAdminProfiles_; }
 
@@ -41,6 +48,8 @@ class MapiSession {
     // does not begin with a number leaves it unchanged.
     void readNumber(const char* key, const char* format, uint32_t* value) const;
     void readNumber(const char* key, const char* format, int32_t* value) const;
+    // A text parameter by exact key, or null when the request did not carry it.
+    const KsString* param(const char* key) const;
 
     // Frees an ADRLIST (or SRowSet, which shares its layout) and every entry's
     // value array through `allocator`; a null list does nothing.
@@ -50,7 +59,6 @@ class MapiSession {
   private:
     void start(const char* libraryName);
     bool hasCoreEntryPoints() const;
-    const KsString* findParam(const char* key) const;
 
     LPMAPISESSION logonSession_ = nullptr;
     HRESULT status_ = 0;
@@ -59,6 +67,7 @@ class MapiSession {
     WabOrMapiAllocator* allocator_ = nullptr;
     int32_t ownsAllocator_ = 1;
     int32_t listDepth_ = 0;
+    int32_t listsExpanded_ = 0;
     LPMAPIINITIALIZE mapiInitialize_ = nullptr;
     LPMAPIUNINITIALIZE mapiUninitialize_ = nullptr;
     LPMAPILOGONEX mapiLogonEx_ = nullptr;

@@ -15,14 +15,25 @@
 #define OPEN_ALWAYS 4
 #define TRUNCATE_EXISTING 5
 
+#ifndef ERROR_FILENAME_EXCED_RANGE
+#define ERROR_FILENAME_EXCED_RANGE 206L
+#endif
+#ifndef ERROR_CANT_RESOLVE_FILENAME
+#define ERROR_CANT_RESOLVE_FILENAME 1921L
+#endif
+
 // Opens an existing regular file for reading (GENERIC_READ, OPEN_EXISTING);
-// paths are POSIX paths. Only regular files open: a directory, a device, a
-// FIFO or a socket fails like a missing file (ERROR_FILE_NOT_FOUND), without
-// blocking. ERROR_PATH_NOT_FOUND when a folder of the path is missing,
-// ERROR_ACCESS_DENIED for a file the user may not read. Other access modes and
-// dispositions fail with ERROR_INVALID_PARAMETER. ReadFile (pal/pipe.h) reads
-// the handle; 0 bytes read with TRUE means the end of the file. CloseHandle
-// closes it.
+// paths are POSIX paths. Only regular files open: a directory fails with
+// ERROR_ACCESS_DENIED, as on Windows without FILE_FLAG_BACKUP_SEMANTICS; a
+// device, a FIFO or a socket fails like a missing file (ERROR_FILE_NOT_FOUND),
+// without blocking and without being opened. ERROR_PATH_NOT_FOUND when a
+// folder of the path is missing (or the path is empty), ERROR_ACCESS_DENIED for
+// a file the user may not read. Other access modes and dispositions, and
+// FILE_FLAG_OVERLAPPED, fail with ERROR_INVALID_PARAMETER; the share mode is
+// not enforced. ReadFile (pal/pipe.h) reads the handle synchronously, without
+// an OVERLAPPED (ERROR_INVALID_PARAMETER with one), and returns fewer bytes
+// than asked only at the end of the file: 0 bytes with TRUE means the end.
+// WriteFile fails with ERROR_ACCESS_DENIED. CloseHandle closes it.
 HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
                    LPSECURITY_ATTRIBUTES securityAttributes, DWORD creationDisposition,
                    DWORD flagsAndAttributes, HANDLE templateFile);

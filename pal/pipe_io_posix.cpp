@@ -1,4 +1,6 @@
-// ReadFile, WriteFile and the other transfers on pipe handles.
+// ReadFile, WriteFile and the other transfers on pipe handles (a regular file reads
+// through its own object).
+#include "pal/file_internal.h"
 #include "pal/pipe_internal.h"
 
 namespace {
@@ -109,12 +111,19 @@ BOOL transfer(Direction direction, HANDLE file, BYTE* buffer, DWORD size, LPDWOR
 
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
               LPOVERLAPPED overlapped) {
+    if (auto regular = std::dynamic_pointer_cast<RegularFile>(palLookupHandle(file))) {
+        return regular->read(static_cast<BYTE*>(buffer), bytesToRead, bytesRead, overlapped);
+    }
     return transfer(Direction::Read, file, static_cast<BYTE*>(buffer), bytesToRead, bytesRead,
                     overlapped);
 }
 
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
                LPOVERLAPPED overlapped) {
+    if (std::dynamic_pointer_cast<RegularFile>(palLookupHandle(file))) {
+        SetLastError(ERROR_ACCESS_DENIED);  // opened for reading only
+        return FALSE;
+    }
     // The layer never writes through the pointer; the cast only shares one op type.
     return transfer(Direction::Write, file, static_cast<BYTE*>(const_cast<void*>(buffer)),
                     bytesToWrite, bytesWritten, overlapped);

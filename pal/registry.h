@@ -9,8 +9,17 @@
 //   "text"="a \"quoted\" value"
 //   @="the key's default value"
 //
-// The file is read at each RegOpenKeyExW, so a change shows at the next open.
-// Key and value names compare case-insensitively, as on Windows.
+// The file is read at each RegOpenKeyExW, so a change shows at the next open;
+// an open key keeps the values it was opened with. Key and value names compare
+// case-insensitively, as on Windows. The file is UTF-8 (with or without a byte
+// order mark) or UTF-16LE after its mark, as Windows writes it; "REGEDIT4"
+// files are read as UTF-8 too. Values: "text" (escapes \\ and \"), dword:,
+// hex: and hex(N): lists (continued over lines ending in "\"), "name"=- removes
+// one; "[-key]" removes a key and those below it. Lines starting with ';' are
+// comments; a line that does not parse is skipped and the rest still counts. A
+// file that is missing, unreadable, not a regular file, over 64 MiB or without
+// the header line is an empty registry. HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT
+// and the other predefined keys are empty.
 #pragma once
 
 #include "pal/types.h"
@@ -39,10 +48,13 @@ typedef LONG LSTATUS;
 #define REG_MULTI_SZ 7u
 #define REG_QWORD 11u
 
-// Opens a key below a root or an open key for reading. ERROR_FILE_NOT_FOUND
-// for a key that does not exist (or no user.reg), ERROR_INVALID_HANDLE for an
-// unknown root, ERROR_ACCESS_DENIED for any write access. Returns the error
-// code itself; registry calls do not set GetLastError().
+// Opens a key below a root or an open key for reading; a key exists when the
+// file names it or a key below it. ERROR_FILE_NOT_FOUND for a key that does not
+// exist (or no user.reg), ERROR_INVALID_HANDLE for a handle that is neither a
+// predefined key nor an open one, ERROR_ACCESS_DENIED for any write access to
+// an existing key, ERROR_INVALID_PARAMETER for a null result. On failure
+// *result is NULL. Returns the error code itself; registry calls leave
+// GetLastError() alone. The key handle is released by RegCloseKey.
 LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM samDesired,
                       PHKEY result);
 
@@ -53,4 +65,6 @@ LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM samDesired
 LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type,
                          LPBYTE data, LPDWORD cbData);
 
+// ERROR_SUCCESS for an open key (which it releases) or a predefined one,
+// ERROR_INVALID_HANDLE otherwise.
 LSTATUS RegCloseKey(HKEY key);

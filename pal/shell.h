@@ -22,9 +22,14 @@ typedef struct _SHFILEINFOW {
 #define SHGFI_ATTRIBUTES 0x000000800u
 #define SHGFI_USEFILEATTRIBUTES 0x000000010u
 
-// With SHGFI_DISPLAYNAME: fills szDisplayName with the name a file manager
-// shows for the path (its last component, decoded from the file system's
-// bytes), cut to fit MAX_PATH units, and returns non-zero. A path that does
-// not exist returns 0. Other flags are not provided: 0.
+// With SHGFI_DISPLAYNAME alone: fills szDisplayName with the name a file
+// manager shows for the path and returns non-zero; the other members are left
+// as they were. The name is the path's last component, decoded from the file
+// system's bytes (ill-formed UTF-8 shows as U+FFFD), cut to fit MAX_PATH units,
+// and with its extension: file managers on Linux show it, where Windows' shell
+// hides known extensions when the user asks it to. Paths are POSIX paths: only
+// '/' separates, a '\' belongs to the name. "." and ".." show the name of the
+// folder they lead to, "/" shows as "/". A path that does not exist (or cannot
+// be looked at) returns 0; so does any other flag, which is not provided.
 DWORD_PTR SHGetFileInfoW(LPCWSTR path, DWORD fileAttributes, SHFILEINFOW* info,
                          UINT cbFileInfo, UINT flags);

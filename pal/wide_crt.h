@@ -50,8 +50,9 @@ int swscanf_s(const WCHAR* buffer, const WCHAR* format, ...);
 // Splits a path into drive, folder, file name and extension (the last '.' of
 // the last component and what follows). Both '\' and '/' separate folders; on
 // POSIX there is no drive, so `drive` receives "". Any output may be null with
-// a size of 0. A part that does not fit its buffer: ERANGE, and every output
-// is set to "". Null path: EINVAL.
+// a size of 0; a null buffer with a size, or a buffer with none: EINVAL. A
+// part that does not fit its buffer: ERANGE, and every output is set to "".
+// Null path: EINVAL. A leading dot is an extension: ".bashrc" has no name.
 errno_t _wsplitpath_s(const WCHAR* path, WCHAR* drive, size_t driveCount, WCHAR* dir,
                       size_t dirCount, WCHAR* fname, size_t nameCount, WCHAR* ext,
                       size_t extCount);
@@ -59,7 +60,7 @@ errno_t _wsplitpath_s(const WCHAR* path, WCHAR* drive, size_t driveCount, WCHAR*
 // Tokenizes in place: skips leading delimiters, ends the token at the next
 // one with a NUL, and keeps the position in *context. A null `str` continues
 // from *context. Returns null when no token is left, or for null
-// delimiters/context (errno EINVAL).
+// delimiters/context or a null `str` with a null *context (errno EINVAL).
 WCHAR* wcstok_s(WCHAR* str, const WCHAR* delimiters, WCHAR** context);
 
 // The same on 8-bit text. (Declared here because the C library on POSIX does

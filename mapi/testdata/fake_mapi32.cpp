@@ -125,7 +125,10 @@ FAKE_EXPORT HRESULT MAPILogonEx(ULONG_PTR uiParam, LPMAPITSTR profile, LPMAPITST
 #endif
 
 FAKE_EXPORT SCODE MAPIAllocateBuffer(ULONG size, LPVOID* out) {
-    ++state.allocateCalls;
+    if (++state.allocateCalls == state.failAllocation) {
+        *out = nullptr;
+        return MAPI_E_NOT_ENOUGH_MEMORY;
+    }
     *out = std::malloc(size == 0 ? 1 : size);
     return *out != nullptr ? S_OK : MAPI_E_NOT_ENOUGH_MEMORY;
 }

@@ -11,6 +11,8 @@ struct FakeMapiState {
     // Results the next calls return.
     std::atomic<HRESULT> initializeResult{0};
     std::atomic<HRESULT> logonResult{0};
+    // The allocation (counted from 1) that fails; 0: none.
+    std::atomic<int32_t> failAllocation{0};
 
     std::atomic<int32_t> initializeCalls{0};
     std::atomic<int32_t> uninitializeCalls{0};
@@ -30,6 +32,7 @@ struct FakeMapiState {
     void reset() {
         initializeResult = 0;
         logonResult = 0;
+        failAllocation = 0;
         initializeCalls = uninitializeCalls = logonCalls = logoffCalls = 0;
         liveSessions = allocateCalls = freeCalls = 0;
         initArgWasNull = lastProfileWasNull = false;

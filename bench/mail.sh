@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# The mail commands end to end, in one run: a silent SendMail with a 10, 50 and
+# 100 MiB attachment beside base64(1) of the same file (target: at most 3x),
+# the Broker's peak memory for each (it should stay flat), and
+# AutoCompleteFileName requests per second on 1 and 8 connections.
+#
+#   bash bench/mail.sh [WORKDIR] [REPEATS] [SECONDS]   (defaults /var/tmp 3 3)
+#   MB_BENCH_BUILD_DIR=build/bench-release bash bench/mail.sh
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${MB_BENCH_BUILD_DIR:-$root/build/bench-release}
+case $build in
+  /*) ;;
+  *) build=$root/$build ;;
+esac
+if [[ ! -f $build/build.ninja ]]; then
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMB_BUILD_TESTS=OFF >/dev/null
+fi
+cmake --build "$build" --target mb_mail_bench -j2 >/dev/null
+exec "$build/bench/mb_mail_bench" "$@"

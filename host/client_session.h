@@ -1,0 +1,39 @@
+// The Broker one mailbroker-client run talks to: started beside the client (or
+// given with --broker), or reached on a pipe another host already serves.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include "codec/param_map.h"
+#include "host/broker_connection.h"
+#include "host/broker_host.h"
+
+struct ClientSettings {
+    std::string brokerPath;
+    std::string pipeName;  // set: talk to a running Broker instead of starting one
+    uint32_t timeoutMs = 60000;
+};
+
+class ClientSession {
+  public:
+    explicit ClientSession(const ClientSettings& settings) : settings_(settings) {}
+    ~ClientSession();
+    ClientSession(const ClientSession&) = delete;
+    ClientSession& operator=(const ClientSession&) = delete;
+
+    // Started or reached on first need; throws HostError.
+    BrokerConnection& connection();
+    // One request on that connection, within the reply time-out.
+    BrokerConnection::Reply request(const std::string& payload);
+
+  private:
+    const ClientSettings& settings_;
+    std::optional<BrokerHost> host_;
+    std::optional<BrokerConnection> connection_;
+};
+
+// A reply's fields as "key=value" lines, in key order.
+void printValues(const ParamMap& values, std::ostream& out);

@@ -1,0 +1,254 @@
+#include "host/mail_request.h"
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <system_error>
+
+#include "codec/query_record.h"
+#include "pal/win32.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct OptionSpec {
+    const char* name;
+    bool takesValue;
+    bool repeatable;
+};
+
+// Option name -> its values in command-line order; a flag holds one "".
+using Options = std::map<std::string, std::vector<std::string>>;
+
+Options parseOptions(const char* command, const std::vector<std::string>& args,
+                     const std::vector<OptionSpec>& specs) {
+    Options options;
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::optional<std::string> inlineValue;
+        if (size_t eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
+            inlineValue = name.substr(eq + 1);
+            name.resize(eq);
+        }
+        const OptionSpec* spec = nullptr;
+        for (const auto& s : specs) {
+            if (name == s.name) {
+                spec = &s;
+            }
+        }
+        if (spec == nullptr) {
+            throw UsageError(
+                std::string(command) +
+                (name.rfind("--", 0) == 0 ? ": unknown option " : ": unexpected argument ") + name);
+        }
+        if (!spec->repeatable && options.count(name) != 0) {
+            throw UsageError(std::string(command) + ": " + name + " given twice");
+        }
+        std::string value;
+        if (spec->takesValue) {
+            if (inlineValue) {
+                value = *inlineValue;
+            } else if (i + 1 < args.size()) {
+                value = args[++i];
+            } else {
+                throw UsageError(std::string(command) + ": " + name + " needs a value");
+            }
+        } else if (inlineValue) {
+            throw UsageError(std::string(command) + ": " + name + " takes no value");
+        }
+        options[name].push_back(std::move(value));
+    }
+    return options;
+}
+
+bool isUtf8(const std::string& text) {
+    if (text.empty()) {
+        return true;
+    }
+    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
+                               static_cast<int>(text.size()), nullptr, 0) > 0;
+}
+
+// Text for the record; the request carries UTF-8 only, and a NUL would end
+// the value early at the Broker.
+KsString text(const char* command, const std::string& what, const std::string& value) {
+    if (value.size() > 0x7FFFFFFFu || !isUtf8(value)) {
+        throw UsageError(std::string(command) + ": " + what + " is not UTF-8 text");
+    }
+    if (value.find('\0') != std::string::npos) {
+        throw UsageError(std::string(command) + ": " + what + " holds a NUL character");
+    }
+    return KsString(value.c_str(), static_cast<int64_t>(value.size()));
+}
+
+std::string joined(const std::vector<std::string>& values) {
+    std::string all;
+    for (const auto& v : values) {
+        all += all.empty() ? "" : ";";
+        all += v;
+    }
+    return all;
+}
+
+// Each recipient option present becomes one field, its values joined by ';'.
+void putRecipients(const char* command, const Options& options, ParamMap& params) {
+    for (const char* key : {"to", "cc", "bcc"}) {
+        auto it = options.find(std::string("--") + key);
+        if (it != options.end()) {
+            params[KsString(key)] = text(command, it->first, joined(it->second));
+        }
+    }
+}
+
+void putNumber(const char* command, const Options& options, const char* option, uint64_t max,
+               ParamMap& params, const char* key) {
+    auto it = options.find(option);
+    if (it == options.end()) {
+        return;
+    }
+    const std::string& v = it->second.front();
+    uint64_t n = 0;
+    bool ok = !v.empty() && v.size() <= 10;
+    for (char c : v) {
+        ok = ok && c >= '0' && c <= '9';
+        n = n * 10 + static_cast<uint64_t>(c - '0');
+    }
+    if (!ok || n > max) {
+        throw UsageError(std::string(command) + ": " + option + " needs a number from 0 to " +
+                         std::to_string(max));
+    }
+    params[KsString(key)] = KsString(v.c_str());
+}
+
+std::string readBodyFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::error_code ec;
+    if (!in || !fs::is_regular_file(path, ec)) {
+        throw UsageError("send: cannot read the body file " + path);
+    }
+    std::string body(kBodyFileLimit + 1, '\0');
+    in.read(body.data(), static_cast<std::streamsize>(body.size()));
+    if (in.bad()) {
+        throw UsageError("send: cannot read the body file " + path);
+    }
+    body.resize(static_cast<size_t>(in.gcount()));
+    if (body.size() > kBodyFileLimit) {
+        throw UsageError("send: the body file " + path + " is larger than " +
+                         std::to_string(kBodyFileLimit >> 20) + " MiB");
+    }
+    return body;
+}
+
+std::string absoluteAttachment(const std::string& path, const std::string& workingDir) {
+    if (path.empty()) {
+        throw UsageError("send: --attach needs a file, not an empty path");
+    }
+    if (path.find(';') != std::string::npos) {
+        throw UsageError("send: cannot attach " + path +
+                         ": the request separates attachments with ';', so a path holding one "
+                         "cannot be passed (rename or link the file)");
+    }
+    std::string relative = path;
+    while (relative.rfind("./", 0) == 0) {
+        relative.erase(0, 2);
+    }
+    std::string absolute = path.front() == '/' ? path : workingDir + "/" + relative;
+    std::error_code ec;
+    fs::file_status status = fs::status(absolute, ec);
+    if (ec) {
+        throw UsageError("send: cannot attach " + path + ": " + ec.message());
+    }
+    if (!fs::is_regular_file(status)) {
+        throw UsageError("send: cannot attach " + path + ": not a regular file");
+    }
+    if (!std::ifstream(absolute, std::ios::binary)) {
+        throw UsageError("send: cannot attach " + path + ": the file cannot be read");
+    }
+    return absolute;
+}
+
+std::string encoded(const char* name, ParamMap params) {
+    QueryRecord record;
+    record.name = KsString(name);
+    record.params = std::move(params);
+    record.escapeOnEncode = 1;
+    KsString text = record.encode();
+    return text.utf8View();
+}
+
+}  // namespace
+
+std::string sendRequest(const std::vector<std::string>& args, const std::string& workingDir) {
+    Options options = parseOptions("send", args,
+                                   {{"--to", true, true},
+                                    {"--cc", true, true},
+                                    {"--bcc", true, true},
+                                    {"--subject", true, false},
+                                    {"--body", true, false},
+                                    {"--body-file", true, false},
+                                    {"--attach", true, true},
+                                    {"--silent", false, false},
+                                    {"--parent", true, false}});
+    ParamMap params;
+    putRecipients("send", options, params);
+    if (auto it = options.find("--subject"); it != options.end()) {
+        params[KsString("subject")] = text("send", "--subject", it->second.front());
+    }
+    if (options.count("--body") != 0 && options.count("--body-file") != 0) {
+        throw UsageError("send: give --body or --body-file, not both");
+    }
+    if (auto it = options.find("--body"); it != options.end()) {
+        params[KsString("message")] = text("send", "--body", it->second.front());
+    }
+    if (auto it = options.find("--body-file"); it != options.end()) {
+        const std::string& path = it->second.front();
+        params[KsString("message")] = text("send", "the body file " + path, readBodyFile(path));
+    }
+    if (auto it = options.find("--attach"); it != options.end()) {
+        std::vector<std::string> paths;
+        for (const auto& path : it->second) {
+            paths.push_back(absoluteAttachment(path, workingDir));
+        }
+        params[KsString("attachment")] = text("send", "--attach", joined(paths));
+    }
+    if (options.count("--silent") != 0) {
+        params[KsString("silent")] = KsString("1");
+    }
+    putNumber("send", options, "--parent", 0xFFFFFFFFu, params, "parent");
+    return encoded("SendMail", std::move(params));
+}
+
+std::string addrsRequest(const std::vector<std::string>& args) {
+    Options options = parseOptions("addrs", args,
+                                   {{"--to", true, true},
+                                    {"--cc", true, true},
+                                    {"--bcc", true, true},
+                                    {"--show-address-book", false, false},
+                                    {"--caption", true, false},
+                                    {"--parent", true, false}});
+    ParamMap params;
+    putRecipients("addrs", options, params);
+    if (options.count("--show-address-book") != 0) {
+        params[KsString("ShowAddressBook")] = KsString("1");
+    }
+    if (auto it = options.find("--caption"); it != options.end()) {
+        params[KsString("caption")] = text("addrs", "--caption", it->second.front());
+    }
+    putNumber("addrs", options, "--parent", 0x7FFFFFFFu, params, "parent");
+    return encoded("OutlookGetAddrs", std::move(params));
+}
+
+std::string profileRequest(const std::vector<std::string>& args) {
+    Options options = parseOptions("profile", args, {{"--display-name", true, false}});
+    ParamMap params;
+    if (auto it = options.find("--display-name"); it != options.end()) {
+        params[KsString("displayName")] = text("profile", "--display-name", it->second.front());
+    }
+    return encoded("AutoCompleteFileName", std::move(params));
+}
+
+std::string flushRequest() {
+    return encoded("AutoCompleteFileName", {});
+}

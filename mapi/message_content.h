@@ -1,0 +1,18 @@
+// What SendMail writes into a new message besides its recipients: body and
+// subject texts, and file attachments.
+#pragma once
+
+#include "foundation/ks_string.h"
+#include "mapi/mapi.h"
+
+class MapiSession;
+
+// Sets a text property as UTF-16; a store that refuses the width gets the
+// text's UTF-8 bytes under the 8-bit tag instead.
+void setTextProperty(MapiSession& session, IMessage* message, ULONG wideTag, ULONG narrowTag,
+                     const KsString& text);
+
+// Attaches each file of a ';'-separated path list by value. A path whose
+// attachment cannot be made is skipped; a file that cannot be read leaves an
+// attachment with its names and no data. Results go into the status.
+void attachFiles(MapiSession& session, IMessage* message, const KsString& paths);

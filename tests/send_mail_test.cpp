@@ -1,0 +1,207 @@
+// SendMail end to end: a host's request through a real Broker into the real
+// provider's Outbox, each message read back by the independent parser.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+
+#include "tests/support/provider_install.h"
+
+using namespace mbtest;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uint32_t kReplyMs = 30000;
+constexpr const char* kCards =
+    "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Ann Example\r\nEMAIL:ann@example.org\r\nEND:VCARD\r\n";
+
+class SendMail : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const std::string cards = install_.writeFile("cards.vcf", kCards);
+        install_.writeProfiles("[profile Default]\ndefault = true\nsender_address = me@example.org\n"
+                               "address_books = " + cards + "\n" + extraProfileLines());
+    }
+    virtual std::string extraProfileLines() const { return ""; }
+
+    std::string request(const std::string& text) {
+        BrokerHost broker = install_.start();
+        BrokerConnection c = broker.connect();
+        return fields(c.request(text, kReplyMs));
+    }
+    // The one message in the Outbox, described; "" when there is not exactly one.
+    std::string outboxMessage() const {
+        const std::vector<std::string> files = install_.messages("Outbox/new");
+        return files.size() == 1 ? describeMessage(files[0]) : "";
+    }
+
+    ProviderInstall install_;
+};
+
+TEST_F(SendMail, SilentMessageCarriesEverythingTheHostSent) {
+    const std::string a = install_.writeFile("docs/report.pdf", std::string("%PDF\0\x01\xff", 7));
+    const std::string b = install_.writeFile("docs/notes.txt", std::string(10000, 'n'));
+    EXPECT_EQ(request("SendMail?silent=1&to=Ann%20Example%3Bbob%40example.org&cc=carl%40example."
+                      "org&bcc=dora%40example.org&subject=Report%20%E2%82%AC&message=Hello%0AWorld"
+                      "&attachment=" + a + "%3B" + b),
+              "error=0;result=1;");
+    EXPECT_EQ(outboxMessage(), "subject=Report \xE2\x82\xAC\nbody=Hello\nWorld\n"
+                               "to=ann@example.org,bob@example.org\ncc=carl@example.org\n"
+                               "bcc=dora@example.org\n"
+                               "attachment=report.pdf 7 " + sha256Of(a) + "\n"
+                               "attachment=notes.txt 10000 " + sha256Of(b) + "\n"
+                               "x:X-Mailbroker-Sent-Folder=Sent Items\n"
+                               "x:X-Mailbroker-Submitted=yes\n");
+}
+
+TEST_F(SendMail, RunsOfSeparatorsGiveExactlyOneAttachment) {
+    const std::string a = install_.writeFile("some/dir/a.txt", "alpha");
+    EXPECT_EQ(request("SendMail?silent=1&to=ann%40example.org&attachment=%3B%3B" + a + "%3B%3B"),
+              "error=0;result=1;");
+    const std::string message = outboxMessage();
+    EXPECT_NE(message.find("attachment=a.txt 5 " + sha256Of(a) + "\n"), std::string::npos)
+        << message;
+    EXPECT_EQ(message.find("attachment=", message.find("attachment=") + 1), std::string::npos);
+}
+
+TEST_F(SendMail, FilesThatCannotBeReadGiveAttachmentsWithoutData) {
+    const std::string dir = install_.root() + "/folder";
+    fs::create_directories(dir);
+    const std::string fifo = install_.root() + "/fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string missing = install_.root() + "/missing.txt";
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(request("SendMail?silent=1&to=ann%40example.org&attachment=" + missing + "%3B" +
+                      dir + "%3B%2Fdev%2Fzero%3B" + fifo),
+              "error=0;result=1;");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    const std::string empty = " 0 " + sha256Of("/dev/null") + "\n";
+    const std::string message = outboxMessage();
+    for (const char* name : {"missing.txt", "folder", "zero", "fifo"}) {
+        EXPECT_NE(message.find(std::string("attachment=") + name + empty), std::string::npos)
+            << name << " in " << message;
+    }
+}
+
+TEST_F(SendMail, UnreadableFileGivesAnAttachmentWithoutData) {
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "root reads every file";
+    }
+    const std::string secret = install_.writeFile("secret.txt", "secret");
+    ASSERT_EQ(::chmod(secret.c_str(), 0), 0);
+    EXPECT_EQ(request("SendMail?silent=1&to=ann%40example.org&attachment=" + secret),
+              "error=0;result=1;");
+    EXPECT_NE(outboxMessage().find("attachment=secret.txt 0 "), std::string::npos);
+}
+
+TEST_F(SendMail, WithoutRecipientsNothingIsComposed) {
+    // Unknown names: the silent attempt fails, the dialog it falls back to is cancelled.
+    EXPECT_EQ(request("SendMail?silent=1&to=nobody%20known&subject=x"),
+              "error=-2147221229;result=0;");
+    EXPECT_TRUE(install_.messages("Outbox/new").empty());
+}
+
+TEST_F(SendMail, OnlySeparatorsOrAMegabyteOfCommasGiveAMessageWithoutRecipients) {
+    const auto started = std::chrono::steady_clock::now();
+    const std::string commas(1 << 20, ',');
+    for (const std::string& to : {std::string("%2C%3B%0A%3B%2C"), commas}) {
+        EXPECT_EQ(request("SendMail?silent=1&subject=x&to=" + to), "error=0;result=1;");
+        const std::string message = outboxMessage();
+        EXPECT_NE(message.find("subject=x\nbody=\nto=\ncc=\nbcc=\n"), std::string::npos)
+            << message;
+        for (const std::string& file : install_.messages("Outbox/new")) {
+            std::filesystem::remove(file);
+        }
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+}
+
+TEST_F(SendMail, EscapedNulEndsTheRecipientText) {
+    EXPECT_EQ(request("SendMail?silent=1&to=ann%40example.org%00bob%40example.org&subject=a%00b"),
+              "error=0;result=1;");
+    const std::string message = outboxMessage();
+    EXPECT_NE(message.find("to=ann@example.org\n"), std::string::npos) << message;
+}
+
+std::string attachmentList(const std::string& file, int count) {
+    std::string list;
+    for (int i = 0; i < count; ++i) {
+        list += (i ? "%3B" : "") + file;
+    }
+    return list;
+}
+
+size_t countOf(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = 0; (at = text.find(part, at)) != std::string::npos; at += part.size()) {
+        ++count;
+    }
+    return count;
+}
+
+TEST_F(SendMail, LongAttachmentListGrowsTheWorkingBuffer) {
+    const std::string file = install_.writeFile("a-folder-with-a-longer-name/x.txt", "xyz");
+    const std::string list = attachmentList(file, 2000);
+    ASSERT_GT(list.size(), 52200u * 2);
+    EXPECT_EQ(request("SendMail?silent=1&to=ann%40example.org&attachment=" + list),
+              "error=0;result=1;");
+    EXPECT_EQ(countOf(outboxMessage(), "attachment=x.txt 3 "), 2000u);
+}
+
+TEST_F(SendMail, TenThousandAttachmentsEndInBoundedTimeWithAClearOutcome) {
+    const std::string file = install_.writeFile("f/x.txt", "xyz");
+    const auto started = std::chrono::steady_clock::now();
+    const std::string reply =
+        request("SendMail?silent=1&to=ann%40example.org&attachment=" + attachmentList(file, 10000));
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_LT(took, std::chrono::seconds(45));
+    std::printf("10000 attachments: %s in %lld ms\n", reply.c_str(),
+                static_cast<long long>(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+    const std::vector<std::string> files = install_.messages("Outbox/new");
+    if (reply == "error=0;result=1;") {
+        ASSERT_EQ(files.size(), 1u);
+        EXPECT_LT(std::filesystem::file_size(files[0]), 10u << 20);
+        EXPECT_EQ(countOf(describeMessage(files[0]), "attachment=x.txt 3 "), 10000u);
+    } else {
+        // A message that could not be filed is reported and leaves nothing behind.
+        EXPECT_EQ(reply.rfind("error=-", 0), 0u) << reply;
+        EXPECT_TRUE(files.empty());
+    }
+    EXPECT_TRUE(install_.messages("Outbox/tmp").empty());
+}
+
+TEST_F(SendMail, ComposeWindowLeavesTheMessageInDrafts) {
+    EXPECT_EQ(request("SendMail?to=ann%40example.org&subject=Draft"), "error=0;result=1;");
+    EXPECT_TRUE(install_.messages("Outbox/new").empty());
+    const std::vector<std::string> drafts = install_.messages("Drafts/new");
+    ASSERT_EQ(drafts.size(), 1u);
+    EXPECT_NE(describeMessage(drafts[0]).find("subject=Draft\n"), std::string::npos);
+}
+
+TEST_F(SendMail, CancelledComposeWindowIsReportedThoughComposed) {
+    install_.writeUiScript("form cancel\n");
+    EXPECT_EQ(request("SendMail?to=ann%40example.org&subject=Draft"),
+              "error=-2147221229;result=1;");
+}
+
+class NarrowStore : public SendMail {
+  protected:
+    std::string extraProfileLines() const override { return "reject_unicode = true\n"; }
+};
+
+TEST_F(NarrowStore, TextsFallBackToTheirUtf8Bytes) {
+    const std::string a = install_.writeFile("d/plain.txt", "data");
+    EXPECT_EQ(request("SendMail?silent=1&to=ann%40example.org&subject=Gr%C3%BC%C3%9Fe"
+                      "&message=K%C3%A4se&attachment=" + a),
+              "error=0;result=1;");
+    const std::string message = outboxMessage();
+    EXPECT_NE(message.find("subject=Gr\xC3\xBC\xC3\x9F" "e\nbody=K\xC3\xA4se\n"), std::string::npos)
+        << message;
+    EXPECT_NE(message.find("attachment=plain.txt 4 "), std::string::npos) << message;
+}
+
+}  // namespace
