@@ -50,9 +50,15 @@ uint32_t readWord(HANDLE pipe) {
     return b[0] | (b[1] << 8) | (b[2] << 16) | (uint32_t(b[3]) << 24);
 }
 
+// A client that refuses a reply closes its end at once, so the rest of a
+// malformed reply may meet a broken pipe; everything else must be written.
+bool gClientMayLeave = false;
+
 void writeBytes(HANDLE pipe, const void* bytes, uint32_t n) {
     DWORD written = 0;
-    EXPECT_TRUE(WriteFile(pipe, bytes, n, &written, nullptr));
+    const BOOL ok = WriteFile(pipe, bytes, n, &written, nullptr);
+    EXPECT_TRUE(ok || (gClientMayLeave && GetLastError() == ERROR_BROKEN_PIPE))
+        << GetLastError();
 }
 
 void writeWord(HANDLE pipe, uint32_t v) {
@@ -156,6 +162,7 @@ TEST(BrokerConnection, MalformedRepliesAreRefused) {
             writeReply(p, 1, "R?error=%4");
         },
     };
+    gClientMayLeave = true;
     for (const auto& reply : replies) {
         ScriptedServer server(reply);
         BrokerConnection c = BrokerConnection::open(server.name(), 5000);
