@@ -216,12 +216,14 @@ bool applyKey(ParseState& state, Profile& profile, const std::string& key,
         }
         profile.transport = value;
     } else if (key == "ui") {
-        if (value == "headless") {
+        if (value == "auto") {
+            profile.ui = UiDriver::Auto;
+        } else if (value == "headless") {
             profile.ui = UiDriver::Headless;
         } else if (value == "desktop") {
             profile.ui = UiDriver::Desktop;
         } else {
-            state.fail("unknown ui '" + value + "' (headless or desktop)");
+            state.fail("unknown ui '" + value + "' (auto, headless or desktop)");
             return false;
         }
     } else {

@@ -14,7 +14,9 @@
 //     ~/more.vcf                        ; an indented line continues address_books
 //   transport      = smtps://mail.example.org:465  ; smtp://, smtps://, sendmail,
 //                                       ; sendmail:COMMAND or none (the default)
-//   ui             = headless           ; headless (the default) or desktop
+//   ui             = auto               ; auto (the default: desktop when one is
+//                                       ; reachable, headless otherwise), headless
+//                                       ; or desktop
 //   reject_unicode = false              ; the store refuses Unicode properties
 //
 // A profile name may not be empty, contain '/' or be "." or ".."; names are
@@ -39,7 +41,7 @@
 
 namespace mb::provider {
 
-enum class UiDriver { Headless, Desktop };
+enum class UiDriver { Auto, Headless, Desktop };
 
 struct Profile {
     std::string name;
@@ -50,7 +52,7 @@ struct Profile {
     std::string storePath;
     std::vector<std::string> addressBooks;
     std::string transport = "none";
-    UiDriver ui = UiDriver::Headless;
+    UiDriver ui = UiDriver::Auto;
     bool rejectUnicode = false;
 };
 

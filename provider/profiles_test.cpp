@@ -18,6 +18,7 @@ TEST_F(Profiles, NoFileGivesTheBuiltInDefault) {
     EXPECT_TRUE(profile.isDefault);
     EXPECT_EQ(profile.storePath, data_ + "/mailbroker/Default");
     EXPECT_EQ(profile.transport, "none");
+    EXPECT_EQ(profile.ui, UiDriver::Auto);
     EXPECT_EQ(defaultProfile(load), &load.profiles[0]);
 }
 
@@ -36,6 +37,7 @@ TEST_F(Profiles, TwoProfilesOneDefault) {
         "[profile home]\n"
         "sender_address = me@example.org\n"
         "transport = sendmail\n"
+        "ui = headless\n"
         "\n"
         "[profile work]\n"
         "display_name = Work Mail\n"
@@ -73,11 +75,12 @@ TEST_F(Profiles, TwoProfilesOneDefault) {
 }
 
 TEST_F(Profiles, NoProfileMarkedDefaultMeansNoDefault) {
-    writeProfiles("[profile a]\n[profile b]\ndefault = false\n");
+    writeProfiles("[profile a]\nui = desktop\n[profile b]\ndefault = false\nui = auto\n");
     ProfileLoad load = loadProfiles();
     ASSERT_EQ(load.result, S_OK) << load.error;
     ASSERT_EQ(load.profiles.size(), 2u);
     EXPECT_EQ(load.profiles[0].name, "a");
+    EXPECT_EQ(load.profiles[1].ui, UiDriver::Auto);
     EXPECT_EQ(defaultProfile(load), nullptr);
 }
 
