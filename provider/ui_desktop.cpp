@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <string_view>
@@ -49,6 +50,26 @@ std::string cutBody(const std::string& body) {
         --end;
     }
     return body.substr(0, end);
+}
+
+// RFC 6068: every byte but the unreserved ones escaped, line breaks as CRLF.
+std::string mailtoEncode(const std::string& text) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            continue;
+        }
+        if (c == '\n') {
+            out += "%0D%0A";
+        } else if (std::isalnum(c) || std::strchr("-._~", c) != nullptr) {
+            out += static_cast<char>(c);
+        } else {
+            out += {'%', hex[c >> 4], hex[c & 15]};
+        }
+    }
+    return out;
 }
 
 const char* exitMeaning(int code) {
@@ -218,11 +239,25 @@ std::vector<std::string> xdgEmailArguments(const ComposeForm& form,
             to.push_back(r.address);
         }
     }
-    if (!form.subject.empty()) {
-        args.insert(args.end(), {"--subject", form.subject});
-    }
-    if (!form.body.empty()) {
-        args.insert(args.end(), {"--body", form.body});
+    if (form.subject.find('\\') != std::string::npos ||
+        form.body.find('\\') != std::string::npos) {
+        // xdg-email passes --subject and --body through echo, which takes a
+        // backslash as an escape; a URI of our own it leaves alone.
+        std::string uri = "mailto:?";
+        if (!form.subject.empty()) {
+            uri += "subject=" + mailtoEncode(form.subject);
+        }
+        if (!form.body.empty()) {
+            uri += (form.subject.empty() ? "body=" : "&body=") + mailtoEncode(form.body);
+        }
+        args.insert(args.begin() + 1, uri);
+    } else {
+        if (!form.subject.empty()) {
+            args.insert(args.end(), {"--subject", form.subject});
+        }
+        if (!form.body.empty()) {
+            args.insert(args.end(), {"--body", form.body});
+        }
     }
     for (const std::string& file : attachments) {
         args.insert(args.end(), {"--attach", file});

@@ -53,7 +53,9 @@ std::string mailerPathFor(const std::string& path, const std::string& linkRoot, 
 // --subject, --body, then each --attach, then the To addresses. A To address
 // xdg-email would not take positionally (no '@', a leading '-', a mailto: URI)
 // goes with --to instead. Recipients without an address and an empty subject
-// or body are left out, which xdg-email requires.
+// or body are left out, which xdg-email requires. A subject or body with a
+// backslash, which xdg-email would unescape, travel instead in a mailto: URI
+// of ours right after --utf8.
 std::vector<std::string> xdgEmailArguments(const ComposeForm& form,
                                            const std::vector<std::string>& attachments);
 

@@ -148,6 +148,23 @@ TEST_F(DesktopUiTest, LeavesOutWhatXdgEmailRefuses) {
               std::vector<std::string>({"--utf8", "--to", "mailto:x@example.org"}));
 }
 
+TEST_F(DesktopUiTest, BackslashesTravelInAUriAndLongBodiesAreCut) {
+    ComposeForm form;
+    form.recipients = {{MAPI_TO, "", "ann@example.org"}};
+    form.subject = "C:\\new & more";
+    form.body = "a\\b\r\nc\nd";
+    EXPECT_EQ(xdgEmailArguments(form, {}),
+              std::vector<std::string>({"--utf8",
+                                        "mailto:?subject=C%3A%5Cnew%20%26%20more&body=a%5Cb%0D%0Ac%0D%0Ad",
+                                        "ann@example.org"}));
+    fakeXdgEmail(0);
+    form_.body = std::string(24 * 1024 - 1, 'x') + "\xC3\xA9 tail";
+    EXPECT_EQ(ui()->showForm(form_), S_OK);
+    EXPECT_EQ(recorded().at(2), std::string(24 * 1024 - 1, 'x'));  // cut before the 'é'
+    EXPECT_NE(readFile(root_ + "/log").find("shows the body's first 24575 bytes"),
+              std::string::npos);
+}
+
 TEST_F(DesktopUiTest, AFailingXdgEmailIsAnErrorAndTheDraftStays) {
     fakeXdgEmail(4);
     attach("file.txt", "data");
@@ -251,8 +268,21 @@ std::string percentDecode(const std::string& text) {
 }
 
 // The real xdg-email, with a fake mail program named by MAILER, which it
-// hands the mailto: URI it built.
-TEST_F(DesktopUiTest, TheRealXdgEmailDeliversEveryPathIntact) {
+// hands the mailto: URI it built: the fields of that URI, decoded, the
+// address before '?' as field "".
+std::multimap<std::string, std::string> mailtoFields(const std::string& uri) {
+    std::multimap<std::string, std::string> fields;
+    const size_t question = uri.find('?');
+    EXPECT_TRUE(uri.starts_with("mailto:") && question != std::string::npos) << uri;
+    fields.emplace("", percentDecode(uri.substr(7, question - 7)));
+    for (const std::string& field : split(uri.substr(question + 1), '&')) {
+        const size_t equals = field.find('=');
+        fields.emplace(field.substr(0, equals), percentDecode(field.substr(equals + 1)));
+    }
+    return fields;
+}
+
+TEST_F(DesktopUiTest, TheRealXdgEmailDeliversEveryTextIntact) {
     if (!fs::exists("/usr/bin/xdg-email")) {
         GTEST_SKIP() << "xdg-utils is not installed";
     }
@@ -270,14 +300,8 @@ TEST_F(DesktopUiTest, TheRealXdgEmailDeliversEveryPathIntact) {
         attach(name, bytes);
     }
     ASSERT_EQ(ui()->showForm(form_), S_OK) << readFile(root_ + "/log");
-
-    const std::string uri = readFile(record());
-    ASSERT_TRUE(uri.starts_with("mailto:ann@example.org?")) << uri;
-    std::multimap<std::string, std::string> fields;
-    for (const std::string& field : split(uri.substr(uri.find('?') + 1), '&')) {
-        const size_t equals = field.find('=');
-        fields.emplace(field.substr(0, equals), percentDecode(field.substr(equals + 1)));
-    }
+    auto fields = mailtoFields(readFile(record()));
+    EXPECT_EQ(fields.find("")->second, "ann@example.org");
     EXPECT_EQ(fields.find("cc")->second, "cy@example.org");
     EXPECT_EQ(fields.find("subject")->second, form_.subject);
     EXPECT_EQ(fields.find("body")->second, "line one\r\nline two");
@@ -292,6 +316,15 @@ TEST_F(DesktopUiTest, TheRealXdgEmailDeliversEveryPathIntact) {
     for (size_t i = 0; i < attached.size() && i < files.size(); ++i) {
         EXPECT_EQ(readFile(attached[i]), std::next(files.begin(), static_cast<long>(i))->second);
     }
+
+    form_.subject = "C:\\temp\\new";
+    form_.body = "\\\\server\\share\n\\c end";
+    ASSERT_EQ(ui()->showForm(form_), S_OK) << readFile(root_ + "/log");
+    fields = mailtoFields(readFile(record()));
+    EXPECT_EQ(fields.find("to")->second, "ann@example.org");
+    EXPECT_EQ(fields.find("subject")->second, form_.subject);
+    EXPECT_EQ(fields.find("body")->second, "\\\\server\\share\r\n\\c end");
+    EXPECT_EQ(fields.count("attach"), 3u);
 }
 
 }  // namespace
