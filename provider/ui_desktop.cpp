@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string_view>
+#include <system_error>
 
 #include "provider/diagnostics.h"
 
@@ -74,12 +75,18 @@ std::string mailtoEncode(const std::string& text) {
 
 const char* exitMeaning(int code) {
     switch (code) {  // xdg-email's documented exit codes
-        case 1: return "syntax error";
-        case 2: return "an attachment file does not exist";
-        case 3: return "no tool for the job was found";
-        case 4: return "the mail program failed";
-        case 5: return "an attachment file cannot be read";
-        default: return "failed";
+        case 1:
+            return "syntax error";
+        case 2:
+            return "an attachment file does not exist";
+        case 3:
+            return "no tool for the job was found";
+        case 4:
+            return "the mail program failed";
+        case 5:
+            return "an attachment file cannot be read";
+        default:
+            return "failed";
     }
 }
 
@@ -122,7 +129,8 @@ class DesktopUi final : public Ui {
             case LaunchResult::Kind::StillRunning:  // the mail program has the message
                 return S_OK;
             case LaunchResult::Kind::NotStarted:
-                reportProblem("cannot run " + program + ": " + std::strerror(run.error) + kept);
+                reportProblem("cannot run " + program + ": " +
+                              std::generic_category().message(run.error) + kept);
                 return MAPI_E_CALL_FAILED;
             case LaunchResult::Kind::Exited:
                 break;
@@ -239,8 +247,7 @@ std::vector<std::string> xdgEmailArguments(const ComposeForm& form,
             to.push_back(r.address);
         }
     }
-    if (form.subject.find('\\') != std::string::npos ||
-        form.body.find('\\') != std::string::npos) {
+    if (form.subject.find('\\') != std::string::npos || form.body.find('\\') != std::string::npos) {
         // xdg-email passes --subject and --body through echo, which takes a
         // backslash as an escape; a URI of our own it leaves alone.
         std::string uri = "mailto:?";

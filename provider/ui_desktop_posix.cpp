@@ -21,7 +21,7 @@ extern char** environ;
 namespace mb::provider {
 namespace {
 
-struct Report {  // one record on the pipe
+struct Report {     // one record on the pipe
     int32_t kind;   // LaunchResult::Kind
     int32_t value;  // exit status (Exited) or errno (NotStarted)
 };
