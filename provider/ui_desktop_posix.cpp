@@ -45,10 +45,15 @@ int64_t nowMs() {
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     ::signal(SIGPIPE, SIG_DFL);
     ::signal(SIGCHLD, SIG_DFL);
-    const int null = ::open("/dev/null", O_RDWR);
-    if (null < 0 || ::dup2(null, 0) < 0 || ::dup2(null, 1) < 0 || ::dup2(null, 2) < 0 ||
-        ::dup2(reportFd, 3) < 0 || ::fcntl(3, F_SETFD, FD_CLOEXEC) < 0) {
+    // The pipe first: with a standard stream closed it may be fd 0, 1 or 2.
+    if (reportFd != 3 && ::dup2(reportFd, 3) < 0) {
         send(reportFd, LaunchResult::Kind::NotStarted, errno);
+        ::_exit(127);
+    }
+    const int null = ::open("/dev/null", O_RDWR);
+    if (::fcntl(3, F_SETFD, FD_CLOEXEC) < 0 || null < 0 || ::dup2(null, 0) < 0 ||
+        ::dup2(null, 1) < 0 || ::dup2(null, 2) < 0) {
+        send(3, LaunchResult::Kind::NotStarted, errno);
         ::_exit(127);
     }
     ::close_range(4, ~0U, 0);  // the Broker's pipes and files are not the mail program's
