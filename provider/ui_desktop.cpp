@@ -23,7 +23,7 @@ constexpr size_t kBodyLimit = 24 * 1024;
 
 bool isSafeByte(unsigned char c) {
     return c >= 0x80 || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-           (c >= '0' && c <= '9') || std::strchr("/._-+@:~()", c) != nullptr;
+           (c >= '0' && c <= '9') || (c != 0 && std::strchr("/._-+@:~()", c) != nullptr);
 }
 
 // A blank between two other characters of one name survives every hop.
@@ -64,7 +64,7 @@ std::string mailtoEncode(const std::string& text) {
         }
         if (c == '\n') {
             out += "%0D%0A";
-        } else if (std::isalnum(c) || std::strchr("-._~", c) != nullptr) {
+        } else if ((c < 0x80 && std::isalnum(c)) || (c != 0 && std::strchr("-._~", c) != nullptr)) {
             out += static_cast<char>(c);
         } else {
             out += {'%', hex[c >> 4], hex[c & 15]};
