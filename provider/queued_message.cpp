@@ -227,6 +227,7 @@ bool OutgoingStream::fill() {
         atEnd_ = got == 0;
     }
     ready_.clear();
+    ready_.reserve(raw.size() + raw.size() / 16);
     taken_ = 0;
     for (char c : raw) {
         if (crlf_ && c == '\n' && !lastWasCr_) {

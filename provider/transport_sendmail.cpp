@@ -202,7 +202,11 @@ DeliveryOutcome SendmailTransport::deliver(int fd, const Envelope&, std::chrono:
         return got == 0;
     };
     bool outputOpen = true;
-    while (!exited && Clock::now() < deadline && readError == 0) {
+    while (Clock::now() < deadline && readError == 0) {
+        if (::waitpid(pid, &status, WNOHANG) == pid) {
+            exited = true;
+            break;
+        }
         pollfd fds[2];
         nfds_t count = 0;
         if (input.write.get() >= 0) {
@@ -211,7 +215,8 @@ DeliveryOutcome SendmailTransport::deliver(int fd, const Envelope&, std::chrono:
         if (outputOpen) {
             fds[count++] = {output.read.get(), POLLIN, 0};
         }
-        ::poll(fds, count, kPollMs);
+        // With both pipes closed only the exit is left to wait for.
+        ::poll(fds, count, count == 0 ? 1 : kPollMs);
         if (input.write.get() >= 0) {
             if (sent == pending.size()) {
                 pending.resize(65536);
@@ -237,7 +242,6 @@ DeliveryOutcome SendmailTransport::deliver(int fd, const Envelope&, std::chrono:
         if (outputOpen) {
             outputOpen = !drain();
         }
-        exited = ::waitpid(pid, &status, WNOHANG) == pid;
     }
     if (!exited) {
         ::kill(-pid, SIGKILL);
