@@ -308,6 +308,15 @@ TEST_F(Delivery, BadTransportsKeepTheMessageOrFailTheLogonClearly) {
     EXPECT_EQ(queued(), 1u);
 }
 
+TEST_F(Delivery, RequiredStarttlsWithoutItKeepsTheMessage) {
+    SmtpServer server(root_ + "/smtp", "accept");
+    useTransport(server.url(), "starttls = required\n");
+    ASSERT_EQ(submit(Mail{}), S_OK);
+    EXPECT_EQ(queued(), 1u);
+    EXPECT_TRUE(server.received().empty());
+    EXPECT_NE(log().find("failed for now"), std::string::npos) << log();
+}
+
 // Run only as the crash test's child: submits into the parent's store and is
 // killed while the server stalls.
 TEST_F(Delivery, ChildSubmitsUntilKilled) {

@@ -5,9 +5,11 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "provider/maildir.h"
 
@@ -143,6 +145,32 @@ TEST_F(SpoolerTest, UnsubmittedAndClaimedMessagesAreLeftAlone) {
     EXPECT_EQ(spooler().deliverAll().delivered, 1);
     EXPECT_FALSE(fs::exists(claimed));
     EXPECT_TRUE(fs::exists(saved));
+}
+
+// Spoolers running at once share the Outbox: each message goes out once.
+TEST_F(SpoolerTest, ConcurrentRunsDeliverEachMessageOnce) {
+    class Slow final : public Transport {
+      public:
+        std::atomic<int> calls{0};
+        DeliveryOutcome deliver(int, const Envelope&, std::chrono::seconds) override {
+            ++calls;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            return DeliveryOutcome::delivered();
+        }
+    } slow;
+    for (int i = 0; i < 10; ++i) {
+        queue(std::to_string(i) + ".a");
+    }
+    std::vector<std::thread> runs;
+    for (int i = 0; i < 4; ++i) {
+        runs.emplace_back(
+            [&] { Spooler(store_, "me@x", slow, std::chrono::seconds(30)).deliverAll(); });
+    }
+    for (std::thread& run : runs) {
+        run.join();
+    }
+    EXPECT_EQ(slow.calls.load(), 10);
+    EXPECT_TRUE(fs::is_empty(store_ + "/Outbox/new"));
 }
 
 TEST_F(SpoolerTest, OldestFirstAndTheRunSharesOneTimeLimit) {
