@@ -29,6 +29,10 @@ class Delivery : public StoreTest {
         StoreTest::SetUp();
         // The crash test's child submits into its parent's store.
         if (const char* parent = std::getenv("MB_DELIVERY_PARENT_ROOT")) {
+            // Killed, the child never tears down: its files live in the parent's.
+            std::filesystem::remove_all(root_);
+            root_ = std::string(parent) + "/child";
+            std::filesystem::create_directories(root_);
             config_ = std::string(parent) + "/config";
             data_ = std::string(parent) + "/data";
             ASSERT_EQ(setenv("XDG_CONFIG_HOME", config_.c_str(), 1), 0);
