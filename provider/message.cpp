@@ -7,6 +7,7 @@
 #include "provider/abi_guard.h"
 #include "provider/attach.h"
 #include "provider/message_recipients.h"
+#include "provider/spooler.h"
 #include "provider/table.h"
 
 namespace mb::provider {
@@ -91,25 +92,33 @@ HRESULT Message::SubmitMessage(ULONG ulFlags) {
         return MAPI_E_UNKNOWN_FLAGS;
     }
     return abiGuard([&]() -> HRESULT {
-        std::lock_guard<std::mutex> guard(lock_);
-        if (submitted_) {
-            return MAPI_E_NO_ACCESS;
-        }
-        std::vector<std::pair<std::string, std::string>> headers = {
-            {"X-Mailbroker-Submitted", "yes"}};
-        if (const Property* sent = bag_.find(PROP_ID(PR_SENTMAIL_ENTRYID)); sent != nullptr) {
-            const auto folder =
-                parseFolderEntryId(static_cast<ULONG>(sent->bytes.size()),
-                                   reinterpret_cast<const ENTRYID*>(sent->bytes.data()));
-            if (folder) {
-                headers.emplace_back("X-Mailbroker-Sent-Folder", folderName(*folder));
+        std::string queued;
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            if (submitted_) {
+                return MAPI_E_NO_ACCESS;
             }
-        }
-        HRESULT hr = file(FolderId::Outbox, headers);
-        if (SUCCEEDED(hr)) {
+            std::vector<std::pair<std::string, std::string>> headers = {
+                {"X-Mailbroker-Submitted", "yes"}};
+            if (const Property* sent = bag_.find(PROP_ID(PR_SENTMAIL_ENTRYID)); sent != nullptr) {
+                const auto folder =
+                    parseFolderEntryId(static_cast<ULONG>(sent->bytes.size()),
+                                       reinterpret_cast<const ENTRYID*>(sent->bytes.data()));
+                if (folder) {
+                    headers.emplace_back("X-Mailbroker-Sent-Folder", folderName(*folder));
+                }
+            }
+            const HRESULT hr = file(FolderId::Outbox, headers);
+            if (FAILED(hr)) {
+                return hr;
+            }
             submitted_ = true;
+            queued = savedPath_;
         }
-        return hr;
+        // Submitting queues: a delivery that fails leaves the message for the
+        // next logon, and the caller's answer does not depend on it.
+        deliverQueued(context_->profile, queued);
+        return S_OK;
     });
 }
 

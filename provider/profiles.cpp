@@ -17,6 +17,7 @@ namespace {
 
 constexpr const char* kSectionPrefix = "profile ";
 constexpr std::size_t kMaxFileSize = 1024 * 1024;
+constexpr const char* kSystemSendmail = "/usr/sbin/sendmail";
 // inih keeps at most 49 characters of a section header.
 constexpr std::size_t kMaxNameLength = 40;
 
@@ -77,11 +78,31 @@ bool parseBool(const std::string& value, bool& out) {
     return false;
 }
 
+// An SMTP URL is scheme://host[:port][/]; credentials belong in their own
+// keys, so that an error message quoting the URL never shows them.
+bool validSmtpUrl(const std::string& value, std::size_t hostStart) {
+    std::string authority = value.substr(hostStart);
+    if (!authority.empty() && authority.back() == '/') {
+        authority.pop_back();
+    }
+    if (authority.empty() || authority.find_first_of("@/?# \t") != std::string::npos) {
+        return false;
+    }
+    const std::size_t colon = authority.rfind(':');
+    if (colon == std::string::npos || authority.back() == ']') {
+        return true;
+    }
+    const std::string port = authority.substr(colon + 1);
+    return colon > 0 && !port.empty() && port.size() <= 5 &&
+           port.find_first_not_of("0123456789") == std::string::npos && std::stoi(port) > 0 &&
+           std::stoi(port) < 65536;
+}
+
 bool validTransport(const std::string& value) {
     return value == "none" || value == "sendmail" ||
            (value.rfind("sendmail:", 0) == 0 && value.size() > 9) ||
-           (value.rfind("smtp://", 0) == 0 && value.size() > 7) ||
-           (value.rfind("smtps://", 0) == 0 && value.size() > 8);
+           (value.rfind("smtp://", 0) == 0 && validSmtpUrl(value, 7)) ||
+           (value.rfind("smtps://", 0) == 0 && validSmtpUrl(value, 8));
 }
 
 // The state of one parse. inih reads through lineReader, so the line being
@@ -210,18 +231,47 @@ bool applyKey(ParseState& state, Profile& profile, const std::string& key,
         profile.storePath = expandHome(value);
     } else if (key == "transport") {
         if (!validTransport(value)) {
-            state.fail("unknown transport '" + value +
-                       "' (smtp://..., smtps://..., sendmail, sendmail:COMMAND or none)");
+            const bool url = value.find("://") != std::string::npos;
+            state.fail(url ? "bad transport URL (smtp://HOST[:PORT] or smtps://HOST[:PORT], "
+                             "credentials in 'username' and 'password')"
+                           : "unknown transport '" + value +
+                                 "' (smtp://..., smtps://..., sendmail, sendmail:COMMAND or none)");
             return false;
         }
         profile.transport = value;
+    } else if (key == "starttls") {
+        if (value != "try" && value != "required") {
+            state.fail("unknown starttls '" + value + "' (try or required)");
+            return false;
+        }
+        profile.starttlsRequired = value == "required";
+    } else if (key == "username") {
+        profile.username = value;
+    } else if (key == "password") {
+        profile.password = value;
+    } else if (key == "netrc") {
+        if (value.empty()) {
+            state.fail("'netrc' is empty (a file, or default)");
+            return false;
+        }
+        profile.netrc = value == "default" ? value : expandHome(value);
+    } else if (key == "timeout") {
+        if (value.empty() || value.size() > 4 ||
+            value.find_first_not_of("0123456789") != std::string::npos || std::stoi(value) < 1 ||
+            std::stoi(value) > 3600) {
+            state.fail("'timeout' must be a number of seconds from 1 to 3600, not '" + value + "'");
+            return false;
+        }
+        profile.timeout = std::stoi(value);
     } else if (key == "ui") {
-        if (value == "headless") {
+        if (value == "auto") {
+            profile.ui = UiDriver::Auto;
+        } else if (value == "headless") {
             profile.ui = UiDriver::Headless;
         } else if (value == "desktop") {
             profile.ui = UiDriver::Desktop;
         } else {
-            state.fail("unknown ui '" + value + "' (headless or desktop)");
+            state.fail("unknown ui '" + value + "' (auto, headless or desktop)");
             return false;
         }
     } else {
@@ -345,6 +395,7 @@ ProfileLoad loadProfilesFrom(const std::string& path) {
         Profile builtIn;
         builtIn.name = "Default";
         builtIn.isDefault = true;
+        builtIn.transport = ::access(kSystemSendmail, X_OK) == 0 ? "sendmail" : "none";
         load.profiles.push_back(builtIn);
         fillDefaults(load.profiles);
         load.builtIn = true;

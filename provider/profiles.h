@@ -14,7 +14,14 @@
 //     ~/more.vcf                        ; an indented line continues address_books
 //   transport      = smtps://mail.example.org:465  ; smtp://, smtps://, sendmail,
 //                                       ; sendmail:COMMAND or none (the default)
-//   ui             = headless           ; headless (the default) or desktop
+//   starttls       = try                ; try (the default) or required
+//   username       = me                 ; SMTP AUTH; the URL may hold no user
+//   password       = secret
+//   netrc          = ~/.netrc           ; or "default": credentials from a netrc
+//   timeout        = 60                 ; seconds per delivery, 1 to 3600
+//   ui             = auto               ; auto (the default: desktop when one is
+//                                       ; reachable, headless otherwise), headless
+//                                       ; or desktop
 //   reject_unicode = false              ; the store refuses Unicode properties
 //
 // A profile name may not be empty, contain '/' or be "." or ".."; names are
@@ -25,7 +32,8 @@
 // indented continuation lines.
 //
 // Without the file, one built-in profile serves: "Default", the default, with
-// its store under $XDG_DATA_HOME/mailbroker/Default and no transport.
+// its store under $XDG_DATA_HOME/mailbroker/Default, delivering through
+// sendmail when /usr/sbin/sendmail exists and through none otherwise.
 //
 // Any other problem (an unreadable file, a syntax error, an unknown section
 // or key, a bad value) fails the whole load with a message naming the file
@@ -39,7 +47,7 @@
 
 namespace mb::provider {
 
-enum class UiDriver { Headless, Desktop };
+enum class UiDriver { Auto, Headless, Desktop };
 
 struct Profile {
     std::string name;
@@ -50,7 +58,12 @@ struct Profile {
     std::string storePath;
     std::vector<std::string> addressBooks;
     std::string transport = "none";
-    UiDriver ui = UiDriver::Headless;
+    bool starttlsRequired = false;
+    std::string username;
+    std::string password;
+    std::string netrc;  // a file, "default", or empty: no netrc
+    int timeout = 60;   // seconds
+    UiDriver ui = UiDriver::Auto;
     bool rejectUnicode = false;
 };
 

@@ -6,6 +6,7 @@
 #include "provider/address_book.h"
 #include "provider/initialize.h"
 #include "provider/prof_admin.h"
+#include "provider/spooler.h"
 #include "provider/store.h"
 #include "provider/ui_driver.h"
 
@@ -177,6 +178,9 @@ extern "C" HRESULT MAPILogonEx(ULONG_PTR, LPMAPITSTR lpszProfileName, LPMAPITSTR
         if (profile == nullptr) {
             return result;
         }
+        // What an earlier delivery left queued goes out now, within the
+        // profile's time-out.
+        deliverOutbox(*profile);
         *lppSession = Session::create(*profile);
         return S_OK;
     });

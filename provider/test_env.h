@@ -1,5 +1,5 @@
-// Test fixture: a private XDG config and data directory per test, and MAPI
-// initialised for the test's duration.
+// Test fixture: a private XDG config and data directory per test, no desktop,
+// and MAPI initialised for the test's duration.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -29,6 +29,9 @@ class ProviderTest : public ::testing::Test {
         data_ = root_ + "/data";
         ASSERT_EQ(setenv("XDG_CONFIG_HOME", config_.c_str(), 1), 0);
         ASSERT_EQ(setenv("XDG_DATA_HOME", data_.c_str(), 1), 0);
+        // ui = auto would open the compose window on the desktop running the tests.
+        unsetenv("DISPLAY");
+        unsetenv("WAYLAND_DISPLAY");
         ASSERT_EQ(MAPIInitialize(nullptr), S_OK);
     }
 

@@ -10,6 +10,7 @@
 
 #include "provider/ab_directory.h"
 #include "provider/diagnostics.h"
+#include "provider/ui_desktop.h"
 #include "provider/ui_script.h"
 
 namespace mb::provider {
@@ -149,8 +150,7 @@ class HeadlessUi final : public Ui {
 
 }  // namespace
 
-std::unique_ptr<Ui> makeUi(const Profile&) {
-    // The desktop driver does not exist yet; every profile gets the headless one.
+std::unique_ptr<Ui> makeHeadlessUi() {
     const char* path = getenv("MAILBROKER_UI_SCRIPT");
     if (path == nullptr || *path == '\0') {
         return std::make_unique<HeadlessUi>(std::nullopt, S_OK);
@@ -171,6 +171,13 @@ std::unique_ptr<Ui> makeUi(const Profile&) {
         return std::make_unique<HeadlessUi>(std::nullopt, MAPI_E_CORRUPT_DATA);
     }
     return std::make_unique<HeadlessUi>(std::move(script), S_OK);
+}
+
+std::unique_ptr<Ui> makeUi(const Profile& profile) {
+    std::unique_ptr<Ui> headless = makeHeadlessUi();
+    const bool desktop = profile.ui == UiDriver::Desktop ||
+                         (profile.ui != UiDriver::Headless && autoChoosesDesktop());
+    return desktop ? makeDesktopUi(profile.storePath, std::move(headless)) : std::move(headless);
 }
 
 }  // namespace mb::provider

@@ -83,9 +83,13 @@ class Ui {  // one per logon session
     virtual HRESULT address(UiAddressDialog& dialog) = 0;
 };
 
-// Headless now; the desktop driver comes later. A script that cannot be read
+// The profile's driver: headless, desktop (ui_desktop.h), or for `auto` the
+// desktop when one is present (autoChoosesDesktop). A script that cannot be read
 // is reported through reportProblem ("PATH:LINE: what"), and every dialog of the
 // driver then fails with MAPI_E_CORRUPT_DATA.
 std::unique_ptr<Ui> makeUi(const Profile& profile);
+
+// The headless driver, with the script named by MAILBROKER_UI_SCRIPT if any.
+std::unique_ptr<Ui> makeHeadlessUi();
 
 }  // namespace mb::provider

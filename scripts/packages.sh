@@ -17,4 +17,9 @@ mb_install_packages() {
 }
 
 # What building and running the Broker, the provider and the client needs.
-MB_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libinih-dev libgmime-3.0-dev)
+MB_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libinih-dev libgmime-3.0-dev
+  libcurl4-openssl-dev)
+
+# What the delivery tests need besides: a loopback SMTP server and a sendmail
+# interface to drive against it.
+MB_TEST_PACKAGES=(python3-aiosmtpd msmtp)

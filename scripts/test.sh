@@ -10,7 +10,8 @@ cd "$(dirname "$0")/.."
 
 . scripts/packages.sh
 mb_install_packages "${MB_BUILD_PACKAGES[@]}" clang libclang-rt-14-dev libgtest-dev \
-  libbenchmark-dev libcurl4-openssl-dev python3 g++-mingw-w64-x86-64-posix wine wine64 googletest
+  libbenchmark-dev libcurl4-openssl-dev python3 g++-mingw-w64-x86-64-posix wine wine64 googletest \
+  xdg-utils "${MB_TEST_PACKAGES[@]}"
 
 jobs=$(nproc)
 

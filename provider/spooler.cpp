@@ -1,0 +1,235 @@
+#include "provider/spooler.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "provider/diagnostics.h"
+#include "provider/entry_id.h"
+#include "provider/maildir.h"
+#include "provider/queued_message.h"
+#include "provider/store.h"
+
+namespace mb::provider {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string baseName(const std::string& path) {
+    return path.substr(path.rfind('/') + 1);
+}
+
+std::string parentOf(const std::string& path) {
+    return path.substr(0, path.rfind('/'));
+}
+
+// Makes a rename or unlink in dir durable.
+void syncDirectory(const std::string& dir) {
+    FileHandle fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() >= 0) {
+        ::fsync(fd.get());
+    }
+}
+
+// The folders a delivered message may be filed in: the store's own.
+bool knownFolder(const std::string& name) {
+    return std::any_of(std::begin(kAllFolders), std::end(kAllFolders), [&](FolderId id) {
+        return id != FolderId::Outbox && name == folderName(id);
+    });
+}
+
+std::vector<std::string> queuedFiles(const std::string& outbox) {
+    std::vector<std::string> files;
+    for (const char* sub : {"/new", "/cur"}) {
+        DIR* dir = ::opendir((outbox + sub).c_str());
+        if (dir == nullptr) {
+            continue;
+        }
+        while (const dirent* entry = ::readdir(dir)) {
+            if (entry->d_name[0] != '.') {
+                files.push_back(outbox + sub + "/" + entry->d_name);
+            }
+        }
+        ::closedir(dir);
+    }
+    // Maildir names start with the time of filing: oldest first.
+    std::sort(files.begin(), files.end(),
+              [](const std::string& a, const std::string& b) { return baseName(a) < baseName(b); });
+    return files;
+}
+
+bool writeWholeFile(const std::string& path, const std::string& text) {
+    const std::string temporary = path + ".tmp";
+    FileHandle fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    if (fd.get() < 0) {
+        return false;
+    }
+    if (!writeAll(fd.get(), text.data(), text.size()) || ::fsync(fd.get()) != 0 ||
+        ::rename(temporary.c_str(), path.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+Spooler::Spooler(std::string storePath, std::string sender, Transport& transport,
+                 std::chrono::seconds timeout)
+    : store_(std::move(storePath)),
+      sender_(std::move(sender)),
+      transport_(transport),
+      timeout_(timeout) {}
+
+void Spooler::deliverFile(const std::string& path, SpoolReport& report) {
+    deliverWithin(path, timeout_, report);
+}
+
+void Spooler::deliverWithin(const std::string& path, std::chrono::seconds limit,
+                            SpoolReport& report) {
+    FileHandle fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        ++report.skipped;  // filed by another process meanwhile
+        return;
+    }
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        ++report.skipped;  // being delivered by another process
+        return;
+    }
+    // The owner of the claim may have filed it between our open and our lock.
+    struct stat opened {
+    }, named{};
+    if (::fstat(fd.get(), &opened) != 0 || ::stat(path.c_str(), &named) != 0 ||
+        opened.st_ino != named.st_ino || opened.st_dev != named.st_dev) {
+        ++report.skipped;
+        return;
+    }
+    const std::string name = baseName(path);
+    QueuedMessage queued;
+    std::string error;
+    if (!readQueuedMessage(fd.get(), queued, error)) {
+        reportProblem("delivery of " + name + ": " + error + "; left in the Outbox");
+        ++report.waiting;
+        return;
+    }
+    if (!queued.submitted) {
+        ++report.skipped;  // saved in the Outbox, never submitted
+        return;
+    }
+    DeliveryOutcome outcome;
+    if (queued.recipients.empty()) {
+        outcome = DeliveryOutcome::permanent("the message has no recipients");
+    } else {
+        outcome = transport_.deliver(fd.get(), Envelope{sender_, queued.recipients}, limit);
+    }
+    switch (outcome.kind) {
+        case DeliveryOutcome::Kind::Delivered:
+            file(path, knownFolder(queued.sentFolder) || queued.sentFolder.empty()
+                           ? queued.sentFolder
+                           : folderName(FolderId::SentItems));
+            ++report.delivered;
+            break;
+        case DeliveryOutcome::Kind::Temporary:
+            reportProblem("delivery of " + name + " failed for now: " + outcome.text +
+                          "; it stays in the Outbox");
+            ++report.waiting;
+            break;
+        case DeliveryOutcome::Kind::Permanent:
+            reportProblem("delivery of " + name + " refused: " + outcome.text + "; moved to " +
+                          kUndeliverableFolder);
+            reject(path, outcome.text);
+            ++report.undeliverable;
+            break;
+    }
+}
+
+void Spooler::file(const std::string& path, const std::string& folder) {
+    const std::string outboxDir = parentOf(path);
+    if (folder.empty()) {
+        if (::unlink(path.c_str()) != 0) {
+            reportProblem("delivered " + baseName(path) +
+                          " but cannot remove it from the Outbox: " + std::strerror(errno));
+        }
+        syncDirectory(outboxDir);
+        return;
+    }
+    const Maildir target(store_ + "/" + folder);
+    const std::string destination = target.path() + "/new/" + baseName(path);
+    if (FAILED(target.ensure()) || ::rename(path.c_str(), destination.c_str()) != 0) {
+        // Delivered but not filed: it would go out again, so say so loudly.
+        reportProblem("delivered " + baseName(path) + " but cannot file it in " + folder + ": " +
+                      std::strerror(errno));
+        return;
+    }
+    syncDirectory(target.path() + "/new");
+    syncDirectory(outboxDir);
+}
+
+void Spooler::reject(const std::string& path, const std::string& reason) {
+    const Maildir target(store_ + "/" + kUndeliverableFolder);
+    const std::string name = baseName(path);
+    if (FAILED(target.ensure()) ||
+        !writeWholeFile(target.path() + "/" + name + ".reason", reason + "\n") ||
+        ::rename(path.c_str(), (target.path() + "/new/" + name).c_str()) != 0) {
+        reportProblem("cannot move " + name + " to " + kUndeliverableFolder + ": " +
+                      std::strerror(errno) + "; it stays in the Outbox");
+        return;
+    }
+    syncDirectory(target.path());
+    syncDirectory(target.path() + "/new");
+    syncDirectory(parentOf(path));
+}
+
+SpoolReport Spooler::deliverAll() {
+    SpoolReport report;
+    const auto deadline = Clock::now() + timeout_;
+    for (const std::string& path : queuedFiles(store_ + "/" + folderName(FolderId::Outbox))) {
+        const auto left = std::chrono::duration_cast<std::chrono::seconds>(deadline - Clock::now());
+        if (left.count() <= 0) {
+            ++report.waiting;
+            continue;
+        }
+        deliverWithin(path, left, report);
+    }
+    return report;
+}
+
+void deliverQueued(const Profile& profile, const std::string& path) {
+    try {
+        std::unique_ptr<Transport> transport = makeTransport(profile);
+        if (!transport) {
+            return;
+        }
+        std::string name, address;
+        chooseSender(profile, name, address);
+        SpoolReport report;
+        Spooler(profile.storePath, address, *transport, std::chrono::seconds(profile.timeout))
+            .deliverFile(path, report);
+    } catch (...) {
+        reportProblem("delivery of " + baseName(path) + " stopped: out of memory");
+    }
+}
+
+void deliverOutbox(const Profile& profile) {
+    try {
+        std::unique_ptr<Transport> transport = makeTransport(profile);
+        if (!transport) {
+            return;
+        }
+        std::string name, address;
+        chooseSender(profile, name, address);
+        Spooler(profile.storePath, address, *transport, std::chrono::seconds(profile.timeout))
+            .deliverAll();
+    } catch (...) {
+        reportProblem("delivery of the Outbox stopped: out of memory");
+    }
+}
+
+}  // namespace mb::provider
