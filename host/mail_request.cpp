@@ -13,7 +13,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct OptionSpec {
+struct OptionRule {
     const char* name;
     bool takesValue;
     bool repeatable;
@@ -23,7 +23,7 @@ struct OptionSpec {
 using Options = std::map<std::string, std::vector<std::string>>;
 
 Options parseOptions(const char* command, const std::vector<std::string>& args,
-                     const std::vector<OptionSpec>& specs) {
+                     const std::vector<OptionRule>& rules) {
     Options options;
     for (size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
@@ -32,22 +32,22 @@ Options parseOptions(const char* command, const std::vector<std::string>& args,
             inlineValue = name.substr(eq + 1);
             name.resize(eq);
         }
-        const OptionSpec* spec = nullptr;
-        for (const auto& s : specs) {
+        const OptionRule* rule = nullptr;
+        for (const auto& s : rules) {
             if (name == s.name) {
-                spec = &s;
+                rule = &s;
             }
         }
-        if (spec == nullptr) {
+        if (rule == nullptr) {
             throw UsageError(
                 std::string(command) +
                 (name.rfind("--", 0) == 0 ? ": unknown option " : ": unexpected argument ") + name);
         }
-        if (!spec->repeatable && options.count(name) != 0) {
+        if (!rule->repeatable && options.count(name) != 0) {
             throw UsageError(std::string(command) + ": " + name + " given twice");
         }
         std::string value;
-        if (spec->takesValue) {
+        if (rule->takesValue) {
             if (inlineValue) {
                 value = *inlineValue;
             } else if (i + 1 < args.size()) {

@@ -28,7 +28,7 @@ bool addRecipients(MapiSession& session, IAddrBook* addressBook, IMessage* messa
     return true;
 }
 
-// Steps 11 to 14: body, subject, attachments and message class. A failure of
+// The content: body, subject, attachments and message class. A failure of
 // any of them does not stop the message.
 void writeContent(MapiSession& session, IMessage* message) {
     const KsString* body = session.param("message");

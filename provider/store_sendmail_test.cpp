@@ -65,7 +65,7 @@ void freeList(LPADRLIST list) {
     MAPIFreeBuffer(list);
 }
 
-// Steps 11 and 12: a text in UTF-16, and its UTF-8 bytes when the store
+// The body and the subject: a text in UTF-16, and its UTF-8 bytes when the store
 // refuses the width.
 void setText(IMessage* message, ULONG wideTag, ULONG narrowTag, const std::string& text) {
     const std::u16string wide = utf8ToUtf16(text);
@@ -84,7 +84,7 @@ void setText(IMessage* message, ULONG wideTag, ULONG narrowTag, const std::strin
     }
 }
 
-// Step 13 for one path.
+// One attachment, as the Broker adds it: properties, then the file through a stream.
 void attach(IMessage* message, const std::string& path, HRESULT& status) {
     ULONG number = 0;
     IAttach* attachment = nullptr;
@@ -140,7 +140,7 @@ void attach(IMessage* message, const std::string& path, HRESULT& status) {
     attachment->Release();
 }
 
-// The Broker's SendMail from step 2 to step 20, with the recipients as the
+// The Broker's SendMail from the stores table to the cleanup, with the recipients as the
 // address book resolves them. Returns "result".
 int sendMail(IMAPISession* session, const Request& request, HRESULT& status) {
     IMAPITable* table = nullptr;
