@@ -205,20 +205,31 @@ HRESULT Message::DeleteAttach(ULONG ulAttachmentNum, ULONG_PTR, LPMAPIPROGRESS, 
     if (FAILED(hr)) {
         return hr;
     }
-    return attachments_.erase(ulAttachmentNum) == 1 ? S_OK : MAPI_E_NOT_FOUND;
+    return forget(ulAttachmentNum) ? S_OK : MAPI_E_NOT_FOUND;
 }
 
 HRESULT Message::commitAttachment(ULONG number, AttachmentData attachment) {
     std::lock_guard<std::mutex> guard(lock_);
     HRESULT hr = writable();
     if (SUCCEEDED(hr)) {
-        attachments_.erase(number);  // a replaced attachment's file counts no more
+        forget(number);  // a replaced attachment's file counts no more
         hr = share(attachment);
     }
     if (SUCCEEDED(hr)) {
+        ownDataFiles_ += attachment.data && attachment.data != shared_ ? 1 : 0;
         attachments_[number] = std::move(attachment);
     }
     return hr;
+}
+
+bool Message::forget(ULONG number) {
+    const auto found = attachments_.find(number);
+    if (found == attachments_.end()) {
+        return false;
+    }
+    ownDataFiles_ -= found->second.data && found->second.data != shared_ ? 1 : 0;
+    attachments_.erase(found);
+    return true;
 }
 
 }  // namespace mb::provider

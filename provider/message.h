@@ -83,6 +83,8 @@ class Message final : public PropObject<IMessage, IID_IMessage> {
     // appended to one shared file, so a message with 10,000 attachments
     // holds a handful of descriptors, not 10,000. Called with lock_ held.
     HRESULT share(AttachmentData& attachment);
+    // Removes an attachment, keeping ownDataFiles_. Called with lock_ held.
+    bool forget(ULONG number);
 
     std::shared_ptr<const StoreContext> context_;
     std::atomic<FolderId> folder_;  // read by attachments without the lock
@@ -91,6 +93,7 @@ class Message final : public PropObject<IMessage, IID_IMessage> {
     std::map<ULONG, AttachmentData> attachments_;
     ULONG nextAttachment_ = 0;
     std::shared_ptr<FileHandle> shared_;  // attachments' data past the first few
+    std::size_t ownDataFiles_ = 0;        // attachments with a data file of their own
     std::uint64_t sharedEnd_ = 0;
     std::string savedPath_;  // where the message was last filed
     FolderId savedFolder_ = FolderId::Outbox;

@@ -176,11 +176,7 @@ HRESULT Message::share(AttachmentData& attachment) {
     if (!attachment.data || attachment.data == shared_) {
         return S_OK;
     }
-    std::size_t own = 0;
-    for (const auto& [number, other] : attachments_) {
-        own += other.data && other.data != shared_ ? 1 : 0;
-    }
-    if (own < kOwnDataFiles) {
+    if (ownDataFiles_ < kOwnDataFiles) {
         return S_OK;
     }
     if (!shared_) {
