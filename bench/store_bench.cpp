@@ -3,9 +3,9 @@
 //
 //  1. the request cycle LoadLibrary -> MAPIInitialize -> MAPILogonEx ->
 //     Logoff -> MAPIUninitialize -> FreeLibrary: median and 90th percentile;
-//  2. filing a message with a large attachment (SubmitMessage: GMime's
-//     base64 into the Maildir, with fsync) beside coreutils `base64` of the
-//     same file into a file on the same disk, without and with a sync;
+//  2. filing a message with a large attachment (SubmitMessage: rendered,
+//     base64 and all, into the Maildir, with fsync) beside coreutils `base64`
+//     of the same file into a file on the same disk, without and with a sync;
 //  3. the peak resident size of a process that composes and files messages
 //     with attachments of several sizes.
 //

@@ -3,13 +3,14 @@
 // and g_mime_init runs exactly once however often the provider is reloaded.
 #include "provider/mime_render.h"
 
+#include "provider/mime_base64_stream.h"
+
 #include <errno.h>
 #include <gmime/gmime.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <mutex>
-#include <map>
 #include <string>
 
 namespace {
@@ -91,45 +92,26 @@ GMimeObject* textPart(const char* body) {
     return GMIME_OBJECT(text);
 }
 
-// Base64 streamed from the data file when the message is written: the data is
-// never held in memory.
-// One buffered stream per data file, shared by the attachments stored in it:
-// a message with many attachments holds a few descriptors and buffers, not
-// one per attachment.
-class DataFiles {
-  public:
-    DataFiles() = default;
-    DataFiles(const DataFiles&) = delete;
-    DataFiles& operator=(const DataFiles&) = delete;
-    ~DataFiles() {
-        for (auto& [fd, stream] : streams_) {
-            g_object_unref(stream);
+GMimeObject* attachmentPart(const MbMimeAttachment& attachment, int& error) {
+    GMimePart* part = nullptr;
+    if (attachment.fd >= 0) {
+        // Encoded from the data file as the message is written, never held
+        // in memory; attachments sharing one file share its descriptor.
+        part = mbBase64PartNew(attachment.fd, attachment.offset, attachment.length);
+        if (part == nullptr) {
+            error = errno != 0 ? errno : EINVAL;
+            return nullptr;
         }
+    } else {
+        part = g_mime_part_new_with_type("application", "octet-stream");
+        g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);
+        GMimeStream* empty = g_mime_stream_mem_new();
+        GMimeDataWrapper* wrapper =
+            g_mime_data_wrapper_new_with_stream(empty, GMIME_CONTENT_ENCODING_DEFAULT);
+        g_object_unref(empty);
+        g_mime_part_set_content(part, wrapper);
+        g_object_unref(wrapper);
     }
-
-    // A new reference to the stream over fd, or null with errno.
-    GMimeStream* open(int fd) {
-        auto found = streams_.find(fd);
-        if (found == streams_.end()) {
-            const int copy = ::dup(fd);
-            if (copy < 0) {
-                return nullptr;
-            }
-            GMimeStream* stream = bufferedFile(copy, "rb");
-            if (stream == nullptr) {
-                return nullptr;
-            }
-            found = streams_.emplace(fd, stream).first;
-        }
-        return found->second;
-    }
-
-  private:
-    std::map<int, GMimeStream*> streams_;
-};
-
-GMimeObject* attachmentPart(const MbMimeAttachment& attachment, DataFiles& files, int& error) {
-    GMimePart* part = g_mime_part_new_with_type("application", "octet-stream");
     const std::string name = headerText(attachment.fileName);
     g_mime_part_set_filename(part, name.empty() ? "attachment" : name.c_str());
     // RFC 2231 in the disposition for current readers; RFC 2047 in the
@@ -140,32 +122,10 @@ GMimeObject* attachmentPart(const MbMimeAttachment& attachment, DataFiles& files
     if (param != nullptr) {
         g_mime_param_set_encoding_method(param, GMIME_PARAM_ENCODING_METHOD_RFC2047);
     }
-    g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);
-    GMimeStream* data = nullptr;
-    if (attachment.fd >= 0) {
-        GMimeStream* file = files.open(attachment.fd);
-        const std::int64_t start = attachment.offset;
-        const std::int64_t end = attachment.length < 0 ? -1 : start + attachment.length;
-        data = file == nullptr || start < 0 ? nullptr : g_mime_stream_substream(file, start, end);
-        if (data == nullptr) {
-            error = errno != 0 ? errno : EINVAL;
-            g_object_unref(part);
-            return nullptr;
-        }
-    } else {
-        data = g_mime_stream_mem_new();
-    }
-    GMimeDataWrapper* wrapper =
-        g_mime_data_wrapper_new_with_stream(data, GMIME_CONTENT_ENCODING_DEFAULT);
-    g_object_unref(data);
-    g_mime_part_set_content(part, wrapper);
-    g_object_unref(wrapper);
     return GMIME_OBJECT(part);
 }
 
 std::int32_t render(const MbMimeMessage& in, int outFd) {
-    // Outlives the message: the attachments' streams read the files it holds.
-    DataFiles files;
     Ref<GMimeMessage> message(g_mime_message_new(TRUE));
     g_mime_message_add_mailbox(message.p, GMIME_ADDRESS_TYPE_FROM, headerText(in.fromName).c_str(),
                                headerText(in.fromAddress).c_str());
@@ -203,7 +163,7 @@ std::int32_t render(const MbMimeMessage& in, int outFd) {
         g_mime_multipart_add(mixed, text);
         g_object_unref(text);
         for (std::uint32_t i = 0; i < in.attachmentCount && error == 0; ++i) {
-            GMimeObject* part = attachmentPart(in.attachments[i], files, error);
+            GMimeObject* part = attachmentPart(in.attachments[i], error);
             if (part != nullptr) {
                 g_mime_multipart_add(mixed, part);
                 g_object_unref(part);
