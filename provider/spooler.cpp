@@ -7,11 +7,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
-#include <set>
-#include <cerrno>
 #include <cstring>
+#include <set>
+#include <system_error>
 #include <vector>
 
 #include "provider/diagnostics.h"
@@ -91,11 +93,25 @@ bool readSchedule(const std::string& path, int& attempts, std::time_t& next) {
     if (file == nullptr) {
         return false;
     }
-    long long when = 0;
-    const bool ok = std::fscanf(file, "%d %lld", &attempts, &when) == 2 && attempts > 0;
+    char line[64] = {};
+    const bool read = std::fgets(line, sizeof line, file) != nullptr;
     std::fclose(file);
+    if (!read) {
+        return false;
+    }
+    // from_chars: out-of-range numbers are an error, not undefined.
+    const char* end = line + std::strlen(line);
+    long long when = 0;
+    auto [afterCount, countError] = std::from_chars(line, end, attempts);
+    if (countError != std::errc() || afterCount == end || *afterCount != ' ' || attempts <= 0) {
+        return false;
+    }
+    auto [afterTime, timeError] = std::from_chars(afterCount + 1, end, when);
+    if (timeError != std::errc() || (afterTime != end && *afterTime != '\n')) {
+        return false;
+    }
     next = static_cast<std::time_t>(when);
-    return ok;
+    return true;
 }
 
 }  // namespace

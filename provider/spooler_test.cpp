@@ -142,7 +142,7 @@ TEST_F(SpoolerTest, RetriesBackOffByDoublingUpToAnHour) {
 TEST_F(SpoolerTest, DamagedOrStaleSchedulesNeverHoldAMessageBack) {
     const std::string path = queue("1.a");
     fs::create_directories(store_ + "/.retry");
-    std::ofstream(store_ + "/.retry/1.a") << "garbage";
+    std::ofstream(store_ + "/.retry/1.a") << "99999999999999999999 99999999999";
     std::ofstream(store_ + "/.retry/gone.b") << "1 99999999999";
     EXPECT_EQ(spooler().deliverAll().delivered, 1);
     EXPECT_FALSE(fs::exists(path));
