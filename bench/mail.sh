@@ -2,7 +2,8 @@
 # The mail commands end to end, in one run: a silent SendMail with a 10, 50 and
 # 100 MiB attachment beside base64(1) of the same file (target: at most 3x),
 # the Broker's peak memory for each (it should stay flat), and
-# AutoCompleteFileName requests per second on 1 and 8 connections.
+# AutoCompleteFileName requests per second on 1 and 8 connections; then
+# delivery through the Broker beside msmtp.
 #
 #   bash bench/mail.sh [WORKDIR] [REPEATS] [SECONDS]   (defaults /var/tmp 3 3)
 #   MB_BENCH_BUILD_DIR=build/bench-release bash bench/mail.sh
@@ -17,5 +18,8 @@ esac
 if [[ ! -f $build/build.ninja ]]; then
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMB_BUILD_TESTS=OFF >/dev/null
 fi
-cmake --build "$build" --target mb_mail_bench -j2 >/dev/null
-exec "$build/bench/mb_mail_bench" "$@"
+cmake --build "$build" --target mb_mail_bench mb_broker_delivery_bench -j2 >/dev/null
+"$build/bench/mb_mail_bench" "$@"
+# 100 silent SendMails delivered to a loopback SMTP server beside msmtp alone
+# (target: the Broker at least half as fast).
+"$build/bench/mb_broker_delivery_bench" 100 2000

@@ -15,7 +15,9 @@ BrokerConnection& ClientSession::connection() {
             connection_.emplace(BrokerConnection::open(
                 settings_.pipeName, std::min<uint32_t>(settings_.timeoutMs, 5000)));
         } else {
-            host_.emplace(BrokerHost::start(settings_.brokerPath));
+            BrokerHost::Options options;
+            options.process.environment = environment_;
+            host_.emplace(BrokerHost::start(settings_.brokerPath, options));
             connection_.emplace(host_->connect());
         }
     }

@@ -6,6 +6,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "codec/param_map.h"
 #include "host/broker_connection.h"
@@ -28,9 +29,12 @@ class ClientSession {
     BrokerConnection& connection();
     // One request on that connection, within the reply time-out.
     BrokerConnection::Reply request(const std::string& payload);
+    // "NAME=value" for the Broker this session starts (none for --pipe).
+    void setBrokerEnvironment(const std::string& entry) { environment_.push_back(entry); }
 
   private:
     const ClientSettings& settings_;
+    std::vector<std::string> environment_;
     std::optional<BrokerHost> host_;
     std::optional<BrokerConnection> connection_;
 };

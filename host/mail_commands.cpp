@@ -111,6 +111,8 @@ int flushCommand(ClientSession& session, const std::vector<std::string>&, std::o
     if (!store.path.empty()) {
         before = StoreSnapshot::take(store.path);
     }
+    // The logon then retries every queued message, due or not.
+    session.setBrokerEnvironment("MAILBROKER_FLUSH=1");
     BrokerConnection::Reply reply = session.request(flushRequest());
     printValues(reply.values, out);
     if (!before) {

@@ -40,6 +40,7 @@ class Delivery : public StoreTest {
         }
         log_ = root_ + "/provider.log";
         ASSERT_EQ(setenv("MAILBROKER_PROVIDER_LOG", log_.c_str(), 1), 0);
+        unsetenv("MAILBROKER_FLUSH");  // tests that flush say so
     }
 
     void useTransport(const std::string& transport, const std::string& extra = "",
@@ -199,6 +200,8 @@ TEST_F(Delivery, SmtpSendsWhatWasFiledToEveryRecipientAndFilesItInSentItems) {
 }
 
 TEST_F(Delivery, TemporaryFailuresKeepTheMessageUntilALogonDeliversItOnce) {
+    // The retry would not be due for a minute yet.
+    ASSERT_EQ(setenv("MAILBROKER_FLUSH", "1", 1), 0);
     for (const std::string failure : {"refuse4xx", "drop", "down"}) {
         SCOPED_TRACE(failure);
         const std::string dir = root_ + "/smtp-" + failure;
@@ -222,6 +225,7 @@ TEST_F(Delivery, TemporaryFailuresKeepTheMessageUntilALogonDeliversItOnce) {
         relogon();
         EXPECT_EQ(server->received().size(), 1u);
     }
+    unsetenv("MAILBROKER_FLUSH");
     EXPECT_NE(log().find("451 4.3.0 Mailbox busy"), std::string::npos) << log();
 }
 
@@ -249,8 +253,17 @@ TEST_F(Delivery, SilentServerCostsNoMoreThanTheTimeout) {
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(4));
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(1900));
     EXPECT_EQ(queued(), 1u);
+    // Its retry is not due yet: the logon does not wait on the server again.
     start = Clock::now();
     relogon();
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
+    EXPECT_EQ(queued(), 1u);
+    // A flush does, still within the time-out.
+    ASSERT_EQ(setenv("MAILBROKER_FLUSH", "1", 1), 0);
+    start = Clock::now();
+    relogon();
+    unsetenv("MAILBROKER_FLUSH");
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(1900));
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(4));
     EXPECT_EQ(queued(), 1u);
 }
@@ -260,6 +273,7 @@ TEST_F(Delivery, LoginComesFromTheProfileOrNetrcAndIsNeverShown) {
     useTransport(server.url(), "username = user1\npassword = Wr0ng-Pa55\n");
     ASSERT_EQ(submit(Mail{}), S_OK);
     EXPECT_EQ(queued(), 1u);
+    ASSERT_EQ(setenv("MAILBROKER_FLUSH", "1", 1), 0);  // retry before it is due
     useTransport(server.url());  // no login: the server asks for one (530)
     relogon();
     EXPECT_EQ(queued(), 1u);

@@ -8,7 +8,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <set>
+#include <system_error>
 #include <vector>
 
 #include "provider/diagnostics.h"
@@ -79,14 +84,100 @@ bool writeWholeFile(const std::string& path, const std::string& text) {
     return true;
 }
 
+constexpr const char* kRetryDir = "/.retry";
+
+// "<attempts> <next attempt, epoch seconds>"; false when absent or damaged,
+// which makes the message due, never lost.
+bool readSchedule(const std::string& path, int& attempts, std::time_t& next) {
+    std::FILE* file = std::fopen(path.c_str(), "re");
+    if (file == nullptr) {
+        return false;
+    }
+    char line[64] = {};
+    const bool read = std::fgets(line, sizeof line, file) != nullptr;
+    std::fclose(file);
+    if (!read) {
+        return false;
+    }
+    // from_chars: out-of-range numbers are an error, not undefined.
+    const char* end = line + std::strlen(line);
+    long long when = 0;
+    auto [afterCount, countError] = std::from_chars(line, end, attempts);
+    if (countError != std::errc() || afterCount == end || *afterCount != ' ' || attempts <= 0) {
+        return false;
+    }
+    auto [afterTime, timeError] = std::from_chars(afterCount + 1, end, when);
+    if (timeError != std::errc() || (afterTime != end && *afterTime != '\n')) {
+        return false;
+    }
+    next = static_cast<std::time_t>(when);
+    return true;
+}
+
 }  // namespace
 
+std::time_t retryDelay(int attempts) {
+    constexpr std::time_t kCap = 60 * 60;
+    const int doublings = std::clamp(attempts - 1, 0, 6);  // 2^6 minutes passes the cap
+    return std::min<std::time_t>(std::time_t{60} << doublings, kCap);
+}
+
 Spooler::Spooler(std::string storePath, std::string sender, Transport& transport,
-                 std::chrono::seconds timeout)
+                 std::chrono::seconds timeout, SpoolClock clock)
     : store_(std::move(storePath)),
       sender_(std::move(sender)),
       transport_(transport),
-      timeout_(timeout) {}
+      timeout_(timeout),
+      clock_(clock ? std::move(clock) : SpoolClock([] { return std::time(nullptr); })) {}
+
+std::string Spooler::schedulePath(const std::string& name) const {
+    return store_ + kRetryDir + "/" + name;
+}
+
+bool Spooler::due(const std::string& name) const {
+    int attempts = 0;
+    std::time_t next = 0;
+    return !readSchedule(schedulePath(name), attempts, next) || next <= clock_();
+}
+
+void Spooler::postpone(const std::string& name) {
+    int attempts = 0;
+    std::time_t next = 0;
+    if (!readSchedule(schedulePath(name), attempts, next)) {
+        attempts = 0;
+    }
+    ++attempts;
+    next = clock_() + retryDelay(attempts);
+    ::mkdir((store_ + kRetryDir).c_str(), 0700);
+    if (!writeWholeFile(schedulePath(name), std::to_string(attempts) + " " +
+                                                std::to_string(static_cast<long long>(next)) +
+                                                "\n")) {
+        // Without a schedule the message is merely retried sooner.
+        reportProblem("cannot keep the retry time of " + name + ": " + std::strerror(errno));
+    }
+}
+
+void Spooler::dropStaleSchedules(const std::vector<std::string>& queued) {
+    std::set<std::string> names;
+    for (const std::string& path : queued) {
+        names.insert(baseName(path));
+    }
+    const std::string dir = store_ + kRetryDir;
+    DIR* listing = ::opendir(dir.c_str());
+    if (listing == nullptr) {
+        return;
+    }
+    std::vector<std::string> stale;
+    while (const dirent* entry = ::readdir(listing)) {
+        if (entry->d_name[0] != '.' && names.count(entry->d_name) == 0) {
+            stale.push_back(dir + "/" + entry->d_name);
+        }
+    }
+    ::closedir(listing);
+    for (const std::string& path : stale) {
+        ::unlink(path.c_str());
+    }
+}
 
 void Spooler::deliverFile(const std::string& path, SpoolReport& report) {
     deliverWithin(path, timeout_, report);
@@ -135,16 +226,19 @@ void Spooler::deliverWithin(const std::string& path, std::chrono::seconds limit,
                            ? queued.sentFolder
                            : folderName(FolderId::SentItems));
             ++report.delivered;
+            ::unlink(schedulePath(name).c_str());
             break;
         case DeliveryOutcome::Kind::Temporary:
             reportProblem("delivery of " + name + " failed for now: " + outcome.text +
                           "; it stays in the Outbox");
+            postpone(name);
             ++report.waiting;
             break;
         case DeliveryOutcome::Kind::Permanent:
             reportProblem("delivery of " + name + " refused: " + outcome.text + "; moved to " +
                           kUndeliverableFolder);
             reject(path, outcome.text);
+            ::unlink(schedulePath(name).c_str());
             ++report.undeliverable;
             break;
     }
@@ -187,16 +281,23 @@ void Spooler::reject(const std::string& path, const std::string& reason) {
     syncDirectory(parentOf(path));
 }
 
-SpoolReport Spooler::deliverAll() {
+SpoolReport Spooler::deliverAll(bool force) {
     SpoolReport report;
     const auto deadline = Clock::now() + timeout_;
-    for (const std::string& path : queuedFiles(store_ + "/" + folderName(FolderId::Outbox))) {
-        const auto left = std::chrono::duration_cast<std::chrono::seconds>(deadline - Clock::now());
-        if (left.count() <= 0) {
+    const std::vector<std::string> queued = queuedFiles(store_ + "/" + folderName(FolderId::Outbox));
+    dropStaleSchedules(queued);
+    for (const std::string& path : queued) {
+        if (!force && !due(baseName(path))) {
+            ++report.deferred;
+            continue;
+        }
+        const auto left = deadline - Clock::now();
+        if (left <= Clock::duration::zero()) {
             ++report.waiting;
             continue;
         }
-        deliverWithin(path, left, report);
+        // Rounded up: truncating would give a 1 s time-out no time at all.
+        deliverWithin(path, std::chrono::ceil<std::chrono::seconds>(left), report);
     }
     return report;
 }
@@ -225,8 +326,10 @@ void deliverOutbox(const Profile& profile) {
         }
         std::string name, address;
         chooseSender(profile, name, address);
+        const char* flush = std::getenv("MAILBROKER_FLUSH");
+        const bool force = flush != nullptr && flush[0] != '\0' && std::strcmp(flush, "0") != 0;
         Spooler(profile.storePath, address, *transport, std::chrono::seconds(profile.timeout))
-            .deliverAll();
+            .deliverAll(force);
     } catch (...) {
         reportProblem("delivery of the Outbox stopped: out of memory");
     }

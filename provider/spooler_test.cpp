@@ -59,11 +59,12 @@ class SpoolerTest : public ::testing::Test {
     }
 
     Spooler spooler(std::chrono::seconds timeout = std::chrono::seconds(30)) {
-        return Spooler(store_, "me@x", fake_, timeout);
+        return Spooler(store_, "me@x", fake_, timeout, [this] { return now_; });
     }
 
     std::string store_;
     FakeTransport fake_;
+    std::time_t now_ = 1'000'000;
 };
 
 TEST_F(SpoolerTest, DeliveredMessageMovesIntoItsSentFolderUnchanged) {
@@ -102,10 +103,50 @@ TEST_F(SpoolerTest, TemporaryFailureKeepsTheMessageQueued) {
     spooler().deliverFile(path, report);
     EXPECT_EQ(report.waiting, 1);
     EXPECT_TRUE(fs::exists(path));
-    // The next run takes it.
+    EXPECT_EQ(read(path).find("451"), std::string::npos);
+    // Not before its retry is due, then once.
+    now_ += 59;
+    EXPECT_EQ(spooler().deliverAll().deferred, 1);
+    EXPECT_EQ(fake_.envelopes.size(), 1u);
+    now_ += 1;
     EXPECT_EQ(spooler().deliverAll().delivered, 1);
     EXPECT_FALSE(fs::exists(path));
     EXPECT_TRUE(fs::exists(store_ + "/Sent Items/new/1.a"));
+    EXPECT_TRUE(fs::is_empty(store_ + "/.retry"));
+}
+
+TEST_F(SpoolerTest, RetriesBackOffByDoublingUpToAnHour) {
+    EXPECT_EQ(retryDelay(1), 60);
+    EXPECT_EQ(retryDelay(2), 120);
+    EXPECT_EQ(retryDelay(4), 480);
+    EXPECT_EQ(retryDelay(7), 3600);
+    EXPECT_EQ(retryDelay(1000), 3600);
+    const std::string path = queue("1.a");
+    fake_.answers.assign(3, DeliveryOutcome::temporary("421 busy"));
+    SpoolReport report;
+    spooler().deliverFile(path, report);  // at submit, attempt 1
+    now_ += 60;
+    EXPECT_EQ(spooler().deliverAll().waiting, 1);  // attempt 2: next in 2 min
+    now_ += 119;
+    EXPECT_EQ(spooler().deliverAll().deferred, 1);
+    now_ += 1;
+    EXPECT_EQ(spooler().deliverAll().waiting, 1);  // attempt 3: next in 4 min
+    now_ += 239;
+    EXPECT_EQ(spooler().deliverAll().deferred, 1);
+    EXPECT_EQ(fake_.envelopes.size(), 3u);
+    // A flush ignores the schedule.
+    EXPECT_EQ(spooler().deliverAll(true).delivered, 1);
+    EXPECT_FALSE(fs::exists(store_ + "/.retry/1.a"));
+}
+
+TEST_F(SpoolerTest, DamagedOrStaleSchedulesNeverHoldAMessageBack) {
+    const std::string path = queue("1.a");
+    fs::create_directories(store_ + "/.retry");
+    std::ofstream(store_ + "/.retry/1.a") << "99999999999999999999 99999999999";
+    std::ofstream(store_ + "/.retry/gone.b") << "1 99999999999";
+    EXPECT_EQ(spooler().deliverAll().delivered, 1);
+    EXPECT_FALSE(fs::exists(path));
+    EXPECT_TRUE(fs::is_empty(store_ + "/.retry"));
 }
 
 TEST_F(SpoolerTest, PermanentRefusalFilesTheMessageWithItsReason) {
@@ -118,6 +159,7 @@ TEST_F(SpoolerTest, PermanentRefusalFilesTheMessageWithItsReason) {
     EXPECT_FALSE(fs::exists(path));
     EXPECT_EQ(read(store_ + "/Undeliverable/new/1.a"), bytes);
     EXPECT_EQ(read(store_ + "/Undeliverable/1.a.reason"), "554 no such user\n");
+    EXPECT_FALSE(fs::exists(store_ + "/.retry/1.a"));
     EXPECT_EQ(spooler().deliverAll().delivered, 0);
     EXPECT_EQ(fake_.envelopes.size(), 1u);
 }
@@ -187,6 +229,13 @@ TEST_F(SpoolerTest, OldestFirstAndTheRunSharesOneTimeLimit) {
     EXPECT_EQ(fake_.envelopes[0].recipients[2], "1@x");
     EXPECT_EQ(fake_.envelopes[2].recipients[2], "3@x");
     EXPECT_FALSE(fs::exists(third));
+}
+
+TEST_F(SpoolerTest, OneSecondTimeOutStillGivesTheRunItsSecond) {
+    queue("1.a");
+    EXPECT_EQ(spooler(std::chrono::seconds(1)).deliverAll().delivered, 1);
+    ASSERT_EQ(fake_.limits.size(), 1u);
+    EXPECT_EQ(fake_.limits[0].count(), 1);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "mapi/mapi.h"
+#include "provider/test_env.h"
 
 namespace {
 
@@ -93,6 +94,7 @@ class Reload : public ::testing::Test {
         root_ = pattern;
         ASSERT_EQ(setenv("XDG_CONFIG_HOME", (root_ + "/config").c_str(), 1), 0);
         ASSERT_EQ(setenv("XDG_DATA_HOME", (root_ + "/data").c_str(), 1), 0);
+        mb::provider::test::writeOutboxOnlyProfile(root_ + "/config");
     }
     void TearDown() override {
         std::error_code ignored;

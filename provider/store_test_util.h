@@ -142,6 +142,12 @@ inline std::string sha256Hex(const std::string& path) {
 
 class StoreTest : public ProviderTest {
   protected:
+    // Tests that want another profile write their own over this one.
+    void SetUp() override {
+        ProviderTest::SetUp();
+        writeOutboxOnlyProfile(config_);
+    }
+
     void TearDown() override {
         if (store_ != nullptr) {
             store_->Release();

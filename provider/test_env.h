@@ -19,6 +19,14 @@ inline const SRow& rowAt(const SRowSet* rows, ULONG i) {
     return rows->aRow[i];
 }
 
+// A default profile that keeps what is submitted in the Outbox: the built-in
+// one would hand it to /usr/sbin/sendmail wherever the machine has one.
+inline void writeOutboxOnlyProfile(const std::string& configHome) {
+    std::filesystem::create_directories(configHome + "/mailbroker");
+    std::ofstream(configHome + "/mailbroker/profiles.ini", std::ios::binary)
+        << "[profile Default]\ndefault = true\ntransport = none\n";
+}
+
 class ProviderTest : public ::testing::Test {
   protected:
     void SetUp() override {
