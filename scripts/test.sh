@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 
 . scripts/packages.sh
 mb_install_packages "${MB_BUILD_PACKAGES[@]}" clang libclang-rt-14-dev libgtest-dev \
-  libbenchmark-dev libcurl4-openssl-dev python3 g++-mingw-w64-x86-64-posix wine wine64 googletest \
+  libbenchmark-dev python3 g++-mingw-w64-x86-64-posix wine wine64 googletest \
   xdg-utils "${MB_TEST_PACKAGES[@]}"
 
 jobs=$(nproc)
@@ -23,8 +23,17 @@ ctest --preset default
 echo "== sanitizer preset (AddressSanitizer + UndefinedBehaviorSanitizer)"
 cmake --preset sanitize >/dev/null
 cmake --build --preset sanitize -j "$jobs"
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --preset sanitize
+# Reports go to files as well as failing the run: a Broker's stderr is
+# /dev/null, so a report from a Broker under test would otherwise be lost.
+reports="$PWD/build/sanitize/reports"
+rm -rf "$reports" && mkdir -p "$reports"
+if ! ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:log_path=$reports/asan" \
+  UBSAN_OPTIONS="print_stacktrace=1:log_path=$reports/ubsan" ctest --preset sanitize; then
+  for report in "$reports"/*; do
+    [ -f "$report" ] && { echo "-- $report"; cat "$report"; }
+  done
+  exit 1
+fi
 
 echo "== the platform layer's tests for Windows, under Wine"
 JOBS="$jobs" bash scripts/wine-tests.sh

@@ -2,11 +2,14 @@
 // provider's Outbox, each message read back by the independent parser.
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
+#include <optional>
 
 #include "tests/support/provider_install.h"
 
@@ -172,6 +175,33 @@ TEST_F(SendMail, TenThousandAttachmentsEndInBoundedTimeWithAClearOutcome) {
     const std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(countOf(raw, "filename=x.txt\n"), 10000u);
     EXPECT_EQ(countOf(raw, "\neHl6\n"), 10000u);  // "xyz" in base64
+    EXPECT_TRUE(install_.messages("Outbox/tmp").empty());
+}
+
+// A message that cannot even be queued must not be answered as sent: the
+// Broker's file size limit lets the attachment's data in (60,000 bytes) but not
+// the rendered message (its base64 alone is 80,000).
+TEST_F(SendMail, SubmissionThatCannotQueueTheMessageIsReported) {
+    const std::string a = install_.writeFile("big.bin", std::string(60000, 'b'));
+    struct rlimit old {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    struct rlimit small = old;
+    small.rlim_cur = 65536;
+    // The Broker inherits both: an ignored SIGXFSZ turns the limit into EFBIG.
+    auto* previous = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::optional<BrokerHost> broker;
+    try {
+        broker.emplace(install_.start());
+    } catch (...) {
+    }
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previous);
+    ASSERT_TRUE(broker.has_value());
+    BrokerConnection c = broker->connect();
+    EXPECT_EQ(fields(c.request("SendMail?silent=1&to=ann%40example.org&attachment=" + a, kReplyMs)),
+              "error=-2147221235;result=1;");  // MAPI_E_NOT_ENOUGH_DISK
+    EXPECT_TRUE(install_.messages("Outbox/new").empty());
     EXPECT_TRUE(install_.messages("Outbox/tmp").empty());
 }
 
