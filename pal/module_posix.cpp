@@ -155,6 +155,15 @@ bool definedBy(void* library, void* address) {
            own == holder;
 }
 
+// A failed dlopen or dlsym leaves an error record that the C library keeps
+// per thread until dlerror has been read past it or the thread has ended. A
+// thread that is still ending as its process exits takes the record with it
+// unfreed, which leak checkers report; reading past the error frees it now.
+void discardLoaderError() {
+    for (int i = 0; i < 2 && ::dlerror() != nullptr; ++i) {
+    }
+}
+
 }  // namespace
 
 HMODULE LoadLibraryA(LPCSTR fileName) {
@@ -166,10 +175,12 @@ HMODULE LoadLibraryA(LPCSTR fileName) {
     try {
         library = openLibrary(fileName);
     } catch (const std::bad_alloc&) {
+        discardLoaderError();
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
     if (library == nullptr) {
+        discardLoaderError();
         SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
@@ -190,6 +201,9 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR procName) {
         return nullptr;
     }
     void* address = ::dlsym(it->second.library, procName);
+    if (address == nullptr) {
+        discardLoaderError();
+    }
     if (address == nullptr || !definedBy(it->second.library, address)) {
         SetLastError(ERROR_PROC_NOT_FOUND);
         return nullptr;
