@@ -3,8 +3,6 @@
 // that server, one process per message as a user's script would.
 //
 //   broker_delivery_bench [COUNT] [BODY_BYTES]   (defaults 100 2000)
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -14,6 +12,7 @@
 #include <fstream>
 #include <string>
 
+#include "bench/smtp_bench.h"
 #include "host/broker_host.h"
 #include "host/host_error.h"
 
@@ -21,53 +20,6 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-struct Server {
-    pid_t pid = -1;
-    int port = 0;
-};
-
-Server startServer(const std::string& dir) {
-    fs::create_directories(dir);
-    int out[2];
-    if (::pipe(out) != 0) {
-        std::exit(1);
-    }
-    Server server;
-    server.pid = ::fork();
-    if (server.pid == 0) {
-        ::dup2(out[1], 1);
-        ::execl(MB_SYSTEM_PYTHON, MB_SYSTEM_PYTHON, MB_SMTP_SERVER, "--dir", dir.c_str(),
-                static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    char line[32] = {};
-    std::size_t at = 0;
-    while (at + 1 < sizeof line && ::read(out[0], line + at, 1) == 1 && line[at] != '\n') {
-        ++at;
-    }
-    ::close(out[0]);
-    server.port = std::atoi(line);
-    return server;
-}
-
-std::size_t received(const std::string& dir) {
-    std::size_t n = 0;
-    for (const auto& entry : fs::directory_iterator(dir)) {
-        n += entry.path().extension() == ".eml";
-    }
-    return n;
-}
-
-// Lines of 72 characters, bodyBytes in all; newline is the caller's choice.
-std::string body(std::size_t bodyBytes, const std::string& newline) {
-    std::string text;
-    for (std::size_t size = 0; size < bodyBytes; size += 73) {
-        text += std::string(72, 'x') + newline;
-    }
-    return text;
-}
 
 double throughBroker(const std::string& root, int port, int count, std::size_t bodyBytes) {
     fs::create_directories(root + "/config/mailbroker");
@@ -81,7 +33,7 @@ double throughBroker(const std::string& root, int port, int count, std::size_t b
                                    "MAILBROKER_PROVIDER_LOG=" + root + "/provider.log"};
     BrokerHost broker = BrokerHost::start(MB_BROKER_PATH, options);
     BrokerConnection connection = broker.connect();
-    const std::string text = body(bodyBytes, "%0A");
+    const std::string text = bench::messageBody(bodyBytes, "%0A");
     const auto start = Clock::now();
     for (int i = 0; i < count; ++i) {
         const BrokerConnection::Reply reply = connection.request(
@@ -102,31 +54,16 @@ double throughBroker(const std::string& root, int port, int count, std::size_t b
 
 double msmtpAlone(const std::string& root, int port, int count, std::size_t bodyBytes) {
     fs::create_directories(root);
-    const std::string text = body(bodyBytes, "\n");
+    const std::string text = bench::messageBody(bodyBytes, "\n");
     for (int i = 0; i < count; ++i) {
         std::ofstream(root + "/" + std::to_string(i) + ".eml")
             << "From: me@example.org\nTo: you@example.org\nSubject: message " << i
             << "\nMIME-Version: 1.0\nContent-Type: text/plain; charset=utf-8\n\n"
             << text;
     }
-    const std::string portArg = "--port=" + std::to_string(port);
     const auto start = Clock::now();
     for (int i = 0; i < count; ++i) {
-        const std::string file = root + "/" + std::to_string(i) + ".eml";
-        const pid_t child = ::fork();
-        if (child == 0) {
-            if (std::freopen(file.c_str(), "r", stdin) == nullptr) {
-                ::_exit(126);
-            }
-            ::execl("/usr/bin/msmtp", "msmtp", "--host=127.0.0.1", portArg.c_str(),
-                    "--from=me@example.org", "-t", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-            std::fprintf(stderr, "msmtp failed on %s\n", file.c_str());
-        }
+        bench::sendWithMsmtp(root + "/" + std::to_string(i) + ".eml", port);
     }
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
@@ -146,13 +83,13 @@ int main(int argc, char** argv) {
     }
     const std::string root = pattern;
     const std::string inbox = root + "/received";
-    const Server server = startServer(inbox);
+    const bench::SmtpServer server = bench::startSmtpServer(inbox);
     int status = 0;
     try {
         const double broker = throughBroker(root + "/broker", server.port, count, bodyBytes);
-        const std::size_t viaBroker = received(inbox);
+        const std::size_t viaBroker = bench::receivedMessages(inbox);
         const double msmtp = msmtpAlone(root + "/msmtp", server.port, count, bodyBytes);
-        const std::size_t viaMsmtp = received(inbox) - viaBroker;
+        const std::size_t viaMsmtp = bench::receivedMessages(inbox) - viaBroker;
         std::printf("%d messages of about %zu body bytes to a loopback SMTP server\n", count,
                     bodyBytes);
         std::printf("Broker, SendMail silent  %8.3f s  %7.1f messages/s  (%zu received)\n",
@@ -169,8 +106,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "Broker: %s\n", error.what());
         status = 1;
     }
-    ::kill(server.pid, SIGKILL);
-    ::waitpid(server.pid, nullptr, 0);
+    bench::stopSmtpServer(server);
     fs::remove_all(root);
     return status;
 }

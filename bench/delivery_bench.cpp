@@ -3,8 +3,6 @@
 // alone sending the same files. Prints wall-clock time per message.
 //
 //   delivery_bench [COUNT] [BODY_BYTES]
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -15,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/smtp_bench.h"
 #include "provider/spooler.h"
 
 namespace fs = std::filesystem;
@@ -22,45 +21,6 @@ using mb::provider::Profile;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-struct Server {
-    pid_t pid = -1;
-    int port = 0;
-};
-
-Server startServer(const std::string& dir) {
-    fs::create_directories(dir);
-    int out[2];
-    if (::pipe(out) != 0) {
-        std::exit(1);
-    }
-    Server server;
-    server.pid = ::fork();
-    if (server.pid == 0) {
-        ::dup2(out[1], 1);
-        ::execl(MB_SYSTEM_PYTHON, MB_SYSTEM_PYTHON, MB_SMTP_SERVER, "--dir", dir.c_str(),
-                static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    char line[32] = {};
-    std::size_t at = 0;
-    while (at + 1 < sizeof line && ::read(out[0], line + at, 1) == 1 && line[at] != '\n') {
-        ++at;
-    }
-    ::close(out[0]);
-    server.port = std::atoi(line);
-    return server;
-}
-
-// bodyBytes of text in lines of 72 characters.
-std::string body(std::size_t bodyBytes) {
-    std::string text;
-    while (text.size() < bodyBytes) {
-        text += std::string(72, 'x') + "\n";
-    }
-    return text;
-}
 
 void queue(const std::string& outbox, int count, std::size_t bodyBytes) {
     fs::create_directories(outbox + "/new");
@@ -71,7 +31,7 @@ void queue(const std::string& outbox, int count, std::size_t bodyBytes) {
             << "From: me@example.org\nTo: you@example.org\nBcc: hidden@example.org\n"
                "Subject: message "
             << i << "\nX-Mailbroker-Submitted: yes\n\n"
-            << body(bodyBytes);
+            << bench::messageBody(bodyBytes, "\n");
     }
 }
 
@@ -93,21 +53,9 @@ double spool(const std::string& root, const std::string& transport, int count,
 
 double msmtpAlone(const std::string& root, int port, int count, std::size_t bodyBytes) {
     queue(root, count, bodyBytes);
-    const std::string portArg = "--port=" + std::to_string(port);
     auto start = Clock::now();
     for (const auto& entry : fs::directory_iterator(root + "/new")) {
-        const pid_t child = ::fork();
-        if (child == 0) {
-            std::freopen(entry.path().c_str(), "r", stdin);
-            ::execl("/usr/bin/msmtp", "msmtp", "--host=127.0.0.1", portArg.c_str(),
-                    "--from=me@example.org", "-t", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-            std::fprintf(stderr, "msmtp failed\n");
-        }
+        bench::sendWithMsmtp(entry.path(), port);
     }
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
@@ -122,7 +70,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::string root = pattern;
-    Server server = startServer(root + "/received");
+    const bench::SmtpServer server = bench::startSmtpServer(root + "/received");
     const std::string url = "smtp://127.0.0.1:" + std::to_string(server.port);
     const std::string msmtp =
         "sendmail:/usr/bin/msmtp --host=127.0.0.1 --port=" + std::to_string(server.port) +
@@ -140,8 +88,7 @@ int main(int argc, char** argv) {
         std::printf("%-28s %8.3f s  %7.2f ms/message\n", row.name, row.seconds,
                     1000.0 * row.seconds / count);
     }
-    ::kill(server.pid, SIGKILL);
-    ::waitpid(server.pid, nullptr, 0);
+    bench::stopSmtpServer(server);
     fs::remove_all(root);
     return 0;
 }

@@ -7,16 +7,8 @@
 #   MB_BENCH_BUILD_DIR=build/bench-release bench/ipc.sh
 set -euo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${MB_BENCH_BUILD_DIR:-$root/build/bench-release}
-case $build in
-  /*) ;;
-  *) build=$root/$build ;;
-esac
-if [[ ! -f $build/build.ninja ]]; then
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMB_BUILD_TESTS=OFF >/dev/null
-fi
-cmake --build "$build" --target mb_pipe_bench mb_broker_bench -j2 >/dev/null
+. "$(dirname "$0")/release_build.sh"
+mb_build_bench mb_pipe_bench mb_broker_bench
 
 pipe_json=$(mktemp)
 broker_json=$(mktemp)

@@ -302,17 +302,30 @@ SpoolReport Spooler::deliverAll(bool force) {
     return report;
 }
 
+namespace {
+
+// Runs `use` with a spooler for the profile's transport and sender; does
+// nothing when the profile delivers nowhere.
+template <typename Use>
+void withSpooler(const Profile& profile, Use use) {
+    std::unique_ptr<Transport> transport = makeTransport(profile);
+    if (!transport) {
+        return;
+    }
+    std::string name, address;
+    chooseSender(profile, name, address);
+    Spooler spooler(profile.storePath, address, *transport, std::chrono::seconds(profile.timeout));
+    use(spooler);
+}
+
+}  // namespace
+
 void deliverQueued(const Profile& profile, const std::string& path) {
     try {
-        std::unique_ptr<Transport> transport = makeTransport(profile);
-        if (!transport) {
-            return;
-        }
-        std::string name, address;
-        chooseSender(profile, name, address);
-        SpoolReport report;
-        Spooler(profile.storePath, address, *transport, std::chrono::seconds(profile.timeout))
-            .deliverFile(path, report);
+        withSpooler(profile, [&](Spooler& spooler) {
+            SpoolReport report;
+            spooler.deliverFile(path, report);
+        });
     } catch (...) {
         reportProblem("delivery of " + baseName(path) + " stopped: out of memory");
     }
@@ -320,16 +333,9 @@ void deliverQueued(const Profile& profile, const std::string& path) {
 
 void deliverOutbox(const Profile& profile) {
     try {
-        std::unique_ptr<Transport> transport = makeTransport(profile);
-        if (!transport) {
-            return;
-        }
-        std::string name, address;
-        chooseSender(profile, name, address);
         const char* flush = std::getenv("MAILBROKER_FLUSH");
         const bool force = flush != nullptr && flush[0] != '\0' && std::strcmp(flush, "0") != 0;
-        Spooler(profile.storePath, address, *transport, std::chrono::seconds(profile.timeout))
-            .deliverAll(force);
+        withSpooler(profile, [&](Spooler& spooler) { spooler.deliverAll(force); });
     } catch (...) {
         reportProblem("delivery of the Outbox stopped: out of memory");
     }
