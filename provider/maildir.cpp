@@ -15,6 +15,8 @@ namespace {
 
 std::atomic<unsigned long> gDeliveries{0};
 
+}  // namespace
+
 HRESULT syncDirectory(const std::string& dir) {
     FileHandle handle(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (handle.get() < 0 || ::fsync(handle.get()) != 0) {
@@ -22,8 +24,6 @@ HRESULT syncDirectory(const std::string& dir) {
     }
     return S_OK;
 }
-
-}  // namespace
 
 HRESULT mapiFromErrno(int err) {
     switch (err) {

@@ -62,6 +62,9 @@ class Maildir {
 // A file name unique across processes and hosts, as Maildir readers expect.
 std::string uniqueMaildirName();
 
+// Makes the renames and unlinks in dir durable.
+HRESULT syncDirectory(const std::string& dir);
+
 // Writes all of data, retrying short writes; false with errno set.
 bool writeAll(int fd, const void* data, std::size_t size);
 

@@ -72,17 +72,6 @@ std::vector<Field> splitFields(const std::string& block) {
     return fields;
 }
 
-std::string valueOf(const Field& field) {
-    std::string value;
-    for (char c : field.raw.substr(field.raw.find(':') + 1)) {
-        if (c != '\r' && c != '\n') {
-            value.push_back(c == '\t' ? ' ' : c);
-        }
-    }
-    const std::size_t first = value.find_first_not_of(' ');
-    const std::size_t last = value.find_last_not_of(' ');
-    return first == std::string::npos ? "" : value.substr(first, last - first + 1);
-}
 
 bool named(const Field& field, const char* name) {
     return strcasecmp(field.name.c_str(), name) == 0;
@@ -96,6 +85,17 @@ std::string trimmed(const std::string& text) {
     const std::size_t first = text.find_first_not_of(" \t");
     const std::size_t last = text.find_last_not_of(" \t");
     return first == std::string::npos ? "" : text.substr(first, last - first + 1);
+}
+
+// The field's value unfolded, tabs as blanks, without surrounding blanks.
+std::string valueOf(const Field& field) {
+    std::string value;
+    for (char c : field.raw.substr(field.raw.find(':') + 1)) {
+        if (c != '\r' && c != '\n') {
+            value.push_back(c == '\t' ? ' ' : c);
+        }
+    }
+    return trimmed(value);
 }
 
 // Words apart: a display name without its address, not an address.

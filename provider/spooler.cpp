@@ -35,14 +35,6 @@ std::string parentOf(const std::string& path) {
     return path.substr(0, path.rfind('/'));
 }
 
-// Makes a rename or unlink in dir durable.
-void syncDirectory(const std::string& dir) {
-    FileHandle fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() >= 0) {
-        ::fsync(fd.get());
-    }
-}
-
 // The folders a delivered message may be filed in: the store's own.
 bool knownFolder(const std::string& name) {
     return std::any_of(std::begin(kAllFolders), std::end(kAllFolders), [&](FolderId id) {
