@@ -77,11 +77,11 @@ bool readSendmailFlag(const WCHAR* valueName) {
 LPADRLIST resolveRecipients(MapiSession& session, IAddrBook* addressBook, ULONG_PTR parent,
                             RecipientSlot* to, RecipientSlot* cc, RecipientSlot* bcc,
                             bool allowDialog) {
-    const bool commaOff = readSendmailFlag(WLIT("bRemoveCommaDelimiter"));
-    const char* separators = commaOff ? ";\n" : ",;\n";
     if (to == nullptr && cc == nullptr && bcc == nullptr) {
         return nullptr;
     }
+    const bool commaOff = readSendmailFlag(WLIT("bRemoveCommaDelimiter"));
+    const char* separators = commaOff ? ";\n" : ",;\n";
     const TypedSlot slots[] = {{to, MAPI_TO}, {cc, MAPI_CC}, {bcc, MAPI_BCC}};
     uint64_t count = 0;
     for (const TypedSlot& s : slots) {
@@ -114,13 +114,14 @@ LPADRLIST resolveRecipients(MapiSession& session, IAddrBook* addressBook, ULONG_
              name = strtok_s(nullptr, separators, &position)) {
             ADRENTRY& entry = entries[next++];
             entry.ulReserved1 = 0;
-            entry.cValues = 2;
             LPVOID values = nullptr;
-            // An entry whose values cannot be had stays empty; resolution still runs.
+            // An entry whose values cannot be had stays empty (no values, a count
+            // of 0, so nothing reads through it); resolution still runs.
             if (session.record(allocator->allocateBuffer(2 * sizeof(SPropValue), &values)) < 0 ||
                 values == nullptr) {
                 continue;
             }
+            entry.cValues = 2;
             entry.rgPropVals = static_cast<LPSPropValue>(values);
             std::memset(values, 0, 2 * sizeof(SPropValue));
             entry.rgPropVals[0].ulPropTag = PR_DISPLAY_NAME_A;

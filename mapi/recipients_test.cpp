@@ -29,6 +29,9 @@ class RecordingBook final : public IAddrBook {
         const ADRENTRY* entry = list->aEntries;
         for (ULONG i = 0; i < list->cEntries; ++i) {
             const SPropValue* v = entry[i].rgPropVals;
+            if (v == nullptr) {
+                EXPECT_EQ(entry[i].cValues, 0u) << "an entry without values counts none";
+            }
             entries.push_back(v == nullptr ? "-" : std::to_string(v[1].Value.l) + ":" +
                                                        v[0].Value.lpszA);
         }
