@@ -101,9 +101,7 @@ struct Picker {
             const LONG type = appendRecipientAddress(session, addressBook, entries[i].rgPropVals,
                                                      entries[i].cValues, entryText);
             if (type >= static_cast<LONG>(MAPI_TO) && type <= static_cast<LONG>(MAPI_BCC)) {
-                std::string& text = texts[static_cast<size_t>(type - 1)];
-                text += text.empty() ? "" : ";";
-                text += entryText;
+                appendItem(texts[static_cast<size_t>(type - 1)], entryText);
             }
         }
         for (size_t k = 0; k < slots.size(); ++k) {
