@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "bench/smtp_bench.h"
-#include "provider/spooler.h"
+#include "provider/transport/spooler.h"
 
 namespace fs = std::filesystem;
 using mb::provider::Profile;

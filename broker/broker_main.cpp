@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "broker/broker_context.h"
+#include "channel/broker_context.h"
 #include "broker/command_line.h"
 #include "broker/send_mail_connection_handler.h"
 #include "foundation/ks_exception.h"

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "broker/broker_context.h"
+#include "channel/broker_context.h"
 #include "broker/broker_test_support.h"
 #include "foundation/ks_exception.h"
 

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "broker/broker_context.h"
+#include "channel/broker_context.h"
 #include "channel/send_mail_server_channel.h"
 #include "foundation/ks_exception.h"
 

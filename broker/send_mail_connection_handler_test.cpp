@@ -5,7 +5,7 @@
 #include <chrono>
 #include <thread>
 
-#include "broker/broker_context.h"
+#include "channel/broker_context.h"
 #include "broker/broker_main.h"
 #include "broker/broker_test_support.h"
 #include "channel/channel_test_support.h"

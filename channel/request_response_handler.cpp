@@ -1,6 +1,6 @@
 #include "channel/request_response_handler.h"
 
-#include "broker/broker_context.h"
+#include "channel/broker_context.h"
 #include "foundation/ks_exception.h"
 
 void CRequestResponseHandler::serveConnection() {

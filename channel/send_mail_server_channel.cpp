@@ -4,7 +4,7 @@
 
 #include "codec/query_record.h"
 #include "foundation/ks_exception.h"
-#include "mapi/mapi_session.h"
+#include "commands/mapi_session.h"
 
 CSendMailServerChannel::CSendMailServerChannel(const char* name, HANDLE pipeHandle,
                                                CBrokerContext* context,

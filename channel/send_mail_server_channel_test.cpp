@@ -4,11 +4,11 @@
 
 #include <string>
 
-#include "broker/broker_context.h"
+#include "channel/broker_context.h"
 #include "channel/channel_test_support.h"
 #include "codec/query_record.h"
 #include "foundation/ks_exception.h"
-#include "mapi/testdata/fake_mapi_fixture.h"
+#include "commands/fakes/fake_mapi_fixture.h"
 
 namespace {
 

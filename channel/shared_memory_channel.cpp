@@ -4,7 +4,7 @@
 #include <cstring>
 #include <memory>
 
-#include "broker/broker_context.h"
+#include "channel/broker_context.h"
 #include "foundation/ks_exception.h"
 
 namespace {

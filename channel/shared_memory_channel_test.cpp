@@ -5,7 +5,7 @@
 #include <cstring>
 #include <thread>
 
-#include "broker/broker_context.h"
+#include "channel/broker_context.h"
 #include "channel/channel_test_support.h"
 #include "foundation/ks_exception.h"
 

@@ -1,4 +1,4 @@
-#include "broker/broker_context.h"
+#include "channel/broker_context.h"
 #include "channel/shared_memory_channel.h"
 
 void CSharedMemoryChannel::pumpWhilePending(HANDLE transferEvent) {

@@ -8,7 +8,7 @@
 #include "host/mail_request.h"
 #include "host/message_subject.h"
 #include "host/store_watch.h"
-#include "provider/profiles.h"
+#include "profiles/profiles.h"
 
 namespace {
 

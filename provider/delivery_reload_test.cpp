@@ -10,7 +10,7 @@
 #include <string>
 
 #include "mapi/mapi.h"
-#include "provider/smtp_test_server.h"
+#include "provider/transport/smtp_test_support.h"
 
 namespace mb::provider::test {
 namespace {

@@ -6,7 +6,7 @@
 // this library for every request.
 #pragma once
 
-#include "provider/exports.h"
+#include "provider/com/exports.h"
 
 namespace mb::provider {
 

@@ -1,3 +1,3 @@
 // libmapi32.so: the provider's code comes from mb_provider, linked whole;
 // exports.map decides which of its symbols the library exports.
-#include "provider/exports.h"
+#include "provider/com/exports.h"

@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <new>
 
-#include "provider/abi_guard.h"
-#include "provider/diagnostics.h"
+#include "provider/com/abi_guard.h"
+#include "provider/com/diagnostics.h"
 #include "provider/initialize.h"
-#include "provider/table.h"
+#include "provider/com/table.h"
 
 namespace mb::provider {
 

@@ -9,9 +9,9 @@
 
 #include <atomic>
 
-#include "provider/profiles.h"
+#include "profiles/profiles.h"
 
-#include "provider/com_object.h"
+#include "provider/com/com_object.h"
 
 namespace mb::provider {
 

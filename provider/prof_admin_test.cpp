@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "provider/allocation.h"
-#include "provider/test_env.h"
+#include "provider/com/allocation.h"
+#include "provider/com/provider_test_support.h"
 
 namespace mb::provider::test {
 namespace {

@@ -2,13 +2,13 @@
 
 #include <new>
 
-#include "provider/abi_guard.h"
-#include "provider/address_book.h"
+#include "provider/com/abi_guard.h"
+#include "provider/addressbook/address_book.h"
 #include "provider/initialize.h"
 #include "provider/prof_admin.h"
-#include "provider/spooler.h"
-#include "provider/store.h"
-#include "provider/ui_driver.h"
+#include "provider/transport/spooler.h"
+#include "provider/store/store.h"
+#include "provider/ui/driver.h"
 
 namespace mb::provider {
 
@@ -61,7 +61,7 @@ HRESULT Session::OpenMsgStore(ULONG_PTR, ULONG cbEntryID, LPENTRYID lpEntryID, L
         return MAPI_E_INVALID_ENTRYID;
     }
     return abiGuard([&]() -> HRESULT {
-        *lppMDB = Store::create(profile_);
+        *lppMDB = Store::create(profile_, deliverQueued);
         return S_OK;
     });
 }

@@ -20,11 +20,11 @@
 #include <atomic>
 #include <memory>
 
-#include "provider/profiles.h"
-#include "provider/store_forms.h"
-#include "provider/ui_driver.h"
+#include "profiles/profiles.h"
+#include "provider/store/forms.h"
+#include "provider/ui/driver.h"
 
-#include "provider/com_object.h"
+#include "provider/com/com_object.h"
 
 namespace mb::provider {
 

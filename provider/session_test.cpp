@@ -1,6 +1,6 @@
 #include "provider/session.h"
 
-#include "provider/test_env.h"
+#include "provider/com/provider_test_support.h"
 
 namespace mb::provider::test {
 namespace {

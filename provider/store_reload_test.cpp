@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "mapi/mapi.h"
-#include "provider/test_env.h"
+#include "provider/com/provider_test_support.h"
 
 namespace {
 

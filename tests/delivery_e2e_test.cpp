@@ -13,7 +13,7 @@
 
 #include "host/child_process.h"
 #include "host/host_error.h"
-#include "provider/smtp_test_server.h"
+#include "provider/transport/smtp_test_support.h"
 #include "tests/support/provider_install.h"
 
 using namespace mbtest;

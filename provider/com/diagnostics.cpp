@@ -1,0 +1,26 @@
+#include "provider/com/diagnostics.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace mb::provider {
+
+void reportProblem(const std::string& text) {
+    const char* path = std::getenv("MAILBROKER_PROVIDER_LOG");
+    if (path == nullptr || *path == '\0') {
+        return;
+    }
+    int fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return;
+    }
+    // One write per line, so that lines of concurrent sessions do not interleave.
+    std::string line = "mailbroker provider: " + text + "\n";
+    ssize_t written = ::write(fd, line.data(), line.size());
+    (void)written;
+    ::close(fd);
+}
+
+}  // namespace mb::provider

@@ -1,0 +1,70 @@
+#include "provider/contacts/expand.h"
+
+#include <set>
+
+#include "provider/contacts/contact_entry_id.h"
+
+namespace mb::provider {
+namespace {
+
+std::string lowered(std::string s) {
+    for (char& c : s) {
+        c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    return s;
+}
+
+void add(const AbEntry& entry, Expansion& out, std::set<std::string>& seen) {
+    if (entry.smtp.empty()) {
+        out.unreachable.push_back(entry.displayName);
+    } else if (seen.insert(lowered(entry.smtp)).second) {
+        out.recipients.push_back({entry.displayName, entry.smtp});
+    }
+}
+
+}  // namespace
+
+HRESULT expandForDelivery(const Directory& directory, const BYTE* entryId, ULONG size,
+                          Expansion& out) {
+    out = {};
+    try {
+        AbEntry top;
+        if (!directory.find(entryId, size, top)) {
+            return MAPI_E_UNKNOWN_ENTRYID;
+        }
+        if (!top.list) {
+            std::set<std::string> seen;
+            add(top, out, seen);
+            return S_OK;
+        }
+        // Depth first with an explicit stack, so that nesting costs no C++ stack.
+        std::set<std::string> seen;
+        std::set<std::size_t> visited;
+        AbEntryIdParts parts;
+        if (parseAbEntryId(entryId, size, parts) && !parts.oneOff) {
+            visited.insert(parts.index);  // a list that holds itself is not expanded again
+        }
+        std::vector<std::pair<const std::vector<std::size_t>*, std::size_t>> stack;
+        stack.emplace_back(&top.members, 0);
+        while (!stack.empty()) {
+            auto& [members, next] = stack.back();
+            if (next == members->size()) {
+                stack.pop_back();
+                continue;
+            }
+            const std::size_t index = (*members)[next++];
+            const AbEntry& member = directory.entries()[index];
+            if (!member.list) {
+                add(member, out, seen);
+            } else if (visited.insert(index).second) {
+                stack.emplace_back(&member.members, 0);
+            }
+        }
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        out = {};
+        return MAPI_E_NOT_ENOUGH_MEMORY;
+    }
+}
+
+}  // namespace mb::provider

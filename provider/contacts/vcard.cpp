@@ -1,0 +1,351 @@
+#include "provider/contacts/vcard.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <optional>
+#include <utility>
+
+namespace mb::provider {
+namespace {
+
+struct LogicalLine {
+    std::string text;
+    std::size_t number;  // of its first physical line
+};
+
+struct ContentLine {
+    std::string name;  // upper case, group dropped
+    std::vector<std::pair<std::string, std::vector<std::string>>> params;  // names upper case
+    std::string value;
+};
+
+std::string upper(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return out;
+}
+
+bool iequals(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && upper(a) == upper(b);
+}
+
+bool nameChar(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-';
+}
+
+bool validUtf8(std::string_view s) {
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        std::size_t extra = 0;
+        std::uint32_t cp = 0;
+        if (c == 0) {
+            return false;
+        } else if (c < 0x80) {
+            ++i;
+            continue;
+        } else if ((c & 0xE0) == 0xC0) {
+            extra = 1, cp = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            extra = 2, cp = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            extra = 3, cp = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + extra >= s.size()) {
+            return false;
+        }
+        for (std::size_t k = 1; k <= extra; ++k) {
+            const auto d = static_cast<unsigned char>(s[i + k]);
+            if ((d & 0xC0) != 0x80) {
+                return false;
+            }
+            cp = (cp << 6) | (d & 0x3F);
+        }
+        static constexpr std::uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
+        if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            return false;
+        }
+        i += extra + 1;
+    }
+    return true;
+}
+
+std::vector<LogicalLine> unfold(std::string_view text) {
+    std::vector<LogicalLine> lines;
+    std::size_t number = 0;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find('\n', pos);
+        if (end == std::string_view::npos) {
+            end = text.size();
+        }
+        std::string_view physical = text.substr(pos, end - pos);
+        if (!physical.empty() && physical.back() == '\r') {
+            physical.remove_suffix(1);
+        }
+        ++number;
+        pos = end + 1;
+        if (!physical.empty() && (physical[0] == ' ' || physical[0] == '\t') && !lines.empty()) {
+            lines.back().text.append(physical.substr(1));
+        } else {
+            lines.push_back({std::string(physical), number});
+        }
+    }
+    return lines;
+}
+
+// RFC 6868: ^n newline, ^^ caret, ^' double quote.
+std::string uncaret(std::string_view s) {
+    std::string out;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '^' && i + 1 < s.size()) {
+            const char next = s[i + 1];
+            if (next == 'n' || next == 'N') {
+                out += '\n', ++i;
+                continue;
+            }
+            if (next == '^' || next == '\'') {
+                out += next == '^' ? '^' : '"', ++i;
+                continue;
+            }
+        }
+        out += s[i];
+    }
+    return out;
+}
+
+std::optional<ContentLine> parseLine(std::string_view s, std::string& problem) {
+    ContentLine line;
+    std::size_t i = 0;
+    while (i < s.size() && nameChar(s[i])) {
+        ++i;
+    }
+    if (i < s.size() && s[i] == '.' && i > 0) {  // a group prefix
+        const std::size_t start = ++i;
+        while (i < s.size() && nameChar(s[i])) {
+            ++i;
+        }
+        line.name = upper(s.substr(start, i - start));
+    } else {
+        line.name = upper(s.substr(0, i));
+    }
+    if (line.name.empty()) {
+        problem = "no property name";
+        return std::nullopt;
+    }
+    while (i < s.size() && s[i] == ';') {
+        const std::size_t start = ++i;
+        while (i < s.size() && nameChar(s[i])) {
+            ++i;
+        }
+        std::string name = upper(s.substr(start, i - start));
+        if (name.empty()) {
+            problem = "empty parameter name";
+            return std::nullopt;
+        }
+        std::vector<std::string> values;
+        if (i < s.size() && s[i] == '=') {
+            do {
+                ++i;
+                if (i < s.size() && s[i] == '"') {
+                    const std::size_t close = s.find('"', i + 1);
+                    if (close == std::string_view::npos) {
+                        problem = "unterminated quoted parameter";
+                        return std::nullopt;
+                    }
+                    values.push_back(uncaret(s.substr(i + 1, close - i - 1)));
+                    i = close + 1;
+                } else {
+                    const std::size_t vstart = i;
+                    while (i < s.size() && s[i] != ';' && s[i] != ':' && s[i] != ',' &&
+                           s[i] != '"') {
+                        ++i;
+                    }
+                    values.push_back(uncaret(s.substr(vstart, i - vstart)));
+                }
+            } while (i < s.size() && s[i] == ',');
+        } else {
+            // 3.0 still meets bare type names: EMAIL;INTERNET;PREF:...
+            values.push_back(std::move(name));
+            name = "TYPE";
+        }
+        line.params.emplace_back(std::move(name), std::move(values));
+    }
+    if (i >= s.size() || s[i] != ':') {
+        problem = "no ':' after the property name and parameters";
+        return std::nullopt;
+    }
+    line.value = std::string(s.substr(i + 1));
+    return line;
+}
+
+// Lower ranks first; 100 is the least preferred that 4.0 allows.
+int preference(const ContentLine& line) {
+    int rank = 101;
+    for (const auto& [name, values] : line.params) {
+        for (const auto& value : values) {
+            if (name == "PREF") {
+                int n = 0;
+                for (char c : value) {
+                    n = std::isdigit(static_cast<unsigned char>(c)) != 0
+                            ? std::min(n * 10 + (c - '0'), 101)
+                            : 101;
+                }
+                rank = std::min(rank, n < 1 ? 101 : n);
+            } else if (name == "TYPE" && iequals(value, "PREF")) {
+                rank = std::min(rank, 1);
+            }
+        }
+    }
+    return rank;
+}
+
+class CardBuilder {
+  public:
+    explicit CardBuilder(std::size_t line) { card_.line = line; }
+
+    // False with problem set when the line makes the card unreadable.
+    bool take(const ContentLine& line, std::string& problem) {
+        const std::string& n = line.name;
+        if (n == "VERSION") {
+            card_.version = line.value;
+            if (card_.version != "3.0" && card_.version != "4.0") {
+                problem = "unsupported VERSION " + line.value.substr(0, 20);
+                return false;
+            }
+        } else if (n == "UID") {
+            card_.uid = line.value;
+        } else if (n == "FN") {
+            card_.fn = unescapeText(line.value);
+        } else if (n == "EMAIL") {
+            std::string email = unescapeText(line.value);
+            if (!email.empty()) {
+                emails_.push_back({preference(line), emails_.size(), std::move(email)});
+            }
+        } else if (n == "KIND" || n == "X-ADDRESSBOOKSERVER-KIND") {
+            card_.group = iequals(line.value, "group");
+        } else if (n == "MEMBER" || n == "X-ADDRESSBOOKSERVER-MEMBER") {
+            card_.members.push_back(line.value);
+        } else if (n == "X-MAILBROKER-X500") {
+            card_.x500 = unescapeText(line.value);
+        }
+        return true;
+    }
+
+    bool finish(VCard& out, std::string& problem) {
+        if (card_.version.empty()) {
+            problem = "no VERSION";
+            return false;
+        }
+        std::sort(emails_.begin(), emails_.end());
+        for (auto& e : emails_) {
+            card_.emails.push_back(std::move(e.address));
+        }
+        if (!validUtf8(card_.fn) || !validUtf8(card_.uid) || !validUtf8(card_.x500) ||
+            !std::all_of(card_.emails.begin(), card_.emails.end(), validUtf8) ||
+            !std::all_of(card_.members.begin(), card_.members.end(), validUtf8)) {
+            problem = "text that is not UTF-8";
+            return false;
+        }
+        out = std::move(card_);
+        return true;
+    }
+
+  private:
+    struct Email {
+        int rank;
+        std::size_t order;
+        std::string address;
+        bool operator<(const Email& o) const {
+            return rank != o.rank ? rank < o.rank : order < o.order;
+        }
+    };
+    VCard card_;
+    std::vector<Email> emails_;
+};
+
+}  // namespace
+
+std::string unescapeText(std::string_view value) {
+    std::string out;
+    out.reserve(value.size());
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        if (value[i] == '\\' && i + 1 < value.size()) {
+            const char next = value[++i];
+            out += (next == 'n' || next == 'N') ? '\n' : next;
+        } else {
+            out += value[i];
+        }
+    }
+    return out;
+}
+
+VCardParse parseVCards(std::string_view text) {
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+        text.remove_prefix(3);
+    }
+    VCardParse result;
+    std::optional<CardBuilder> card;
+    bool broken = false;
+    std::size_t begin = 0;
+    auto fail = [&](std::size_t number, const std::string& what) {
+        result.problems.push_back("line " + std::to_string(number) + ": card skipped: " + what);
+    };
+    for (const LogicalLine& logical : unfold(text)) {
+        if (logical.text.empty()) {
+            continue;
+        }
+        std::string problem;
+        const std::optional<ContentLine> line = parseLine(logical.text, problem);
+        const bool isBegin = line && line->name == "BEGIN" && iequals(line->value, "VCARD");
+        const bool isEnd = line && line->name == "END" && iequals(line->value, "VCARD");
+        if (!card) {
+            if (isBegin) {
+                card.emplace(logical.number);
+                broken = false;
+                begin = logical.number;
+            }
+            continue;  // text between cards is not ours to judge
+        }
+        if (isBegin) {
+            if (!broken) {
+                fail(begin,
+                     "BEGIN:VCARD at line " + std::to_string(logical.number) + " before END:VCARD");
+            }
+            card.emplace(logical.number);
+            broken = false;
+            begin = logical.number;
+            continue;
+        }
+        if (isEnd) {
+            VCard done;
+            if (!broken) {
+                if (card->finish(done, problem)) {
+                    result.cards.push_back(std::move(done));
+                } else {
+                    fail(begin, problem);
+                }
+            }
+            card.reset();
+            continue;
+        }
+        if (broken) {
+            continue;
+        }
+        if (!line || !card->take(*line, problem)) {
+            fail(logical.number, problem);
+            broken = true;
+        }
+    }
+    if (card && !broken) {
+        fail(begin, "no END:VCARD");
+    }
+    return result;
+}
+
+}  // namespace mb::provider

@@ -1,0 +1,211 @@
+// libmbmime.so: renders one message with GMime. Linked with -z nodelete, and
+// opened with RTLD_NODELETE, so it and GLib stay for the life of the process
+// and g_mime_init runs exactly once however often the provider is reloaded.
+#include "provider/mime/render.h"
+
+#include "provider/mime/base64_stream.h"
+
+#include <errno.h>
+#include <gmime/gmime.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+namespace {
+
+std::once_flag gInit;
+
+// Owns a GObject reference.
+template <typename T>
+struct Ref {
+    T* p = nullptr;
+    explicit Ref(T* object) : p(object) {}
+    Ref(const Ref&) = delete;
+    Ref& operator=(const Ref&) = delete;
+    ~Ref() {
+        if (p != nullptr) {
+            g_object_unref(p);
+        }
+    }
+};
+
+// Valid UTF-8 on one line: headers cannot hold line breaks, and GMime
+// expects well-formed text.
+std::string headerText(const char* text) {
+    if (text == nullptr) {
+        return {};
+    }
+    gchar* valid = g_utf8_make_valid(text, -1);
+    std::string out(valid);
+    g_free(valid);
+    for (char& c : out) {
+        if (c == '\r' || c == '\n' || c == '\t') {
+            c = ' ';
+        }
+    }
+    return out;
+}
+
+std::string bodyText(const char* text) {
+    if (text == nullptr) {
+        return {};
+    }
+    gchar* valid = g_utf8_make_valid(text, -1);
+    std::string out(valid);
+    g_free(valid);
+    return out;
+}
+
+// A stdio stream with a large buffer over fd (which it owns): GMime's own
+// buffers are 4 KiB, which costs a system call per 4 KiB of a large part.
+GMimeStream* bufferedFile(int fd, const char* mode) {
+    std::FILE* file = ::fdopen(fd, mode);
+    if (file == nullptr) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return nullptr;
+    }
+    std::setvbuf(file, nullptr, _IOFBF, std::size_t{1} << 18);
+    return g_mime_stream_file_new(file);
+}
+
+GMimeAddressType addressType(std::uint32_t type) {
+    switch (type) {
+        case 2:
+            return GMIME_ADDRESS_TYPE_CC;
+        case 3:
+            return GMIME_ADDRESS_TYPE_BCC;
+        default:
+            return GMIME_ADDRESS_TYPE_TO;
+    }
+}
+
+GMimeObject* textPart(const char* body) {
+    GMimeTextPart* text = g_mime_text_part_new_with_subtype("plain");
+    g_mime_text_part_set_text(text, bodyText(body).c_str());
+    GMimePart* part = GMIME_PART(text);
+    g_mime_part_set_content_encoding(
+        part, g_mime_part_get_best_content_encoding(part, GMIME_ENCODING_CONSTRAINT_7BIT));
+    return GMIME_OBJECT(text);
+}
+
+GMimeObject* attachmentPart(const MbMimeAttachment& attachment, int& error) {
+    GMimePart* part = nullptr;
+    if (attachment.fd >= 0) {
+        // Encoded from the data file as the message is written, never held
+        // in memory; attachments sharing one file share its descriptor.
+        part = mbBase64PartNew(attachment.fd, attachment.offset, attachment.length);
+        if (part == nullptr) {
+            error = errno != 0 ? errno : EINVAL;
+            return nullptr;
+        }
+    } else {
+        part = g_mime_part_new_with_type("application", "octet-stream");
+        g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);
+        GMimeStream* empty = g_mime_stream_mem_new();
+        GMimeDataWrapper* wrapper =
+            g_mime_data_wrapper_new_with_stream(empty, GMIME_CONTENT_ENCODING_DEFAULT);
+        g_object_unref(empty);
+        g_mime_part_set_content(part, wrapper);
+        g_object_unref(wrapper);
+    }
+    const std::string name = headerText(attachment.fileName);
+    g_mime_part_set_filename(part, name.empty() ? "attachment" : name.c_str());
+    // RFC 2231 in the disposition for current readers; RFC 2047 in the
+    // content type's name for older ones, which know only that.
+    GMimeContentType* type = g_mime_object_get_content_type(GMIME_OBJECT(part));
+    GMimeParam* param =
+        g_mime_param_list_get_parameter(g_mime_content_type_get_parameters(type), "name");
+    if (param != nullptr) {
+        g_mime_param_set_encoding_method(param, GMIME_PARAM_ENCODING_METHOD_RFC2047);
+    }
+    return GMIME_OBJECT(part);
+}
+
+std::int32_t render(const MbMimeMessage& in, int outFd) {
+    Ref<GMimeMessage> message(g_mime_message_new(TRUE));
+    g_mime_message_add_mailbox(message.p, GMIME_ADDRESS_TYPE_FROM, headerText(in.fromName).c_str(),
+                               headerText(in.fromAddress).c_str());
+    for (std::uint32_t i = 0; i < in.recipientCount; ++i) {
+        const MbMimeAddress& to = in.recipients[i];
+        g_mime_message_add_mailbox(message.p, addressType(to.type), headerText(to.name).c_str(),
+                                   headerText(to.address).c_str());
+    }
+    const std::string subject = headerText(in.subject);
+    if (!subject.empty()) {
+        g_mime_message_set_subject(message.p, subject.c_str(), "utf-8");
+    }
+    GDateTime* date = g_date_time_new_from_unix_local(in.date);
+    if (date != nullptr) {
+        g_mime_message_set_date(message.p, date);
+        g_date_time_unref(date);
+    }
+    const std::string domain = headerText(in.messageIdDomain);
+    char* id = g_mime_utils_generate_message_id(domain.empty() ? "localhost" : domain.c_str());
+    g_mime_message_set_message_id(message.p, id);
+    g_free(id);
+    for (std::uint32_t i = 0; i < in.headerCount; ++i) {
+        g_mime_object_append_header(GMIME_OBJECT(message.p), in.headers[i].name,
+                                    headerText(in.headers[i].value).c_str(), nullptr);
+    }
+
+    int error = 0;
+    if (in.attachmentCount == 0) {
+        GMimeObject* text = textPart(in.body);
+        g_mime_message_set_mime_part(message.p, text);
+        g_object_unref(text);
+    } else {
+        GMimeMultipart* mixed = g_mime_multipart_new_with_subtype("mixed");
+        GMimeObject* text = textPart(in.body);
+        g_mime_multipart_add(mixed, text);
+        g_object_unref(text);
+        for (std::uint32_t i = 0; i < in.attachmentCount && error == 0; ++i) {
+            GMimeObject* part = attachmentPart(in.attachments[i], error);
+            if (part != nullptr) {
+                g_mime_multipart_add(mixed, part);
+                g_object_unref(part);
+            }
+        }
+        g_mime_message_set_mime_part(message.p, GMIME_OBJECT(mixed));
+        g_object_unref(mixed);
+        if (error != 0) {
+            return error;
+        }
+    }
+
+    int fd = ::dup(outFd);
+    if (fd < 0) {
+        return errno;
+    }
+    Ref<GMimeStream> out(bufferedFile(fd, "wb"));
+    if (out.p == nullptr) {
+        return errno != 0 ? errno : ENOMEM;
+    }
+    errno = 0;
+    if (g_mime_object_write_to_stream(GMIME_OBJECT(message.p), nullptr, out.p) < 0 ||
+        g_mime_stream_flush(out.p) != 0) {
+        return errno != 0 ? errno : EIO;
+    }
+    return 0;
+}
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) std::int32_t mb_mime_render(
+    const MbMimeMessage* message, std::int32_t outFd) {
+    if (message == nullptr || message->structSize != sizeof(MbMimeMessage) || outFd < 0 ||
+        (message->recipientCount > 0 && message->recipients == nullptr) ||
+        (message->attachmentCount > 0 && message->attachments == nullptr) ||
+        (message->headerCount > 0 && message->headers == nullptr)) {
+        return EINVAL;
+    }
+    try {
+        std::call_once(gInit, [] { g_mime_init(); });
+        return render(*message, outFd);
+    } catch (...) {
+        return ENOMEM;
+    }
+}

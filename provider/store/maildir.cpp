@@ -1,0 +1,173 @@
+#include "provider/store/maildir.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+
+namespace mb::provider {
+namespace {
+
+std::atomic<unsigned long> gDeliveries{0};
+
+}  // namespace
+
+HRESULT syncDirectory(const std::string& dir) {
+    FileHandle handle(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (handle.get() < 0 || ::fsync(handle.get()) != 0) {
+        return mapiFromErrno(errno);
+    }
+    return S_OK;
+}
+
+HRESULT mapiFromErrno(int err) {
+    switch (err) {
+        case ENOSPC:
+        case EDQUOT:
+        case EFBIG:
+            return MAPI_E_NOT_ENOUGH_DISK;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return MAPI_E_NO_ACCESS;
+        case ENOMEM:
+            return MAPI_E_NOT_ENOUGH_MEMORY;
+        default:
+            return MAPI_E_DISK_ERROR;
+    }
+}
+
+FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+        fd_ = other.release();
+    }
+    return *this;
+}
+
+FileHandle::~FileHandle() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+int FileHandle::release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+}
+
+bool writeAll(int fd, const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        ssize_t written = ::write(fd, bytes, size);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+std::string uniqueMaildirName() {
+    struct timeval now {};
+    ::gettimeofday(&now, nullptr);
+    char host[256] = "localhost";
+    if (::gethostname(host, sizeof host - 1) != 0) {
+        std::snprintf(host, sizeof host, "localhost");
+    }
+    host[sizeof host - 1] = '\0';
+    // '/' and ':' cannot stand in a Maildir name; the usual octal escapes.
+    std::string safeHost;
+    for (const char* c = host; *c != '\0'; ++c) {
+        if (*c == '/') {
+            safeHost += "\\057";
+        } else if (*c == ':') {
+            safeHost += "\\072";
+        } else {
+            safeHost += *c;
+        }
+    }
+    char name[128];
+    std::snprintf(name, sizeof name, "%lld.M%lldP%lldQ%lu.", static_cast<long long>(now.tv_sec),
+                  static_cast<long long>(now.tv_usec), static_cast<long long>(::getpid()),
+                  ++gDeliveries);
+    return name + safeHost;
+}
+
+HRESULT Maildir::ensure() const {
+    for (const char* sub : {"tmp", "new", "cur"}) {
+        std::error_code error;
+        std::filesystem::create_directories(path_ + "/" + sub, error);
+        if (error) {
+            return mapiFromErrno(error.value());
+        }
+    }
+    return S_OK;
+}
+
+HRESULT Maildir::openScratch(FileHandle& out) const {
+    HRESULT hr = ensure();
+    if (FAILED(hr)) {
+        return hr;
+    }
+    const std::string tmp = path_ + "/tmp";
+    int fd = ::open(tmp.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        // File systems without O_TMPFILE: a named file, unlinked at once.
+        std::string path = tmp + "/" + uniqueMaildirName() + ".part";
+        fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            ::unlink(path.c_str());
+        }
+    }
+    if (fd < 0) {
+        return mapiFromErrno(errno);
+    }
+    out = FileHandle(fd);
+    return S_OK;
+}
+
+HRESULT Maildir::deliver(const std::function<HRESULT(int fd)>& writer, std::string& finalPath,
+                         const std::string& replace) const {
+    HRESULT hr = ensure();
+    if (FAILED(hr)) {
+        return hr;
+    }
+    const std::string name = uniqueMaildirName();
+    const std::string tmpPath = path_ + "/tmp/" + name;
+    FileHandle file(::open(tmpPath.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600));
+    if (file.get() < 0) {
+        return mapiFromErrno(errno);
+    }
+    hr = writer(file.get());
+    if (SUCCEEDED(hr) && ::fsync(file.get()) != 0) {
+        hr = mapiFromErrno(errno);
+    }
+    if (SUCCEEDED(hr) && ::close(file.release()) != 0) {
+        hr = mapiFromErrno(errno);
+    }
+    const std::string target = replace.empty() ? path_ + "/new/" + name : replace;
+    if (SUCCEEDED(hr) && ::rename(tmpPath.c_str(), target.c_str()) != 0) {
+        hr = mapiFromErrno(errno);
+    }
+    if (FAILED(hr)) {
+        ::unlink(tmpPath.c_str());
+        return hr;
+    }
+    finalPath = target;
+    return syncDirectory(path_ + "/new");
+}
+
+}  // namespace mb::provider

@@ -1,0 +1,242 @@
+#include "provider/transport/spooler.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "provider/store/maildir.h"
+
+namespace mb::provider::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Answers from a script, and records what it was given.
+class FakeTransport final : public Transport {
+  public:
+    std::vector<DeliveryOutcome> answers;  // one per call, then Delivered
+    std::vector<Envelope> envelopes;
+    std::vector<std::chrono::seconds> limits;
+
+    DeliveryOutcome deliver(int, const Envelope& envelope, std::chrono::seconds timeout) override {
+        envelopes.push_back(envelope);
+        limits.push_back(timeout);
+        const std::size_t call = envelopes.size() - 1;
+        return call < answers.size() ? answers[call] : DeliveryOutcome::delivered();
+    }
+};
+
+class SpoolerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/mb_spooler_XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        store_ = pattern;
+        ASSERT_EQ(Maildir(store_ + "/Outbox").ensure(), S_OK);
+    }
+    void TearDown() override { fs::remove_all(store_); }
+
+    std::string queue(const std::string& name, const std::string& extra = "",
+                      bool submitted = true) {
+        const std::string path = store_ + "/Outbox/new/" + name;
+        std::ofstream(path) << "To: a@x\nBcc: b@x\n"
+                            << extra << (submitted ? "X-Mailbroker-Submitted: yes\n" : "")
+                            << "\nbody " << name << "\n";
+        return path;
+    }
+
+    static std::string read(const std::string& path) {
+        std::stringstream text;
+        text << std::ifstream(path).rdbuf();
+        return text.str();
+    }
+
+    Spooler spooler(std::chrono::seconds timeout = std::chrono::seconds(30)) {
+        return Spooler(store_, "me@x", fake_, timeout, [this] { return now_; });
+    }
+
+    std::string store_;
+    FakeTransport fake_;
+    std::time_t now_ = 1'000'000;
+};
+
+TEST_F(SpoolerTest, DeliveredMessageMovesIntoItsSentFolderUnchanged) {
+    const std::string path = queue("1.a", "X-Mailbroker-Sent-Folder: Sent Items\n");
+    const std::string bytes = read(path);
+    SpoolReport report;
+    spooler().deliverFile(path, report);
+    EXPECT_EQ(report.delivered, 1);
+    ASSERT_EQ(fake_.envelopes.size(), 1u);
+    EXPECT_EQ(fake_.envelopes[0].sender, "me@x");
+    EXPECT_EQ(fake_.envelopes[0].recipients, (std::vector<std::string>{"a@x", "b@x"}));
+    EXPECT_FALSE(fs::exists(path));
+    EXPECT_EQ(read(store_ + "/Sent Items/new/1.a"), bytes);
+}
+
+TEST_F(SpoolerTest, DeliveredWithoutSentFolderLeavesNoCopy) {
+    const std::string path = queue("1.a");
+    SpoolReport report;
+    spooler().deliverFile(path, report);
+    EXPECT_EQ(report.delivered, 1);
+    EXPECT_FALSE(fs::exists(path));
+    EXPECT_FALSE(fs::exists(store_ + "/Sent Items"));
+}
+
+TEST_F(SpoolerTest, UnknownSentFolderFallsBackToSentItems) {
+    const std::string path = queue("1.a", "X-Mailbroker-Sent-Folder: ../../etc\n");
+    SpoolReport report;
+    spooler().deliverFile(path, report);
+    EXPECT_TRUE(fs::exists(store_ + "/Sent Items/new/1.a"));
+}
+
+TEST_F(SpoolerTest, TemporaryFailureKeepsTheMessageQueued) {
+    const std::string path = queue("1.a", "X-Mailbroker-Sent-Folder: Sent Items\n");
+    fake_.answers = {DeliveryOutcome::temporary("451 later")};
+    SpoolReport report;
+    spooler().deliverFile(path, report);
+    EXPECT_EQ(report.waiting, 1);
+    EXPECT_TRUE(fs::exists(path));
+    EXPECT_EQ(read(path).find("451"), std::string::npos);
+    // Not before its retry is due, then once.
+    now_ += 59;
+    EXPECT_EQ(spooler().deliverAll().deferred, 1);
+    EXPECT_EQ(fake_.envelopes.size(), 1u);
+    now_ += 1;
+    EXPECT_EQ(spooler().deliverAll().delivered, 1);
+    EXPECT_FALSE(fs::exists(path));
+    EXPECT_TRUE(fs::exists(store_ + "/Sent Items/new/1.a"));
+    EXPECT_TRUE(fs::is_empty(store_ + "/.retry"));
+}
+
+TEST_F(SpoolerTest, RetriesBackOffByDoublingUpToAnHour) {
+    EXPECT_EQ(retryDelay(1), 60);
+    EXPECT_EQ(retryDelay(2), 120);
+    EXPECT_EQ(retryDelay(4), 480);
+    EXPECT_EQ(retryDelay(7), 3600);
+    EXPECT_EQ(retryDelay(1000), 3600);
+    const std::string path = queue("1.a");
+    fake_.answers.assign(3, DeliveryOutcome::temporary("421 busy"));
+    SpoolReport report;
+    spooler().deliverFile(path, report);  // at submit, attempt 1
+    now_ += 60;
+    EXPECT_EQ(spooler().deliverAll().waiting, 1);  // attempt 2: next in 2 min
+    now_ += 119;
+    EXPECT_EQ(spooler().deliverAll().deferred, 1);
+    now_ += 1;
+    EXPECT_EQ(spooler().deliverAll().waiting, 1);  // attempt 3: next in 4 min
+    now_ += 239;
+    EXPECT_EQ(spooler().deliverAll().deferred, 1);
+    EXPECT_EQ(fake_.envelopes.size(), 3u);
+    // A flush ignores the schedule.
+    EXPECT_EQ(spooler().deliverAll(true).delivered, 1);
+    EXPECT_FALSE(fs::exists(store_ + "/.retry/1.a"));
+}
+
+TEST_F(SpoolerTest, DamagedOrStaleSchedulesNeverHoldAMessageBack) {
+    const std::string path = queue("1.a");
+    fs::create_directories(store_ + "/.retry");
+    std::ofstream(store_ + "/.retry/1.a") << "99999999999999999999 99999999999";
+    std::ofstream(store_ + "/.retry/gone.b") << "1 99999999999";
+    EXPECT_EQ(spooler().deliverAll().delivered, 1);
+    EXPECT_FALSE(fs::exists(path));
+    EXPECT_TRUE(fs::is_empty(store_ + "/.retry"));
+}
+
+TEST_F(SpoolerTest, PermanentRefusalFilesTheMessageWithItsReason) {
+    const std::string path = queue("1.a", "X-Mailbroker-Sent-Folder: Sent Items\n");
+    const std::string bytes = read(path);
+    fake_.answers = {DeliveryOutcome::permanent("554 no such user")};
+    SpoolReport report;
+    spooler().deliverFile(path, report);
+    EXPECT_EQ(report.undeliverable, 1);
+    EXPECT_FALSE(fs::exists(path));
+    EXPECT_EQ(read(store_ + "/Undeliverable/new/1.a"), bytes);
+    EXPECT_EQ(read(store_ + "/Undeliverable/1.a.reason"), "554 no such user\n");
+    EXPECT_FALSE(fs::exists(store_ + "/.retry/1.a"));
+    EXPECT_EQ(spooler().deliverAll().delivered, 0);
+    EXPECT_EQ(fake_.envelopes.size(), 1u);
+}
+
+TEST_F(SpoolerTest, MessageWithoutRecipientsIsUndeliverableUntried) {
+    const std::string path = store_ + "/Outbox/new/1.a";
+    std::ofstream(path) << "Subject: s\nX-Mailbroker-Submitted: yes\n\nbody\n";
+    EXPECT_EQ(spooler().deliverAll().undeliverable, 1);
+    EXPECT_TRUE(fake_.envelopes.empty());
+    EXPECT_NE(read(store_ + "/Undeliverable/1.a.reason").find("no recipients"), std::string::npos);
+}
+
+TEST_F(SpoolerTest, UnsubmittedAndClaimedMessagesAreLeftAlone) {
+    const std::string saved = queue("1.a", "", false);
+    const std::string claimed = queue("2.a");
+    FileHandle other(::open(claimed.c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_EQ(::flock(other.get(), LOCK_EX | LOCK_NB), 0);
+    SpoolReport report = spooler().deliverAll();
+    EXPECT_EQ(report.skipped, 2);
+    EXPECT_TRUE(fake_.envelopes.empty());
+    EXPECT_TRUE(fs::exists(saved));
+    EXPECT_TRUE(fs::exists(claimed));
+    // A claim ends with its owner.
+    other = FileHandle();
+    EXPECT_EQ(spooler().deliverAll().delivered, 1);
+    EXPECT_FALSE(fs::exists(claimed));
+    EXPECT_TRUE(fs::exists(saved));
+}
+
+// Spoolers running at once share the Outbox: each message goes out once.
+TEST_F(SpoolerTest, ConcurrentRunsDeliverEachMessageOnce) {
+    class Slow final : public Transport {
+      public:
+        std::atomic<int> calls{0};
+        DeliveryOutcome deliver(int, const Envelope&, std::chrono::seconds) override {
+            ++calls;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            return DeliveryOutcome::delivered();
+        }
+    } slow;
+    for (int i = 0; i < 10; ++i) {
+        queue(std::to_string(i) + ".a");
+    }
+    std::vector<std::thread> runs;
+    for (int i = 0; i < 4; ++i) {
+        runs.emplace_back(
+            [&] { Spooler(store_, "me@x", slow, std::chrono::seconds(30)).deliverAll(); });
+    }
+    for (std::thread& run : runs) {
+        run.join();
+    }
+    EXPECT_EQ(slow.calls.load(), 10);
+    EXPECT_TRUE(fs::is_empty(store_ + "/Outbox/new"));
+}
+
+TEST_F(SpoolerTest, OldestFirstAndTheRunSharesOneTimeLimit) {
+    queue("2.b", "Cc: 2@x\n");
+    queue("1.a", "Cc: 1@x\n");
+    const std::string third = queue("3.c", "Cc: 3@x\n");
+    EXPECT_EQ(spooler(std::chrono::seconds(0)).deliverAll().waiting, 3);
+    EXPECT_TRUE(fake_.envelopes.empty());
+    SpoolReport report = spooler(std::chrono::seconds(5)).deliverAll();
+    EXPECT_EQ(report.delivered, 3);
+    ASSERT_EQ(fake_.limits.size(), 3u);
+    EXPECT_LE(fake_.limits[0].count(), 5);
+    EXPECT_GE(fake_.limits[0].count(), 4);
+    EXPECT_EQ(fake_.envelopes[0].recipients[2], "1@x");
+    EXPECT_EQ(fake_.envelopes[2].recipients[2], "3@x");
+    EXPECT_FALSE(fs::exists(third));
+}
+
+TEST_F(SpoolerTest, OneSecondTimeOutStillGivesTheRunItsSecond) {
+    queue("1.a");
+    EXPECT_EQ(spooler(std::chrono::seconds(1)).deliverAll().delivered, 1);
+    ASSERT_EQ(fake_.limits.size(), 1u);
+    EXPECT_EQ(fake_.limits[0].count(), 1);
+}
+
+}  // namespace
+}  // namespace mb::provider::test

@@ -1,0 +1,41 @@
+// How a queued message leaves the machine. A transport is told the message's
+// file, its envelope and a time limit, and answers with one outcome; it never
+// throws, and no outcome text holds a credential.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "profiles/profiles.h"
+
+namespace mb::provider {
+
+struct Envelope {
+    std::string sender;                   // MAIL FROM
+    std::vector<std::string> recipients;  // RCPT TO
+};
+
+struct DeliveryOutcome {
+    enum class Kind { Delivered, Temporary, Permanent };
+    Kind kind = Kind::Temporary;
+    std::string text;  // why it failed, for the log and the Undeliverable folder
+
+    static DeliveryOutcome delivered() { return {Kind::Delivered, {}}; }
+    static DeliveryOutcome temporary(std::string why) { return {Kind::Temporary, std::move(why)}; }
+    static DeliveryOutcome permanent(std::string why) { return {Kind::Permanent, std::move(why)}; }
+};
+
+class Transport {
+  public:
+    virtual ~Transport() = default;
+    // fd is the queued file, open for reading, positioned anywhere.
+    virtual DeliveryOutcome deliver(int fd, const Envelope& envelope,
+                                    std::chrono::seconds timeout) = 0;
+};
+
+// The profile's transport; null for "none".
+std::unique_ptr<Transport> makeTransport(const Profile& profile);
+
+}  // namespace mb::provider

@@ -1,0 +1,183 @@
+#include "provider/ui/driver.h"
+
+#include <stdlib.h>
+
+#include <cstdio>
+#include <fstream>
+#include <mutex>
+#include <optional>
+#include <sstream>
+
+#include "provider/contacts/directory.h"
+#include "provider/com/diagnostics.h"
+#include "provider/ui/desktop.h"
+#include "provider/ui/script.h"
+
+namespace mb::provider {
+namespace {
+
+// The entry of the address book a script item names, or a one-off for an
+// unknown e-mail address.
+HRESULT pickEntry(const std::vector<UiEntry>& book, std::string_view item, UiEntry& out) {
+    const auto level = [&](auto&& predicate) {
+        std::vector<const UiEntry*> found;
+        for (const UiEntry& e : book) {
+            if (predicate(e)) {
+                found.push_back(&e);
+            }
+        }
+        return found;
+    };
+    std::vector<const UiEntry*> found = level([&](const UiEntry& e) {
+        return !e.address.empty() && equalsIgnoringCase(e.address, item);
+    });
+    if (found.empty()) {
+        found = level([&](const UiEntry& e) { return equalsIgnoringCase(e.displayName, item); });
+    }
+    if (found.empty()) {
+        found =
+            level([&](const UiEntry& e) { return startsWithIgnoringCase(e.displayName, item); });
+    }
+    if (found.size() > 1) {
+        return MAPI_E_AMBIGUOUS_RECIP;
+    }
+    if (found.size() == 1) {
+        out = *found.front();
+        return S_OK;
+    }
+    if (!isEmailAddress(item)) {
+        return MAPI_E_NOT_FOUND;
+    }
+    out = UiEntry{std::string(item), "SMTP", std::string(item), {}};
+    return S_OK;
+}
+
+class HeadlessUi final : public Ui {
+  public:
+    HeadlessUi(std::optional<UiScript> script, HRESULT failure)
+        : script_(std::move(script)), failure_(failure) {}
+
+    HRESULT showForm(const ComposeForm&) override {
+        std::lock_guard guard(lock_);
+        if (FAILED(failure_)) {
+            return failure_;
+        }
+        const std::optional<UiStep> step = next(UiStepKind::Form);
+        if (!step || step->action == UiStep::Action::Ok) {
+            return S_OK;  // the message stays in Drafts
+        }
+        return step->action == UiStep::Action::Error ? step->code : MAPI_E_USER_CANCEL;
+    }
+
+    HRESULT logon(const std::string&) override {
+        std::lock_guard guard(lock_);
+        const std::optional<UiStep> step = next(UiStepKind::Logon);
+        if (FAILED(failure_)) {
+            return failure_;
+        }
+        return step && step->action == UiStep::Action::Ok ? S_OK : MAPI_E_USER_CANCEL;
+    }
+
+    HRESULT resolveName(const UiNameQuery& query, UiNameChoice& choice) override {
+        std::lock_guard guard(lock_);
+        if (FAILED(failure_)) {
+            return failure_;
+        }
+        const std::optional<UiStep> step = next(UiStepKind::Resolve);
+        if (!step || step->action == UiStep::Action::Cancel) {
+            return MAPI_E_USER_CANCEL;
+        }
+        if (step->action == UiStep::Action::OneOff) {
+            choice.oneOff = true;
+            choice.oneOffEntry =
+                UiEntry{step->name.empty() ? step->address : step->name, "SMTP", step->address, {}};
+            return S_OK;
+        }
+        if (step->pick > query.candidates.size()) {
+            return MAPI_E_NOT_FOUND;  // the script picks a candidate the dialog did not offer
+        }
+        choice.oneOff = false;
+        choice.index = step->pick - 1;
+        return S_OK;
+    }
+
+    HRESULT address(UiAddressDialog& dialog) override {
+        std::lock_guard guard(lock_);
+        if (FAILED(failure_)) {
+            return failure_;
+        }
+        const std::optional<UiStep> step = next(UiStepKind::Address);
+        if (!step || step->action == UiStep::Action::Cancel) {
+            return MAPI_E_USER_CANCEL;
+        }
+        if (step->action == UiStep::Action::Keep) {
+            return S_OK;
+        }
+        std::vector<UiAddressDialog::Well> chosen = dialog.wells;
+        for (UiAddressDialog::Well& well : chosen) {
+            well.entries.clear();
+        }
+        for (const UiStep::Well& wanted : step->wells) {
+            UiAddressDialog::Well* well = nullptr;
+            for (UiAddressDialog::Well& w : chosen) {
+                well = w.type == wanted.type ? &w : well;
+            }
+            if (well == nullptr) {
+                return MAPI_E_INVALID_PARAMETER;  // the dialog has no such well
+            }
+            for (const std::string& item : wanted.items) {
+                UiEntry entry;
+                const HRESULT hr = pickEntry(dialog.addressBook, item, entry);
+                if (FAILED(hr)) {
+                    return hr;
+                }
+                well->entries.push_back(std::move(entry));
+            }
+        }
+        dialog.wells = std::move(chosen);
+        return S_OK;
+    }
+
+  private:
+    std::optional<UiStep> next(UiStepKind kind) {
+        return script_ ? script_->next(kind) : std::nullopt;
+    }
+
+    std::mutex lock_;
+    std::optional<UiScript> script_;
+    const HRESULT failure_;
+};
+
+}  // namespace
+
+std::unique_ptr<Ui> makeHeadlessUi() {
+    const char* path = getenv("MAILBROKER_UI_SCRIPT");
+    if (path == nullptr || *path == '\0') {
+        return std::make_unique<HeadlessUi>(std::nullopt, S_OK);
+    }
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    if (!in || !(text << in.rdbuf())) {
+        if (in && in.peek() == std::char_traits<char>::eof()) {
+            return std::make_unique<HeadlessUi>(UiScript(), S_OK);  // an empty script
+        }
+        reportProblem(std::string(path) + ": cannot read the UI script");
+        return std::make_unique<HeadlessUi>(std::nullopt, MAPI_E_CORRUPT_DATA);
+    }
+    std::string error;
+    std::optional<UiScript> script = UiScript::parse(text.str(), error);
+    if (!script) {
+        reportProblem(std::string(path) + ":" + error.substr(5));
+        return std::make_unique<HeadlessUi>(std::nullopt, MAPI_E_CORRUPT_DATA);
+    }
+    return std::make_unique<HeadlessUi>(std::move(script), S_OK);
+}
+
+std::unique_ptr<Ui> makeUi(const Profile& profile) {
+    std::unique_ptr<Ui> headless = makeHeadlessUi();
+    const bool desktop = profile.ui == UiDriver::Desktop ||
+                         (profile.ui != UiDriver::Headless && autoChoosesDesktop());
+    return desktop ? makeDesktopUi(profile.storePath, std::move(headless)) : std::move(headless);
+}
+
+}  // namespace mb::provider
