@@ -19,7 +19,7 @@ import sys
 ROOT = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else pathlib.Path(__file__).resolve().parent.parent)
 TABLE_HEADING = "## Layering"
 ROW = re.compile(r"^\|\s*`([^`]+/)`\s*\|[^|]*\|\s*(.*?)\s*\|\s*$")
-INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
+INCLUDE = re.compile(r'^[ \t]*#[ \t]*include[ \t]+"([^"]+)"', re.MULTILINE)
 SOURCES = (".h", ".hpp", ".c", ".cc", ".cpp")
 
 

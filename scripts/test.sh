@@ -15,6 +15,9 @@ mb_install_packages "${MB_BUILD_PACKAGES[@]}" clang libclang-rt-14-dev libgtest-
 
 jobs=$(nproc)
 
+echo "== layering: every include follows the table in README.md"
+python3 scripts/check_layering.py
+
 echo "== default preset"
 cmake --preset default >/dev/null
 cmake --build --preset default -j "$jobs"
