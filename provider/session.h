@@ -9,7 +9,7 @@
 // profile; cancelling it gives MAPI_E_USER_CANCEL.
 //
 // GetMsgStoresTable and OpenMsgStore give the profile's Maildir store (see
-// store.h); PrepareForm and ShowForm file a message in Drafts and open it in
+// store/store.h); PrepareForm and ShowForm file a message in Drafts and open it in
 // the Ui's compose window.
 //
 // OpenAddressBook reads the profile's vCards afresh each time (see

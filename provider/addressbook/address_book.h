@@ -1,7 +1,7 @@
 // The session's address book: the entries of the profile's vCards (see
-// ab_directory.h), name resolution and the address-book dialog, which goes
+// contacts/directory.h), name resolution and the address-book dialog, which goes
 // through the session's UI driver. Cards and files skipped while reading are
-// reported through reportProblem (diagnostics.h), one line each.
+// reported through reportProblem (com/diagnostics.h), one line each.
 //
 // ResolveName resolves every entry that has values but no PR_ENTRYID, from
 // its PR_DISPLAY_NAME_A (or _W): a unique match on the e-mail address, then

@@ -3,7 +3,7 @@
 // The renderer lives in a library of its own because GMime and GLib are
 // heavy to load and cannot be unloaded safely: the provider, which the
 // Broker loads and unloads for every request, opens it on the first message
-// it renders and never closes it (see mime_loader.h). Plain C types only,
+// it renders and never closes it (see store/mime_loader.h). Plain C types only,
 // so nothing but data crosses, and no exception.
 #pragma once
 

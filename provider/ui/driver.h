@@ -1,7 +1,7 @@
 // The dialogs of a logon session: logon, name resolution, the address book
 // and the compose window all go through one Ui, chosen by the profile's `ui`
 // key. The headless driver answers from the script named by the environment
-// variable MAILBROKER_UI_SCRIPT (format in ui_script.h), read when the session
+// variable MAILBROKER_UI_SCRIPT (format in ui/script.h), read when the session
 // starts, and without one acts like a user who cancels every dialog, except
 // that the compose window leaves the message in Drafts and succeeds.
 #pragma once
@@ -83,7 +83,7 @@ class Ui {  // one per logon session
     virtual HRESULT address(UiAddressDialog& dialog) = 0;
 };
 
-// The profile's driver: headless, desktop (ui_desktop.h), or for `auto` the
+// The profile's driver: headless, desktop (ui/desktop.h), or for `auto` the
 // desktop when one is present (autoChoosesDesktop). A script that cannot be read
 // is reported through reportProblem ("PATH:LINE: what"), and every dialog of the
 // driver then fails with MAPI_E_CORRUPT_DATA.
