@@ -17,12 +17,13 @@
 #include <thread>
 #include <vector>
 
+#include "codec/frame.h"
 #include "pal/win32.h"
 
 namespace {
 
 constexpr DWORD kPayload = 46;  // the length of broker_bench's request
-constexpr int kHeaderFields = 5;
+constexpr DWORD kWord = codec::kFrameWordBytes;
 
 using Clock = std::chrono::steady_clock;
 
@@ -73,19 +74,21 @@ bool channelTransfer(HANDLE pipe, HANDLE interrupt, bool write, void* data, DWOR
 
 void echoServer(HANDLE pipe, HANDLE interrupt) {
     for (;;) {
-        uint32_t fields[kHeaderFields];
+        codec::FrameBytes header{};
         BYTE payload[4096];
-        for (uint32_t& field : fields) {
-            if (!channelTransfer(pipe, interrupt, false, &field, sizeof field)) {
+        for (size_t at = 0; at < header.size(); at += kWord) {
+            if (!channelTransfer(pipe, interrupt, false, header.data() + at, kWord)) {
                 return;
             }
         }
-        DWORD length = std::min<DWORD>(fields[kHeaderFields - 1], sizeof payload);
+        const codec::FrameHeader fields =
+            codec::decodeFrameHeader(header.data(), header.size()).header;
+        DWORD length = std::min<DWORD>(fields.length, sizeof payload);
         if (!channelTransfer(pipe, interrupt, false, payload, length)) {
             return;
         }
-        for (uint32_t& field : fields) {
-            if (!channelTransfer(pipe, interrupt, true, &field, sizeof field)) {
+        for (size_t at = 0; at < header.size(); at += kWord) {
+            if (!channelTransfer(pipe, interrupt, true, header.data() + at, kWord)) {
                 return;
             }
         }
@@ -112,8 +115,9 @@ void BM_PipeEcho(benchmark::State& state) {
     }
     std::thread echo(echoServer, server, interrupt);
 
-    uint32_t header[kHeaderFields] = {0xFFFE00FFu, 0x00010000u, GetCurrentProcessId(), 0,
-                                      kPayload};
+    codec::FrameHeader header;
+    header.processId = GetCurrentProcessId();
+    header.length = kPayload;
     std::vector<BYTE> payload(kPayload, 'q');
     std::vector<BYTE> back(kPayload);
     std::vector<double> samples;
@@ -121,18 +125,19 @@ void BM_PipeEcho(benchmark::State& state) {
     for (auto _ : state) {
         auto start = Clock::now();
         DWORD n = 0;
-        ++header[3];
-        for (uint32_t& field : header) {
-            failed |= !WriteFile(client, &field, sizeof field, &n, nullptr);
+        ++header.messageId;
+        const codec::FrameBytes sent = codec::encodeFrameHeader(header);
+        for (size_t at = 0; at < sent.size(); at += kWord) {
+            failed |= !WriteFile(client, sent.data() + at, kWord, &n, nullptr);
         }
         failed |= !WriteFile(client, payload.data(), kPayload, &n, nullptr);
-        uint32_t reply[kHeaderFields] = {};
-        for (uint32_t& field : reply) {
-            failed |= !ReadFile(client, &field, sizeof field, &n, nullptr) || n != sizeof field;
+        codec::FrameBytes reply{};
+        for (size_t at = 0; at < reply.size(); at += kWord) {
+            failed |= !ReadFile(client, reply.data() + at, kWord, &n, nullptr) || n != kWord;
         }
         failed |= !ReadFile(client, back.data(), kPayload, &n, nullptr) || n != kPayload;
         samples.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-        failed |= std::memcmp(reply, header, sizeof header) != 0 || back != payload;
+        failed |= reply != sent || back != payload;
         if (failed) {
             break;
         }
@@ -177,19 +182,19 @@ bool readFrame(int fd, void* data, uint32_t capacity, uint32_t& size) {
 
 void rawEchoServer(int fd) {
     for (;;) {
-        uint32_t fields[kHeaderFields];
+        codec::FrameBytes header{};
         BYTE payload[4096];
         uint32_t n = 0, length = 0;
-        for (uint32_t& field : fields) {
-            if (!readFrame(fd, &field, sizeof field, n)) {
+        for (size_t at = 0; at < header.size(); at += kWord) {
+            if (!readFrame(fd, header.data() + at, kWord, n)) {
                 return;
             }
         }
         if (!readFrame(fd, payload, sizeof payload, length)) {
             return;
         }
-        for (uint32_t& field : fields) {
-            if (!writeFrame(fd, &field, sizeof field)) {
+        for (size_t at = 0; at < header.size(); at += kWord) {
+            if (!writeFrame(fd, header.data() + at, kWord)) {
                 return;
             }
         }
@@ -206,27 +211,29 @@ void BM_RawSocketEcho(benchmark::State& state) {
         return;
     }
     std::thread echo(rawEchoServer, fds[1]);
-    uint32_t header[kHeaderFields] = {0xFFFE00FFu, 0x00010000u, GetCurrentProcessId(), 0,
-                                      kPayload};
+    codec::FrameHeader header;
+    header.processId = GetCurrentProcessId();
+    header.length = kPayload;
     std::vector<BYTE> payload(kPayload, 'q');
     std::vector<BYTE> back(kPayload);
     std::vector<double> samples;
     bool failed = false;
     for (auto _ : state) {
         auto start = Clock::now();
-        ++header[3];
-        for (uint32_t& field : header) {
-            failed |= !writeFrame(fds[0], &field, sizeof field);
+        ++header.messageId;
+        const codec::FrameBytes sent = codec::encodeFrameHeader(header);
+        for (size_t at = 0; at < sent.size(); at += kWord) {
+            failed |= !writeFrame(fds[0], sent.data() + at, kWord);
         }
         failed |= !writeFrame(fds[0], payload.data(), kPayload);
-        uint32_t reply[kHeaderFields] = {};
+        codec::FrameBytes reply{};
         uint32_t n = 0;
-        for (uint32_t& field : reply) {
-            failed |= !readFrame(fds[0], &field, sizeof field, n);
+        for (size_t at = 0; at < reply.size(); at += kWord) {
+            failed |= !readFrame(fds[0], reply.data() + at, kWord, n);
         }
         failed |= !readFrame(fds[0], back.data(), kPayload, n) || n != kPayload;
         samples.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-        failed |= std::memcmp(reply, header, sizeof header) != 0 || back != payload;
+        failed |= reply != sent || back != payload;
         if (failed) {
             break;
         }

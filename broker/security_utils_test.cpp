@@ -9,15 +9,12 @@
 #endif
 
 #include "foundation/ks_exception.h"
+#include "foundation/ks_string_test_support.h"
 
 namespace {
 
 using namespace KsSecurityUtilsWin;
-
-std::string messageOf(const KsException& e) {
-    KsString text(e.getMessage());
-    return text.utf8View();
-}
+using ks_test::messageOf;
 
 TEST(SecurityUtils, AttributesCarryTheDescriptorAndAreNotInherited) {
     SECURITY_ATTRIBUTES attributes;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/frame.h"
 #include "pal/pipe_test_support.h"
 #include "pal/win32.h"
 
@@ -44,14 +45,13 @@ inline void writeMessage(HANDLE client, const void* bytes, DWORD count) {
 }
 
 inline void writeField(HANDLE client, uint32_t value) {
-    const uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                              static_cast<uint8_t>(value >> 16),
-                              static_cast<uint8_t>(value >> 24)};
-    writeMessage(client, bytes, 4);
+    const codec::FrameWord bytes = codec::encodeFrameWord(value);
+    writeMessage(client, bytes.data(), codec::kFrameWordBytes);
 }
 
 inline void writeFrame(HANDLE client, uint32_t messageId, const std::string& payload,
-                       uint32_t magic = 0xFFFE00FFu, uint32_t version = 0x00010000u) {
+                       uint32_t magic = codec::kFrameMagic,
+                       uint32_t version = codec::kFrameVersion) {
     writeField(client, magic);
     writeField(client, version);
     writeField(client, 4242);
@@ -70,12 +70,11 @@ inline std::vector<uint8_t> readMessage(HANDLE client) {
 }
 
 inline uint32_t fieldOf(const std::vector<uint8_t>& message) {
-    EXPECT_EQ(message.size(), 4u);
-    if (message.size() != 4) {
+    EXPECT_EQ(message.size(), codec::kFrameWordBytes);
+    if (message.size() != codec::kFrameWordBytes) {
         return 0;
     }
-    return static_cast<uint32_t>(message[0]) | static_cast<uint32_t>(message[1]) << 8 |
-           static_cast<uint32_t>(message[2]) << 16 | static_cast<uint32_t>(message[3]) << 24;
+    return codec::decodeFrameWord(message.data());
 }
 
 struct ClientFrame {

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "channel/broker_context.h"
+#include "codec/frame.h"
 #include "foundation/ks_exception.h"
 
 namespace {
@@ -20,18 +21,6 @@ class EventGuard {
   private:
     HANDLE event_;
 };
-
-void storeLittleEndian(uint8_t* out, uint32_t value) {
-    out[0] = static_cast<uint8_t>(value);
-    out[1] = static_cast<uint8_t>(value >> 8);
-    out[2] = static_cast<uint8_t>(value >> 16);
-    out[3] = static_cast<uint8_t>(value >> 24);
-}
-
-uint32_t loadLittleEndian(const uint8_t* in) {
-    return static_cast<uint32_t>(in[0]) | static_cast<uint32_t>(in[1]) << 8 |
-           static_cast<uint32_t>(in[2]) << 16 | static_cast<uint32_t>(in[3]) << 24;
-}
 
 }  // namespace
 
@@ -73,12 +62,14 @@ bool CSharedMemoryChannel::isConnected() {
 }
 
 void CSharedMemoryChannel::send(const CMessage& message) {
-    const uint32_t header[5] = {kMagic, kVersion, message.processId(), message.messageId(),
-                                message.length()};
-    for (uint32_t field : header) {
-        uint8_t bytes[4];
-        storeLittleEndian(bytes, field);
-        transfer(Direction::Write, bytes, 4, false);
+    codec::FrameHeader header;
+    header.processId = message.processId();
+    header.messageId = message.messageId();
+    header.length = message.length();
+    // Each word is a pipe message of its own.
+    for (uint32_t field : codec::frameWords(header)) {
+        codec::FrameWord bytes = codec::encodeFrameWord(field);
+        transfer(Direction::Write, bytes.data(), codec::kFrameWordBytes, false);
     }
     // An empty message still sends its (empty) payload message.
     uint8_t none = 0;
@@ -95,24 +86,33 @@ void CSharedMemoryChannel::receiveWithPump(CMessage& message) {
 }
 
 void CSharedMemoryChannel::receiveFrame(CMessage& message, bool pumping) {
-    uint32_t fields[5];
-    for (uint32_t& field : fields) {
-        uint8_t bytes[4] = {0, 0, 0, 0};
-        transfer(Direction::Read, bytes, 4, pumping);
-        field = loadLittleEndian(bytes);
+    // All five words are read before any is judged.
+    codec::FrameWords words;
+    for (uint32_t& word : words) {
+        codec::FrameWord bytes{};
+        transfer(Direction::Read, bytes.data(), codec::kFrameWordBytes, pumping);
+        word = codec::decodeFrameWord(bytes.data());
     }
-    const uint32_t magic = fields[0];
-    const uint32_t version = fields[1];
-    const uint32_t processId = fields[2];
-    const uint32_t messageId = fields[3];
-    const uint32_t length = fields[4];
-    if (magic != kMagic) {
-        throw CMessageException("Invalid Message Header");
+    const codec::FrameDecodeResult frame = codec::decodeFrameWords(words);
+    switch (frame.error) {
+        case codec::FrameError::BadMagic:
+            throw CMessageException("Invalid Message Header");
+        case codec::FrameError::BadVersion:
+            throw CMessageException("Invalid Message Version");
+        case codec::FrameError::LengthOverLimit:
+            // Taken as "no payload", like a zero length: the frame is answered
+            // and whatever the client sends next is read as the next header.
+            return;
+        case codec::FrameError::Truncated:
+        case codec::FrameError::None:
+            break;
     }
-    if (version != kVersion) {
-        throw CMessageException("Invalid Message Version");
-    }
-    if (length == 0 || length >= kLengthLimit) {
+    const uint32_t processId = frame.header.processId;
+    const uint32_t messageId = frame.header.messageId;
+    const uint32_t length = frame.header.length;
+    // The limit itself is no payload either: hosts never send one that long
+    // (BrokerConnection refuses it), and the Broker has always answered it so.
+    if (length == 0 || length == codec::kFrameMaxLength) {
         return;
     }
     // Zeroed from the start: a short payload leaves no undefined bytes, and

@@ -1,6 +1,6 @@
-// CSharedMemoryChannel: framed messages over one connected, message-mode pipe
-// instance, with overlapped reads and writes that the Broker-wide interrupt
-// event can end.
+// CSharedMemoryChannel: framed messages (codec/frame.h) over one connected,
+// message-mode pipe instance, with overlapped reads and writes that the
+// Broker-wide interrupt event can end.
 #pragma once
 
 #include <atomic>
@@ -15,11 +15,6 @@ class CBrokerContext;
 
 class CSharedMemoryChannel {
   public:
-    static constexpr uint32_t kMagic = 0xFFFE00FFu;
-    static constexpr uint32_t kVersion = 0x00010000u;
-    // Lengths from here up are taken as "no payload".
-    static constexpr uint32_t kLengthLimit = 0x7FFFFFFFu;
-
     // Takes ownership of the connected instance.
     CSharedMemoryChannel(const char* name, HANDLE pipeHandle, CBrokerContext* context);
     CSharedMemoryChannel(const CSharedMemoryChannel&) = delete;

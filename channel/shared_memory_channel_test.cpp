@@ -8,21 +8,18 @@
 #include "channel/broker_context.h"
 #include "channel/channel_test_support.h"
 #include "foundation/ks_exception.h"
+#include "foundation/ks_string_test_support.h"
 
 namespace {
 
 using channeltest::ConnectedPipe;
+using ks_test::messageOf;
 
 class TestChannel : public CSharedMemoryChannel {
   public:
     using CSharedMemoryChannel::CSharedMemoryChannel;
     const char* name() override { return "test"; }
 };
-
-std::string messageOf(const KsException& e) {
-    KsString text(e.getMessage());
-    return text.utf8View();
-}
 
 TEST(SharedMemoryChannel, SendWritesFiveFieldsAndThePayloadAsSixMessages) {
     ConnectedPipe pipe("send");

@@ -7,16 +7,12 @@
 #include <vector>
 
 #include "foundation/ks_exception.h"
+#include "foundation/ks_string_test_support.h"
 
 namespace {
 
+using ks_test::utf8Of;
 using Entries = std::vector<std::pair<std::string, std::string>>;
-
-// The view first: it sets the count that the length then reads.
-std::string utf8Of(KsString s) {
-    const char* bytes = s.utf8View();
-    return std::string(bytes, s.unitCount());
-}
 
 QueryRecord decoded(const char* text) {
     QueryRecord r;

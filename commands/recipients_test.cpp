@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "base/temp_dir_test_support.h"
+#include "commands/fakes/fake_mapi_fixture.h"
 #include "commands/mapi_ptr.h"
 #include "commands/mapi_session.h"
-#include "commands/fakes/fake_mapi_fixture.h"
 
 namespace {
 
@@ -125,14 +126,7 @@ class RecipientsTest : public FakeMapiTest {
   protected:
     void SetUp() override {
         FakeMapiTest::SetUp();
-        char pattern[] = "/tmp/mb_recipients_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        config_ = pattern;
         ASSERT_EQ(setenv("XDG_CONFIG_HOME", config_.c_str(), 1), 0);
-    }
-    void TearDown() override {
-        std::filesystem::remove_all(config_);
-        FakeMapiTest::TearDown();
     }
     void commaOff() {
         std::filesystem::create_directories(config_ + "/winpal");
@@ -152,7 +146,8 @@ class RecipientsTest : public FakeMapiTest {
         return book_.lists.empty() ? Entries{"not resolved"} : book_.lists.back();
     }
 
-    std::string config_;
+    mb::test::TempDir temp_{"recipients"};
+    std::string config_ = temp_.path();
     MapiSession session_{ParamMap{}};
     RecordingBook book_;
 };

@@ -6,24 +6,17 @@
 #include <string>
 
 #include "foundation/ks_exception.h"
+#include "foundation/ks_string_test_support.h"
 
 namespace {
 
 using Enc = KsString::Encoding;
-
-// The view first: it sets the count that the length then reads.
-std::string utf8Of(KsString s) {
-    const char* bytes = s.utf8View();
-    return std::string(bytes, s.unitCount());
-}
+using ks_test::messageOf;
+using ks_test::utf8Of;
 
 std::u16string wideOf(KsString s) {
     const WCHAR* w = s.wideView();
     return std::u16string(reinterpret_cast<const char16_t*>(w), s.unitCount());  // w first
-}
-
-std::string messageOf(const KsException& e) {
-    return utf8Of(e.getMessage());
 }
 
 TEST(KsStringClassify, NarrowTextIsAnsiUnlessWellFormedUtf8WithHighBytes) {

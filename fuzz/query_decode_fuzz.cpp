@@ -8,14 +8,11 @@
 
 #include "codec/query_record.h"
 #include "foundation/ks_exception.h"
+#include "foundation/ks_string_test_support.h"
 
 namespace {
 
-// The view first: it sets the count that the length then reads.
-std::string utf8Of(KsString s) {
-    const char* bytes = s.utf8View();
-    return std::string(bytes, s.unitCount());
-}
+using ks_test::utf8Of;
 
 void check(bool ok) {
     if (!ok) {

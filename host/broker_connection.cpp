@@ -3,6 +3,7 @@
 #include <chrono>
 #include <utility>
 
+#include "codec/frame.h"
 #include "codec/query_record.h"
 #include "foundation/ks_exception.h"
 #include "host/host_error.h"
@@ -182,57 +183,62 @@ uint32_t BrokerConnection::readMessage(void* bytes, uint32_t capacity, uint32_t 
 }
 
 void BrokerConnection::writeWord(uint32_t value) {
-    unsigned char bytes[4] = {
-        static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-        static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
-    writeMessage(bytes, 4);
+    const codec::FrameWord bytes = codec::encodeFrameWord(value);
+    writeMessage(bytes.data(), codec::kFrameWordBytes);
 }
 
 uint32_t BrokerConnection::send(const std::string& payload) {
-    if (payload.size() >= 0x7FFFFFFFu) {
+    // The Broker takes a length of the limit itself as "no payload", so the
+    // longest request it would read is one byte shorter.
+    if (payload.size() >= codec::kFrameMaxLength) {
         throw HostError(HostError::Kind::Protocol, "request too large");
     }
-    uint32_t id = nextMessageId_++;
-    writeWord(kMagic);
-    writeWord(kVersion);
-    writeWord(GetCurrentProcessId());
-    writeWord(id);
-    writeWord(static_cast<uint32_t>(payload.size()));
-    writeMessage(payload.data(), static_cast<uint32_t>(payload.size()));
-    return id;
+    codec::FrameHeader header;
+    header.processId = GetCurrentProcessId();
+    header.messageId = nextMessageId_++;
+    header.length = static_cast<uint32_t>(payload.size());
+    for (uint32_t word : codec::frameWords(header)) {
+        writeWord(word);
+    }
+    writeMessage(payload.data(), header.length);
+    return header.messageId;
 }
 
 BrokerConnection::Reply BrokerConnection::receive(uint32_t timeoutMs) {
-    uint32_t header[5];
-    for (int i = 0; i < 5; ++i) {
-        unsigned char bytes[4] = {};
+    codec::FrameWords words;
+    for (size_t i = 0; i < words.size(); ++i) {
+        codec::FrameWord bytes{};
         // Only the first field waits for the Broker; the rest follow at once.
-        uint32_t n = readMessage(bytes, 4, i == 0 ? timeoutMs : 5000);
-        if (n != 4) {
+        uint32_t n = readMessage(bytes.data(), codec::kFrameWordBytes, i == 0 ? timeoutMs : 5000);
+        if (n != codec::kFrameWordBytes) {
             close();
             throw HostError(HostError::Kind::Protocol,
                             "a reply header field is " + std::to_string(n) + " bytes, not 4");
         }
-        header[i] = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (uint32_t(bytes[3]) << 24);
+        words[i] = codec::decodeFrameWord(bytes.data());
     }
-    if (header[0] != kMagic || header[1] != kVersion) {
+    const codec::FrameDecodeResult frame = codec::decodeFrameWords(words);
+    if (frame.error == codec::FrameError::BadMagic ||
+        frame.error == codec::FrameError::BadVersion) {
         close();
         throw HostError(HostError::Kind::Protocol, "the reply's frame header is not valid");
     }
-    if (header[4] > kMaxReplyLength) {
+    // Stricter than the frame's own limit, which it also covers.
+    const uint32_t length = frame.header.length;
+    if (!frame.ok() || length > kMaxReplyLength) {
         close();
         throw HostError(HostError::Kind::Protocol,
-                        "the reply announces " + std::to_string(header[4]) + " bytes");
+                        "the reply announces " + std::to_string(length) + " bytes");
     }
     Reply reply;
-    reply.processId = header[2];
-    reply.messageId = header[3];
-    reply.text.resize(header[4]);
-    uint32_t n = readMessage(reply.text.data(), header[4], 5000);
-    if (n != header[4]) {
+    reply.processId = frame.header.processId;
+    reply.messageId = frame.header.messageId;
+    reply.text.resize(length);
+    uint32_t n = readMessage(reply.text.data(), length, 5000);
+    if (n != length) {
         close();
         throw HostError(HostError::Kind::Protocol, "the reply's payload is " + std::to_string(n) +
-                                                       " bytes, not " + std::to_string(header[4]));
+                                                       " bytes, not " + std::to_string(length));
     }
     QueryRecord record;
     try {

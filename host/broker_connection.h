@@ -1,6 +1,6 @@
-// BrokerConnection: one client connection to a Broker's pipe, speaking the frame:
-// five 4-byte messages (magic, version, process id, message id, length), then the
-// payload as one message. Replies come back decoded into a name and a ParamMap.
+// BrokerConnection: one client connection to a Broker's pipe, speaking the frame
+// (codec/frame.h): five 4-byte messages (magic, version, process id, message id,
+// length), then the payload as one message. Replies come back decoded into a name and a ParamMap.
 #pragma once
 
 #include <cstdint>
@@ -12,9 +12,6 @@
 
 class BrokerConnection {
   public:
-    static constexpr uint32_t kMagic = 0xFFFE00FFu;
-    static constexpr uint32_t kVersion = 0x00010000u;
-
     struct Reply {
         uint32_t messageId = 0;
         uint32_t processId = 0;

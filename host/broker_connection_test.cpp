@@ -7,6 +7,7 @@
 #include <functional>
 #include <thread>
 
+#include "codec/frame.h"
 #include "host/broker_host.h"
 #include "host/host_error.h"
 
@@ -43,11 +44,11 @@ class ScriptedServer {
 };
 
 uint32_t readWord(HANDLE pipe) {
-    unsigned char b[4] = {};
+    codec::FrameWord b{};
     DWORD n = 0;
-    EXPECT_TRUE(ReadFile(pipe, b, 4, &n, nullptr));
-    EXPECT_EQ(n, 4u);
-    return b[0] | (b[1] << 8) | (b[2] << 16) | (uint32_t(b[3]) << 24);
+    EXPECT_TRUE(ReadFile(pipe, b.data(), codec::kFrameWordBytes, &n, nullptr));
+    EXPECT_EQ(n, codec::kFrameWordBytes);
+    return codec::decodeFrameWord(b.data());
 }
 
 // A client that refuses a reply closes its end at once, so the rest of a
@@ -63,9 +64,8 @@ void writeBytes(HANDLE pipe, const void* bytes, uint32_t n) {
 }
 
 void writeWord(HANDLE pipe, uint32_t v) {
-    unsigned char b[4] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
-                          static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
-    writeBytes(pipe, b, 4);
+    const codec::FrameWord b = codec::encodeFrameWord(v);
+    writeBytes(pipe, b.data(), codec::kFrameWordBytes);
 }
 
 struct Request {
@@ -86,9 +86,9 @@ Request readRequest(HANDLE pipe) {
 }
 
 void writeReply(HANDLE pipe, uint32_t messageId, const std::string& text,
-                uint32_t magic = BrokerConnection::kMagic) {
+                uint32_t magic = codec::kFrameMagic) {
     writeWord(pipe, magic);
-    writeWord(pipe, BrokerConnection::kVersion);
+    writeWord(pipe, codec::kFrameVersion);
     writeWord(pipe, 4242);
     writeWord(pipe, messageId);
     writeWord(pipe, static_cast<uint32_t>(text.size()));
@@ -134,8 +134,8 @@ TEST(BrokerConnection, RequestsAreFramedAndRepliesDecoded) {
     EXPECT_EQ(first.values.size(), 2u);
     c.close();
     ASSERT_EQ(seen.size(), 2u);
-    EXPECT_EQ(seen[0].words[0], BrokerConnection::kMagic);
-    EXPECT_EQ(seen[0].words[1], BrokerConnection::kVersion);
+    EXPECT_EQ(seen[0].words[0], 0xFFFE00FFu);
+    EXPECT_EQ(seen[0].words[1], 0x00010000u);
     EXPECT_EQ(seen[0].words[2], GetCurrentProcessId());
     EXPECT_EQ(seen[0].payload, "SendMail?to=x");
     EXPECT_EQ(seen[1].words[4], 0u);

@@ -1,11 +1,12 @@
 #include "host/mail_request.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
+
+#include "base/temp_dir_test_support.h"
 
 namespace fs = std::filesystem;
 
@@ -13,13 +14,7 @@ namespace {
 
 class MailRequest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/mb-request-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        write("a.txt", "alpha");
-    }
-    void TearDown() override { fs::remove_all(dir_); }
+    void SetUp() override { write("a.txt", "alpha"); }
 
     std::string write(const std::string& name, const std::string& bytes) {
         std::ofstream(dir_ + "/" + name, std::ios::binary) << bytes;
@@ -35,7 +30,8 @@ class MailRequest : public ::testing::Test {
         return "accepted";
     }
 
-    std::string dir_;
+    mb::test::TempDir temp_{"request"};
+    std::string dir_ = temp_.path();
 };
 
 TEST_F(MailRequest, SendJoinsRepeatedValuesAndEscapesEveryField) {

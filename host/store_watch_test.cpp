@@ -1,11 +1,11 @@
 #include "host/store_watch.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 
+#include "base/temp_dir_test_support.h"
 #include "host/message_subject.h"
 
 namespace fs = std::filesystem;
@@ -14,13 +14,6 @@ namespace {
 
 class StoreWatch : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/mb-store-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        store_ = pattern;
-    }
-    void TearDown() override { fs::remove_all(store_); }
-
     std::string put(const std::string& relative,
                     const std::string& bytes = "Subject: x\n\nbody\n") {
         fs::path path = fs::path(store_) / relative;
@@ -29,7 +22,8 @@ class StoreWatch : public ::testing::Test {
         return path.string();
     }
 
-    std::string store_;
+    mb::test::TempDir temp_{"store"};
+    std::string store_ = temp_.path();
 };
 
 TEST_F(StoreWatch, NewMessagesAreToldApartFromOnesThatMoved) {

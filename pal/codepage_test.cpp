@@ -6,20 +6,13 @@
 #include <cstring>
 #include <string>
 
+#include "pal/pal_test_support.h"
 #include "pal/win32.h"
 #include "pal/wine_test_support.h"
 
 namespace {
 
 using WString = std::basic_string<WCHAR>;
-
-// The call must fail (return 0) and leave `code` as the last error.
-#define EXPECT_FAILS_WITH(call, code)                        \
-    do {                                                     \
-        SetLastError(0);                                     \
-        EXPECT_EQ((call), 0);                                \
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(code)); \
-    } while (0)
 
 // Both calls of the size-then-convert protocol; the two must agree.
 WString ToWide(UINT codePage, const std::string& bytes, DWORD flags = 0) {
@@ -106,8 +99,7 @@ TEST(CodePage, SizeQueryCountsTheTerminatorOnlyForMinusOne) {
     WCHAR wide[6];
     EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide, 6), 6);
     EXPECT_EQ(WString(wide), WLIT("h\u00E9llo"));
-    EXPECT_FAILS_WITH(MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide, 5),
-                      ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_FAILS(MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide, 5), 0, ERROR_INSUFFICIENT_BUFFER);
 
     EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, WLIT("h\u00E9llo"), -1, nullptr, 0, nullptr, nullptr),
               7);
@@ -117,11 +109,11 @@ TEST(CodePage, SizeQueryCountsTheTerminatorOnlyForMinusOne) {
     EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, WLIT("h\u00E9llo"), -1, narrow, 7, nullptr, nullptr),
               7);
     EXPECT_STREQ(narrow, utf8);
-    EXPECT_FAILS_WITH(
-        WideCharToMultiByte(CP_UTF8, 0, WLIT("h\u00E9llo"), -1, narrow, 6, nullptr, nullptr),
+    EXPECT_FAILS(
+        WideCharToMultiByte(CP_UTF8, 0, WLIT("h\u00E9llo"), -1, narrow, 6, nullptr, nullptr), 0,
         ERROR_INSUFFICIENT_BUFFER);
-    EXPECT_FAILS_WITH(WideCharToMultiByte(1252, 0, WLIT("abc"), -1, narrow, 3, nullptr, nullptr),
-                      ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_FAILS(WideCharToMultiByte(1252, 0, WLIT("abc"), -1, narrow, 3, nullptr, nullptr), 0,
+                 ERROR_INSUFFICIENT_BUFFER);
 
     // Nothing is written past the converted text, so a zeroed buffer stays terminated.
     WCHAR zeroed[16] = {};
@@ -153,35 +145,33 @@ TEST(CodePage, LongTextAcrossBufferBoundaries) {
     // A buffer one unit short of a long ASCII text is refused, not overrun.
     const std::string ascii(1000, 'a');
     WString wide(999, 0);
-    EXPECT_FAILS_WITH(MultiByteToWideChar(CP_UTF8, 0, ascii.data(), 1000, &wide[0], 999),
-                      ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_FAILS(MultiByteToWideChar(CP_UTF8, 0, ascii.data(), 1000, &wide[0], 999), 0,
+                 ERROR_INSUFFICIENT_BUFFER);
     const WString wideAscii(1000, 'a');
     std::string narrow(999, '\0');
-    EXPECT_FAILS_WITH(
+    EXPECT_FAILS(
         WideCharToMultiByte(CP_UTF8, 0, wideAscii.data(), 1000, &narrow[0], 999, nullptr, nullptr),
-        ERROR_INSUFFICIENT_BUFFER);
+        0, ERROR_INSUFFICIENT_BUFFER);
 }
 
 TEST(CodePage, BadArgumentsAndFlags) {
     WCHAR wide[8];
     char narrow[8];
-    EXPECT_FAILS_WITH(MultiByteToWideChar(CP_UTF8, 0, nullptr, 3, wide, 8),
-                      ERROR_INVALID_PARAMETER);
-    EXPECT_FAILS_WITH(MultiByteToWideChar(CP_UTF8, 0, "abc", 0, wide, 8), ERROR_INVALID_PARAMETER);
-    EXPECT_FAILS_WITH(MultiByteToWideChar(CP_UTF8, 0, "abc", 3, wide, -1), ERROR_INVALID_PARAMETER);
-    EXPECT_FAILS_WITH(MultiByteToWideChar(CP_UTF8, 0, "abc", 3, nullptr, 8),
-                      ERROR_INVALID_PARAMETER);
-    EXPECT_FAILS_WITH(MultiByteToWideChar(12345, 0, "abc", 3, wide, 8), ERROR_INVALID_PARAMETER);
+    EXPECT_FAILS(MultiByteToWideChar(CP_UTF8, 0, nullptr, 3, wide, 8), 0, ERROR_INVALID_PARAMETER);
+    EXPECT_FAILS(MultiByteToWideChar(CP_UTF8, 0, "abc", 0, wide, 8), 0, ERROR_INVALID_PARAMETER);
+    EXPECT_FAILS(MultiByteToWideChar(CP_UTF8, 0, "abc", 3, wide, -1), 0, ERROR_INVALID_PARAMETER);
+    EXPECT_FAILS(MultiByteToWideChar(CP_UTF8, 0, "abc", 3, nullptr, 8), 0, ERROR_INVALID_PARAMETER);
+    EXPECT_FAILS(MultiByteToWideChar(12345, 0, "abc", 3, wide, 8), 0, ERROR_INVALID_PARAMETER);
 
     BOOL used = FALSE;
-    EXPECT_FAILS_WITH(WideCharToMultiByte(CP_UTF8, 0, nullptr, 3, narrow, 8, nullptr, nullptr),
-                      ERROR_INVALID_PARAMETER);
-    EXPECT_FAILS_WITH(WideCharToMultiByte(CP_UTF8, 0, WLIT("abc"), 0, narrow, 8, nullptr, nullptr),
-                      ERROR_INVALID_PARAMETER);
-    EXPECT_FAILS_WITH(WideCharToMultiByte(CP_UTF8, 0, WLIT("abc"), 3, narrow, -1, nullptr, nullptr),
-                      ERROR_INVALID_PARAMETER);
-    EXPECT_FAILS_WITH(WideCharToMultiByte(12345, 0, WLIT("abc"), 3, narrow, 8, nullptr, nullptr),
-                      ERROR_INVALID_PARAMETER);
+    EXPECT_FAILS(WideCharToMultiByte(CP_UTF8, 0, nullptr, 3, narrow, 8, nullptr, nullptr), 0,
+                 ERROR_INVALID_PARAMETER);
+    EXPECT_FAILS(WideCharToMultiByte(CP_UTF8, 0, WLIT("abc"), 0, narrow, 8, nullptr, nullptr), 0,
+                 ERROR_INVALID_PARAMETER);
+    EXPECT_FAILS(WideCharToMultiByte(CP_UTF8, 0, WLIT("abc"), 3, narrow, -1, nullptr, nullptr), 0,
+                 ERROR_INVALID_PARAMETER);
+    EXPECT_FAILS(WideCharToMultiByte(12345, 0, WLIT("abc"), 3, narrow, 8, nullptr, nullptr), 0,
+                 ERROR_INVALID_PARAMETER);
     EXPECT_EQ(WideCharToMultiByte(1252, WC_NO_BEST_FIT_CHARS, WLIT("abc"), 3, narrow, 8, nullptr,
                                   nullptr),
               3);
@@ -192,23 +182,23 @@ TEST(CodePage, BadArgumentsAndFlags) {
     if (runningUnderWine()) {
         return;
     }
-    EXPECT_FAILS_WITH(MultiByteToWideChar(CP_UTF8, 0, reinterpret_cast<LPCSTR>(wide), 4, wide, 8),
-                      ERROR_INVALID_PARAMETER);
-    EXPECT_FAILS_WITH(MultiByteToWideChar(CP_UTF8, MB_PRECOMPOSED, "abc", 3, wide, 8),
-                      ERROR_INVALID_FLAGS);
-    EXPECT_FAILS_WITH(WideCharToMultiByte(CP_UTF8, 0, wide, 4, reinterpret_cast<LPSTR>(wide), 8,
-                                          nullptr, nullptr),
-                      ERROR_INVALID_PARAMETER);
-    EXPECT_FAILS_WITH(WideCharToMultiByte(CP_UTF8, 0, WLIT("abc"), 3, narrow, 8, "?", nullptr),
-                      ERROR_INVALID_PARAMETER);
-    EXPECT_FAILS_WITH(WideCharToMultiByte(CP_UTF8, 0, WLIT("abc"), 3, narrow, 8, nullptr, &used),
-                      ERROR_INVALID_PARAMETER);
-    EXPECT_FAILS_WITH(WideCharToMultiByte(CP_UTF8, WC_NO_BEST_FIT_CHARS, WLIT("abc"), 3, narrow, 8,
-                                          nullptr, nullptr),
-                      ERROR_INVALID_FLAGS);
-    EXPECT_FAILS_WITH(WideCharToMultiByte(1252, WC_ERR_INVALID_CHARS, WLIT("abc"), 3, narrow, 8,
-                                          nullptr, nullptr),
-                      ERROR_INVALID_FLAGS);
+    EXPECT_FAILS(MultiByteToWideChar(CP_UTF8, 0, reinterpret_cast<LPCSTR>(wide), 4, wide, 8), 0,
+                 ERROR_INVALID_PARAMETER);
+    EXPECT_FAILS(MultiByteToWideChar(CP_UTF8, MB_PRECOMPOSED, "abc", 3, wide, 8), 0,
+                 ERROR_INVALID_FLAGS);
+    EXPECT_FAILS(WideCharToMultiByte(CP_UTF8, 0, wide, 4, reinterpret_cast<LPSTR>(wide), 8, nullptr,
+                                     nullptr),
+                 0, ERROR_INVALID_PARAMETER);
+    EXPECT_FAILS(WideCharToMultiByte(CP_UTF8, 0, WLIT("abc"), 3, narrow, 8, "?", nullptr), 0,
+                 ERROR_INVALID_PARAMETER);
+    EXPECT_FAILS(WideCharToMultiByte(CP_UTF8, 0, WLIT("abc"), 3, narrow, 8, nullptr, &used), 0,
+                 ERROR_INVALID_PARAMETER);
+    EXPECT_FAILS(WideCharToMultiByte(CP_UTF8, WC_NO_BEST_FIT_CHARS, WLIT("abc"), 3, narrow, 8,
+                                     nullptr, nullptr),
+                 0, ERROR_INVALID_FLAGS);
+    EXPECT_FAILS(WideCharToMultiByte(1252, WC_ERR_INVALID_CHARS, WLIT("abc"), 3, narrow, 8, nullptr,
+                                     nullptr),
+                 0, ERROR_INVALID_FLAGS);
 }
 
 // One U+FFFD per maximal ill-formed subpart, except that a lead byte and a
@@ -238,12 +228,11 @@ TEST(CodePage, Utf8IllFormedBecomesOneReplacementPerUnit) {
 
         WCHAR out[16];
         const int n = static_cast<int>(bytes.size());
-        EXPECT_FAILS_WITH(
-            MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), n, nullptr, 0),
+        EXPECT_FAILS(
+            MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), n, nullptr, 0), 0,
             ERROR_NO_UNICODE_TRANSLATION);
-        EXPECT_FAILS_WITH(
-            MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), n, out, 16),
-            ERROR_NO_UNICODE_TRANSLATION);
+        EXPECT_FAILS(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), n, out, 16),
+                     0, ERROR_NO_UNICODE_TRANSLATION);
     }
     // A truncated prefix at the very end, and one followed by a valid character.
     EXPECT_EQ(ToWide(CP_UTF8, "ab\xF0\x9F\x98"), WLIT("ab\uFFFD"));
@@ -271,11 +260,11 @@ TEST(CodePage, LoneSurrogatesToUtf8) {
 
     const WCHAR lone[] = {'a', 0xD800, 'b', 0};
     char out[16];
-    EXPECT_FAILS_WITH(
+    EXPECT_FAILS(
         WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, lone, -1, nullptr, 0, nullptr, nullptr),
-        ERROR_NO_UNICODE_TRANSLATION);
-    EXPECT_FAILS_WITH(
-        WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, lone, -1, out, 16, nullptr, nullptr),
+        0, ERROR_NO_UNICODE_TRANSLATION);
+    EXPECT_FAILS(
+        WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, lone, -1, out, 16, nullptr, nullptr), 0,
         ERROR_NO_UNICODE_TRANSLATION);
     EXPECT_EQ(ToNarrow(CP_UTF8, WLIT("ok\u00E9"), WC_ERR_INVALID_CHARS), "ok\xC3\xA9");
 }

@@ -3,41 +3,19 @@
 
 #include <chrono>
 
+#include "pal/pal_test_support.h"
 #include "pal/win32.h"
 
 namespace {
 
-// Clears the last error, then checks that the call fails with the given result and code.
-#define EXPECT_FAILS(call, result, code)        \
-    do {                                        \
-        SetLastError(0);                        \
-        EXPECT_EQ((call), (result));            \
-        EXPECT_EQ(GetLastError(), DWORD(code)); \
-    } while (0)
+using pal_test::finish;
+using pal_test::returnZero;
+using pal_test::start;
 
 HANDLE newEvent(BOOL manualReset, BOOL initialState) {
     HANDLE h = CreateEventW(nullptr, manualReset, initialState, nullptr);
     EXPECT_NE(h, nullptr);
     return h;
-}
-
-HANDLE start(LPTHREAD_START_ROUTINE routine, LPVOID parameter) {
-    HANDLE thread = CreateThread(nullptr, 0, routine, parameter, 0, nullptr);
-    EXPECT_NE(thread, nullptr);
-    return thread;
-}
-
-// Waits for a thread to end, closes it and returns its exit code.
-DWORD finish(HANDLE thread) {
-    DWORD code = 0xDEAD;
-    EXPECT_EQ(WaitForSingleObject(thread, 20000), WAIT_OBJECT_0);
-    EXPECT_TRUE(GetExitCodeThread(thread, &code));
-    EXPECT_TRUE(CloseHandle(thread));
-    return code;
-}
-
-DWORD WINAPI returnZero(LPVOID) {
-    return 0;
 }
 
 TEST(Event, ManualResetStaysSignalledUntilReset) {

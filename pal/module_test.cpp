@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "pal/pal_test_support.h"
 #include "pal/win32.h"
 
 #ifndef _WIN32
@@ -13,14 +14,6 @@
 #endif
 
 namespace {
-
-// Clears the last error, then checks that the call fails with the given result and code.
-#define EXPECT_FAILS(call, result, code)        \
-    do {                                        \
-        SetLastError(0);                        \
-        EXPECT_EQ((call), (result));            \
-        EXPECT_EQ(GetLastError(), DWORD(code)); \
-    } while (0)
 
 typedef int (*IntFunction)();
 

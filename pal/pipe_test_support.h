@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "pal/pal_test_support.h"
 #include "pal/win32.h"
 
 // Older mingw-w64 headers lack this code.
@@ -13,13 +14,6 @@
 #endif
 
 namespace pipetest {
-
-#define EXPECT_FAILS(call, result, code)        \
-    do {                                        \
-        SetLastError(0);                        \
-        EXPECT_EQ((call), (result));            \
-        EXPECT_EQ(GetLastError(), DWORD(code)); \
-    } while (0)
 
 // A pipe path no other test or process uses.
 inline std::string uniquePipe(const char* tag) {

@@ -5,38 +5,20 @@
 #include <cstdint>
 #include <vector>
 
+#include "pal/pal_test_support.h"
 #include "pal/win32.h"
 #include "pal/wine_test_support.h"
 
 namespace {
 
-// Clears the last error, then checks that the call fails with the given result and code.
-#define EXPECT_FAILS(call, result, code)        \
-    do {                                        \
-        SetLastError(0);                        \
-        EXPECT_EQ((call), (result));            \
-        EXPECT_EQ(GetLastError(), DWORD(code)); \
-    } while (0)
+using pal_test::finish;
+using pal_test::returnZero;
+using pal_test::start;
 
 HANDLE newSemaphore(LONG initial, LONG maximum = 100) {
     HANDLE h = CreateSemaphoreW(nullptr, initial, maximum, nullptr);
     EXPECT_NE(h, nullptr);
     return h;
-}
-
-// Waits for a thread to end, closes it and returns its exit code.
-DWORD finish(HANDLE thread) {
-    DWORD code = 0xDEAD;
-    EXPECT_EQ(WaitForSingleObject(thread, 20000), WAIT_OBJECT_0);
-    EXPECT_TRUE(GetExitCodeThread(thread, &code));
-    EXPECT_TRUE(CloseHandle(thread));
-    return code;
-}
-
-HANDLE start(LPTHREAD_START_ROUTINE routine, LPVOID parameter) {
-    HANDLE thread = CreateThread(nullptr, 0, routine, parameter, 0, nullptr);
-    EXPECT_NE(thread, nullptr);
-    return thread;
 }
 
 // The count, left as it was: a release reports the count before, a wait takes it back.
@@ -45,10 +27,6 @@ LONG countOf(HANDLE sem) {
     EXPECT_TRUE(ReleaseSemaphore(sem, 1, &previous));
     EXPECT_EQ(WaitForSingleObject(sem, 0), WAIT_OBJECT_0);
     return previous;
-}
-
-DWORD WINAPI returnZero(LPVOID) {
-    return 0;
 }
 
 TEST(Handle, ValuesAreDistinctMultiplesOfFourAndCloseOnce) {

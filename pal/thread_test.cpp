@@ -4,34 +4,14 @@
 #include <chrono>
 #include <set>
 
+#include "pal/pal_test_support.h"
 #include "pal/win32.h"
 
 namespace {
 
-#define EXPECT_FAILS(call, result, code)        \
-    do {                                        \
-        SetLastError(0);                        \
-        EXPECT_EQ((call), (result));            \
-        EXPECT_EQ(GetLastError(), DWORD(code)); \
-    } while (0)
-
-DWORD exitCodeOf(HANDLE thread) {
-    DWORD code = 0xDEAD;
-    EXPECT_TRUE(GetExitCodeThread(thread, &code));
-    return code;
-}
-
-// Waits for a thread to end, closes it and returns its exit code.
-DWORD finish(HANDLE thread) {
-    EXPECT_EQ(WaitForSingleObject(thread, 20000), WAIT_OBJECT_0);
-    DWORD code = exitCodeOf(thread);
-    EXPECT_TRUE(CloseHandle(thread));
-    return code;
-}
-
-DWORD WINAPI returnZero(LPVOID) {
-    return 0;
-}
+using pal_test::exitCodeOf;
+using pal_test::finish;
+using pal_test::returnZero;
 
 struct Seen {
     LPVOID parameter = nullptr;

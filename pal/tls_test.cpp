@@ -4,28 +4,15 @@
 #include <set>
 #include <vector>
 
+#include "pal/pal_test_support.h"
 #include "pal/win32.h"
 
 namespace {
 
-#define EXPECT_FAILS(call, result, code)        \
-    do {                                        \
-        SetLastError(0);                        \
-        EXPECT_EQ((call), (result));            \
-        EXPECT_EQ(GetLastError(), DWORD(code)); \
-    } while (0)
+using pal_test::finish;
 
 LPVOID tag(uintptr_t n) {
     return reinterpret_cast<LPVOID>(n);
-}
-
-// Waits for a thread to end, closes it and returns its exit code.
-DWORD finish(HANDLE thread) {
-    EXPECT_EQ(WaitForSingleObject(thread, 20000), WAIT_OBJECT_0);
-    DWORD code = 0xDEAD;
-    EXPECT_TRUE(GetExitCodeThread(thread, &code));
-    EXPECT_TRUE(CloseHandle(thread));
-    return code;
 }
 
 DWORD WINAPI useOwnSlot(LPVOID index) {

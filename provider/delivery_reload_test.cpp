@@ -9,6 +9,7 @@
 #include <fstream>
 #include <string>
 
+#include "base/temp_dir_test_support.h"
 #include "mapi/mapi.h"
 #include "provider/transport/smtp_test_support.h"
 
@@ -33,9 +34,8 @@ void logonOnce() {
 }
 
 TEST(DeliveryReload, EachLoadOfTheProviderDeliversThroughSmtp) {
-    char pattern[] = "/tmp/mb_delivery_reload_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string root = pattern;
+    const mb::test::TempDir temp("delivery-reload");
+    const std::string& root = temp.path();
     SmtpServer server(root + "/smtp", "accept");
     std::filesystem::create_directories(root + "/config/mailbroker");
     std::ofstream(root + "/config/mailbroker/profiles.ini")
@@ -53,7 +53,6 @@ TEST(DeliveryReload, EachLoadOfTheProviderDeliversThroughSmtp) {
         EXPECT_EQ(server.received().size(), static_cast<std::size_t>(round));
     }
     server.stop();
-    std::filesystem::remove_all(root);
 }
 
 }  // namespace

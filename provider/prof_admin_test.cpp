@@ -10,15 +10,6 @@ namespace {
 
 using ProfileTable = ProviderTest;
 
-void freeRows(SRowSet* rows) {
-    if (rows == nullptr)
-        return;
-    for (ULONG i = 0; i < rows->cRows; ++i) {
-        MAPIFreeBuffer(rows->aRow[i].lpProps);
-    }
-    MAPIFreeBuffer(rows);
-}
-
 // The Broker's AutoCompleteFileName lookup, call for call: the display name
 // of the default profile, or fallback when any step fails or finds nothing.
 // withColumns also sets the columns first, as a careful caller may.

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/temp_dir_test_support.h"
 #include "mapi/mapi.h"
 #include "provider/com/provider_test_support.h"
 
@@ -89,16 +90,9 @@ void cycle(const std::string& subject) {
 class Reload : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/mb_reload_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
         ASSERT_EQ(setenv("XDG_CONFIG_HOME", (root_ + "/config").c_str(), 1), 0);
         ASSERT_EQ(setenv("XDG_DATA_HOME", (root_ + "/data").c_str(), 1), 0);
         mb::provider::test::writeOutboxOnlyProfile(root_ + "/config");
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        std::filesystem::remove_all(root_, ignored);
     }
     std::size_t filed() const {
         std::size_t n = 0;
@@ -110,7 +104,8 @@ class Reload : public ::testing::Test {
         }
         return n;
     }
-    std::string root_;
+    mb::test::TempDir temp_{"reload"};
+    std::string root_ = temp_.path();
 };
 
 TEST_F(Reload, FiftyLoadsEachFilingAMessage) {

@@ -4,26 +4,18 @@
 
 #include <chrono>
 
+#include "provider/contacts/directory_test_support.h"
 #include "tests/support/provider_install.h"
 
 using namespace mbtest;
 
 namespace {
 
+using mb::provider::test::card;
+using mb::provider::test::group;
+
 constexpr uint32_t kReplyMs = 30000;
 constexpr const char* kUserCancel = "-2147221229";
-
-std::string card(const std::string& lines) {
-    return "BEGIN:VCARD\r\nVERSION:4.0\r\n" + lines + "END:VCARD\r\n";
-}
-
-std::string group(const std::string& name, const std::vector<std::string>& members) {
-    std::string lines = "KIND:group\r\nFN:" + name + "\r\nUID:" + name + "\r\n";
-    for (const std::string& m : members) {
-        lines += "MEMBER:" + m + "\r\n";
-    }
-    return card(lines);
-}
 
 class Addrs : public ::testing::Test {
   protected:

@@ -11,10 +11,13 @@
 
 #include "host/host_error.h"
 
+#include "codec/frame.h"
 #include "tests/support/broker_fixture.h"
 #include "tests/support/proc_counts.h"
 
 using namespace mbtest;
+using codec::kFrameMagic;
+using codec::kFrameVersion;
 
 namespace {
 
@@ -39,7 +42,7 @@ TEST_F(Framing, RequestIsAnsweredWithItsMessageIdAndTheBrokersPid) {
 TEST_F(Framing, WrongMagicIsRejectedOnlyAfterAllFiveHeaderMessages) {
     BrokerConnection c = broker.connect();
     sendWord(c, 0x12345678u);
-    sendWord(c, kVersion);
+    sendWord(c, kFrameVersion);
     sendWord(c, 1);
     sendWord(c, 7);
     // Four fields in: the Broker still waits for the fifth before it judges.
@@ -50,7 +53,7 @@ TEST_F(Framing, WrongMagicIsRejectedOnlyAfterAllFiveHeaderMessages) {
 
 TEST_F(Framing, WrongVersionIsRejectedOnlyAfterAllFiveHeaderMessages) {
     BrokerConnection c = broker.connect();
-    sendWord(c, kMagic);
+    sendWord(c, kFrameMagic);
     sendWord(c, 0x00020000u);
     sendWord(c, 1);
     sendWord(c, 7);
@@ -61,7 +64,7 @@ TEST_F(Framing, WrongVersionIsRejectedOnlyAfterAllFiveHeaderMessages) {
 
 TEST_F(Framing, LengthZeroReadsNoPayloadAndIsAnsweredWithMessageIdZero) {
     BrokerConnection c = broker.connect();
-    sendHeader(c, kMagic, kVersion, 41, 0);
+    sendHeader(c, kFrameMagic, kFrameVersion, 41, 0);
     BrokerConnection::Reply reply = c.receive(kReplyMs);
     EXPECT_EQ(reply.messageId, 0u);
     EXPECT_EQ(fields(reply), std::string("error=") + kNoSupport + ";");
@@ -73,7 +76,7 @@ TEST_F(Framing, LengthZeroReadsNoPayloadAndIsAnsweredWithMessageIdZero) {
 TEST_F(Framing, HugeLengthIsTreatedAsZeroAndItsPayloadBreaksTheNextFrame) {
     for (uint32_t length : {0x7FFFFFFFu, 0xFFFFFFFFu}) {
         BrokerConnection c = broker.connect();
-        sendHeader(c, kMagic, kVersion, 9, length);
+        sendHeader(c, kFrameMagic, kFrameVersion, 9, length);
         BrokerConnection::Reply reply = c.receive(kReplyMs);
         EXPECT_EQ(reply.messageId, 0u) << length;
         EXPECT_EQ(value(reply, "error"), kNoSupport);
@@ -85,7 +88,7 @@ TEST_F(Framing, HugeLengthIsTreatedAsZeroAndItsPayloadBreaksTheNextFrame) {
 
 TEST_F(Framing, ThreeBytePayloadIsAnswered) {
     BrokerConnection c = broker.connect();
-    sendHeader(c, kMagic, kVersion, 77, 3);
+    sendHeader(c, kFrameMagic, kFrameVersion, 77, 3);
     sendPayload(c, "Abc");
     BrokerConnection::Reply reply = c.receive(kReplyMs);
     EXPECT_EQ(reply.messageId, 77u);
@@ -113,7 +116,7 @@ TEST_F(Framing, ShortMessageCountsAsOneHeaderField) {
     BrokerConnection c = broker.connect();
     // Byte counts are not checked: the two bytes are the magic, which is wrong.
     c.writeMessage("\xff\x00", 2);
-    sendWord(c, kVersion);
+    sendWord(c, kFrameVersion);
     sendWord(c, 1);
     sendWord(c, 2);
     EXPECT_TRUE(silentButConnected(c, 300));
@@ -125,7 +128,7 @@ TEST_F(Framing, ShortMessageCountsAsOneHeaderField) {
 
 TEST_F(Framing, PayloadShorterThanAnnouncedIsReadAsTheShortPayload) {
     BrokerConnection c = broker.connect();
-    sendHeader(c, kMagic, kVersion, 5, 10);
+    sendHeader(c, kFrameMagic, kFrameVersion, 5, 10);
     sendPayload(c, "abc");
     BrokerConnection::Reply reply = c.receive(kReplyMs);
     EXPECT_EQ(reply.messageId, 5u);
@@ -152,7 +155,7 @@ TEST_F(Framing, LengthsJustBelowTheLimitCostNoMemory) {
         }
     });
     for (uint32_t i = 0; i < kClients; ++i) {
-        sendHeader(clients[i], kMagic, kVersion, 100 + i, 0x7FFFFFFEu);
+        sendHeader(clients[i], kFrameMagic, kFrameVersion, 100 + i, 0x7FFFFFFEu);
         sendPayload(clients[i], "abc");
     }
     for (uint32_t i = 0; i < kClients; ++i) {
@@ -190,7 +193,7 @@ TEST_F(LoggedOnFraming, AnyUnknownNameIsNotSupported) {
 
 TEST_F(LoggedOnFraming, EmptyPayloadIsAnsweredWithMessageIdZero) {
     BrokerConnection c = broker.connect();
-    sendHeader(c, kMagic, kVersion, 12, 0);
+    sendHeader(c, kFrameMagic, kFrameVersion, 12, 0);
     BrokerConnection::Reply reply = c.receive(kReplyMs);
     EXPECT_EQ(reply.messageId, 0u);
     EXPECT_EQ(fields(reply), "error=Not Supported;");

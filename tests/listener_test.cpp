@@ -8,12 +8,15 @@
 #include <optional>
 #include <thread>
 
+#include "codec/frame.h"
 #include "host/child_process.h"
 #include "host/host_error.h"
 #include "tests/support/broker_fixture.h"
 #include "tests/support/proc_counts.h"
 
 using namespace mbtest;
+using codec::kFrameMagic;
+using codec::kFrameVersion;
 using namespace std::chrono_literals;
 
 namespace {
@@ -221,18 +224,18 @@ void badClient(BrokerHost& broker, int i) try {
             c.writeMessage("\x01\x02\x03\x04\x05\x06\x07", 7);
             break;
         case 2:  // a frame cut short
-            sendWord(c, kMagic);
-            sendWord(c, kVersion);
+            sendWord(c, kFrameMagic);
+            sendWord(c, kFrameVersion);
             sendWord(c, 1);
             break;
         case 3:  // wrong magic
-            sendHeader(c, 0xDEADBEEFu, kVersion, 1, 1);
+            sendHeader(c, 0xDEADBEEFu, kFrameVersion, 1, 1);
             break;
         case 4:  // a malformed request, which gets no reply
             c.send("X?k=%G1");
             break;
         case 5:  // gone in the middle of the payload's announcement
-            sendHeader(c, kMagic, kVersion, 1, 100);
+            sendHeader(c, kFrameMagic, kFrameVersion, 1, 100);
             break;
     }
 } catch (const HostError& e) {

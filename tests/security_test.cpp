@@ -14,6 +14,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "codec/frame.h"
 #include "host/child_process.h"
 #include "pal/win32.h"
 #include "tests/support/broker_fixture.h"
@@ -106,9 +107,13 @@ std::optional<std::string> rawExchange(const std::string& socketPath) {
         (void)a;
         (void)b;
     };
-    const uint32_t header[5] = {kMagic, kVersion, GetCurrentProcessId(), 1, 1};
-    for (uint32_t word : header) {
-        message(&word, 4);
+    codec::FrameHeader header;
+    header.processId = GetCurrentProcessId();
+    header.messageId = 1;
+    header.length = 1;
+    const codec::FrameBytes frame = codec::encodeFrameHeader(header);
+    for (size_t at = 0; at < frame.size(); at += codec::kFrameWordBytes) {
+        message(frame.data() + at, codec::kFrameWordBytes);
     }
     message("X", 1);
     std::string received;

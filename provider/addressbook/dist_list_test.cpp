@@ -133,14 +133,6 @@ class DistListTest : public ProviderTest {
     IAddrBook* book_ = nullptr;
 };
 
-std::string group(const std::string& name, const std::vector<std::string>& members) {
-    std::string body = "KIND:group\r\nFN:" + name + "\r\nUID:" + name + "\r\n";
-    for (const std::string& m : members) {
-        body += "MEMBER:" + m + "\r\n";
-    }
-    return card(body);
-}
-
 TEST_F(DistListTest, ANestedChainIsCutAtTheTwentySixthList) {
     std::string cards;
     for (int i = 1; i <= 26; ++i) {

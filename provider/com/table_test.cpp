@@ -10,19 +10,11 @@
 namespace mb::provider {
 namespace {
 
+using test::freeRows;
+
 constexpr ULONG kName = PR_DISPLAY_NAME_A;
 constexpr ULONG kCount = PROP_TAG(PT_LONG, 0x6601);
 constexpr ULONG kMissing = PROP_TAG(PT_STRING8, 0x6602);
-
-// Frees a row set the way MAPI's callers do: each row's values, then the set.
-void freeRows(SRowSet* rows) {
-    if (rows == nullptr)
-        return;
-    for (ULONG i = 0; i < rows->cRows; ++i) {
-        MAPIFreeBuffer(rows->aRow[i].lpProps);
-    }
-    MAPIFreeBuffer(rows);
-}
 
 class Table : public ::testing::Test {
   protected:

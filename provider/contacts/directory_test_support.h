@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "base/temp_dir_test_support.h"
 #include "provider/com/allocation.h"
 #include "provider/com/exports.h"
 
@@ -19,35 +20,35 @@ namespace mb::provider::test {
 
 class CardFolder {
   public:
-    CardFolder() {
-        char pattern[] = "/tmp/mb_ab_XXXXXX";
-        if (mkdtemp(pattern) != nullptr) {
-            root_ = pattern;
-        }
-    }
-    ~CardFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(root_, ignored);
-    }
+    CardFolder() = default;
     CardFolder(const CardFolder&) = delete;
     CardFolder& operator=(const CardFolder&) = delete;
 
     // Writes name (folders made as needed) and returns its path.
     std::string write(const std::string& name, const std::string& text) const {
-        const std::filesystem::path path = std::filesystem::path(root_) / name;
+        const std::filesystem::path path = std::filesystem::path(root()) / name;
         std::filesystem::create_directories(path.parent_path());
         std::ofstream(path, std::ios::binary) << text;
         return path.string();
     }
-    const std::string& root() const { return root_; }
+    const std::string& root() const { return dir_.path(); }
 
   private:
-    std::string root_;
+    mb::test::TempDir dir_{"ab"};
 };
 
 // One 4.0 card.
 inline std::string card(const std::string& body) {
     return "BEGIN:VCARD\r\nVERSION:4.0\r\n" + body + "END:VCARD\r\n";
+}
+
+// A group card whose name is also its UID, listing `members` (URIs) in order.
+inline std::string group(const std::string& name, const std::vector<std::string>& members) {
+    std::string body = "KIND:group\r\nFN:" + name + "\r\nUID:" + name + "\r\n";
+    for (const std::string& m : members) {
+        body += "MEMBER:" + m + "\r\n";
+    }
+    return card(body);
 }
 
 // A recipient list built the way the Broker builds one: every slot's names

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -10,20 +9,13 @@
 #include <fstream>
 #include <vector>
 
+#include "base/temp_dir_test_support.h"
+
 namespace mb::provider::test {
 namespace {
 
 class MaildirTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/mb_maildir_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        std::filesystem::remove_all(root_, ignored);
-    }
     std::size_t count(const std::string& dir) const {
         std::error_code error;
         std::size_t n = 0;
@@ -33,7 +25,8 @@ class MaildirTest : public ::testing::Test {
         }
         return n;
     }
-    std::string root_;
+    mb::test::TempDir temp_{"maildir"};
+    std::string root_ = temp_.path();
 };
 
 TEST_F(MaildirTest, DeliveryLandsWholeInNew) {

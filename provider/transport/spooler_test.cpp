@@ -11,6 +11,7 @@
 #include <sstream>
 #include <thread>
 
+#include "base/temp_dir_test_support.h"
 #include "provider/store/maildir.h"
 
 namespace mb::provider::test {
@@ -35,13 +36,7 @@ class FakeTransport final : public Transport {
 
 class SpoolerTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/mb_spooler_XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        store_ = pattern;
-        ASSERT_EQ(Maildir(store_ + "/Outbox").ensure(), S_OK);
-    }
-    void TearDown() override { fs::remove_all(store_); }
+    void SetUp() override { ASSERT_EQ(Maildir(store_ + "/Outbox").ensure(), S_OK); }
 
     std::string queue(const std::string& name, const std::string& extra = "",
                       bool submitted = true) {
@@ -62,7 +57,8 @@ class SpoolerTest : public ::testing::Test {
         return Spooler(store_, "me@x", fake_, timeout, [this] { return now_; });
     }
 
-    std::string store_;
+    mb::test::TempDir temp_{"spooler"};
+    std::string store_ = temp_.path();
     FakeTransport fake_;
     std::time_t now_ = 1'000'000;
 };

@@ -9,22 +9,11 @@
 #include <stdexcept>
 #include <thread>
 
+#include "codec/frame.h"
+
 namespace fs = std::filesystem;
 
 namespace mbtest {
-
-TempDir::TempDir(const char* tag) {
-    std::string pattern = (fs::temp_directory_path() / ("mbtest-" + std::string(tag) + "-XXXXXX"));
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("cannot create a temporary directory");
-    }
-    path_ = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-}
 
 const std::string& isolatedRuntimeDir() {
     // Removed at exit; every Broker has been killed and reaped by then.
@@ -75,10 +64,8 @@ BrokerHost startBroker(const BrokerInstall& install, uint32_t hostPid,
 }
 
 void sendWord(BrokerConnection& c, uint32_t value) {
-    unsigned char bytes[4] = {
-        static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-        static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
-    c.writeMessage(bytes, 4);
+    const codec::FrameWord bytes = codec::encodeFrameWord(value);
+    c.writeMessage(bytes.data(), codec::kFrameWordBytes);
 }
 
 void sendHeader(BrokerConnection& c, uint32_t magic, uint32_t version, uint32_t messageId,

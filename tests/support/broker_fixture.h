@@ -7,28 +7,16 @@
 #include <string>
 #include <vector>
 
+#include "base/temp_dir_test_support.h"
 #include "host/broker_connection.h"
 #include "host/broker_host.h"
 
 namespace mbtest {
 
-constexpr uint32_t kMagic = BrokerConnection::kMagic;
-constexpr uint32_t kVersion = BrokerConnection::kVersion;
 // MAPI_E_NO_SUPPORT as the Broker writes it.
 constexpr const char* kNoSupport = "-2147221246";
 
-// A directory removed with everything in it when the object goes.
-class TempDir {
-  public:
-    explicit TempDir(const char* tag);
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
+using mb::test::TempDir;
 
 // Makes this test process (and the Brokers it starts) use a private pipe
 // directory, so tests see only their own pipes. Idempotent; returns the runtime dir.
