@@ -13,28 +13,19 @@ namespace KsSecurityUtilsWin {
 
 namespace {
 
-class TokenGuard {
-  public:
-    explicit TokenGuard(HANDLE token) : token_(token) {}
-    ~TokenGuard() {
-        if (token_ != nullptr && token_ != INVALID_HANDLE_VALUE) {
-            CloseHandle(token_);
-        }
+// The SID as "S-1-..." text.
+KsString sidText(PSID sid) {
+    LPSTR chars = nullptr;
+    if (!ConvertSidToStringSidA(sid, &chars)) {
+        throw KsException("unable to get string version of current token sid");
     }
-    TokenGuard(const TokenGuard&) = delete;
-    TokenGuard& operator=(const TokenGuard&) = delete;
-
-  private:
-    HANDLE token_;
-};
+    const mb::ScopedLocalMemory ownedChars(chars);
+    return KsString(chars);
+}
 
 }  // namespace
 
-CLocalFreeGuard::~CLocalFreeGuard() {
-    if (pointer_ != nullptr) {
-        LocalFree(pointer_);
-    }
-}
+CLocalFreeGuard::~CLocalFreeGuard() = default;
 
 HANDLE getCurrentToken() {
     HANDLE token = nullptr;
@@ -55,38 +46,30 @@ void* queryTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass) {
         GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
         throw KsException("unable to get size of token info");
     }
-    void* buffer = LocalAlloc(LMEM_FIXED, needed);
-    if (buffer == nullptr) {
+    mb::ScopedLocalMemory buffer(LocalAlloc(LMEM_FIXED, needed));
+    if (!buffer) {
         throw KsException("unable to get token info");
     }
-    if (!GetTokenInformation(token, infoClass, buffer, needed, &needed)) {
-        LocalFree(buffer);
+    if (!GetTokenInformation(token, infoClass, buffer.get(), needed, &needed)) {
         throw KsException("unable to get token info");
     }
-    return buffer;
+    return buffer.release();
 }
 
 PSECURITY_DESCRIPTOR createCurrentUserSecurityAttributes(SECURITY_ATTRIBUTES& attributes) {
     attributes.nLength = sizeof(SECURITY_ATTRIBUTES);
     attributes.bInheritHandle = FALSE;
 
-    HANDLE token = getCurrentToken();
-    TokenGuard ownedToken(token);
-    CLocalFreeGuard userInfo(queryTokenInformation(token, TokenUser));
-
-    LPSTR sidChars = nullptr;
-    if (!ConvertSidToStringSidA(static_cast<TOKEN_USER*>(userInfo.get())->User.Sid, &sidChars)) {
-        throw KsException("unable to get string version of current token sid");
-    }
-    const KsString sidText(sidChars);
-    LocalFree(sidChars);
+    const mb::ScopedHandle token(getCurrentToken());
+    CLocalFreeGuard userInfo(queryTokenInformation(token.get(), TokenUser));
+    const KsString userSid = sidText(static_cast<TOKEN_USER*>(userInfo.get())->User.Sid);
 
     OSVERSIONINFOA version;
     std::memset(&version, 0, sizeof version);
     version.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
     GetVersionExA(&version);
 
-    KsString sddl = buildCurrentUserSddl(sidText, version.dwMajorVersion);
+    KsString sddl = buildCurrentUserSddl(userSid, version.dwMajorVersion);
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.ansiView(), SDDL_REVISION_1,
                                                               &descriptor, nullptr)) {

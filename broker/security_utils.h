@@ -2,6 +2,7 @@
 #pragma once
 
 #include "broker/pipe_security.h"
+#include "pal/scoped_handle.h"
 #include "pal/win32.h"
 
 namespace KsSecurityUtilsWin {
@@ -9,15 +10,15 @@ namespace KsSecurityUtilsWin {
 // Releases memory the platform allocated (LocalAlloc) when it goes out of scope.
 class CLocalFreeGuard {
   public:
-    explicit CLocalFreeGuard(void* pointer) : pointer_(pointer) {}
+    explicit CLocalFreeGuard(void* pointer) : memory_(pointer) {}
     CLocalFreeGuard(const CLocalFreeGuard&) = delete;
     CLocalFreeGuard& operator=(const CLocalFreeGuard&) = delete;
     virtual ~CLocalFreeGuard();
 
-    void* get() const { return pointer_; }
+    void* get() const { return memory_.get(); }
 
   private:
-    void* pointer_;
+    mb::ScopedLocalMemory memory_;
 };
 
 // Fills `attributes` (not inheritable) and returns the descriptor, which the

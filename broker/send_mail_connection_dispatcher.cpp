@@ -1,40 +1,10 @@
 #include "broker/send_mail_connection_dispatcher.h"
 
 #include <cstring>
+#include <memory>
+#include <utility>
 
 #include "foundation/ks_exception.h"
-
-namespace {
-
-class DescriptorGuard {
-  public:
-    DescriptorGuard(void (*release)(void*), void* descriptor)
-        : release_(release), descriptor_(descriptor) {}
-    ~DescriptorGuard() {
-        if (descriptor_ != nullptr) {
-            release_(descriptor_);
-        }
-    }
-    DescriptorGuard(const DescriptorGuard&) = delete;
-    DescriptorGuard& operator=(const DescriptorGuard&) = delete;
-
-  private:
-    void (*release_)(void*);
-    void* descriptor_;
-};
-
-class HandleGuard {
-  public:
-    explicit HandleGuard(HANDLE handle) : handle_(handle) {}
-    ~HandleGuard() { CloseHandle(handle_); }
-    HandleGuard(const HandleGuard&) = delete;
-    HandleGuard& operator=(const HandleGuard&) = delete;
-
-  private:
-    HANDLE handle_;
-};
-
-}  // namespace
 
 CSendMailConnectionDispatcher::CSendMailConnectionDispatcher(CBrokerContext* context,
                                                              const KsString& pipeName,
@@ -45,33 +15,35 @@ CSendMailConnectionDispatcher::CSendMailConnectionDispatcher(CBrokerContext* con
       hostProcessIdText_(hostProcessIdText),
       security_(security) {}
 
+void CSendMailConnectionDispatcher::PipeInstanceTraits::free(HANDLE instance) noexcept {
+    DisconnectNamedPipe(instance);
+    CloseHandle(instance);
+}
+
 CSendMailConnectionDispatcher::~CSendMailConnectionDispatcher() {
+    // In this order, not the members' reverse one.
     dropRetiredInstance();
-    if (hostProcess_ != nullptr) {
-        CloseHandle(hostProcess_);
-        hostProcess_ = nullptr;
-    }
-    if (pipeInstance_ != nullptr) {
-        DisconnectNamedPipe(pipeInstance_);
-        CloseHandle(pipeInstance_);
-        pipeInstance_ = nullptr;
-    }
+    hostProcess_.reset();
+    pipeInstance_.reset();
 }
 
 void CSendMailConnectionDispatcher::listen() {
-    HANDLE connectEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (connectEvent == nullptr) {
+    const mb::ScopedHandle connectEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!connectEvent) {
         throw CMessageException("Failed to create connection");
     }
-    HandleGuard eventGuard(connectEvent);
 
     SECURITY_ATTRIBUTES attributes;
     std::memset(&attributes, 0, sizeof attributes);
-    DescriptorGuard descriptor(security_.release, security_.create(attributes));
+    // Goes back through security_.release, a function chosen at run time that
+    // ScopedGeneric's stateless traits cannot hold: unique_ptr keeps it as its
+    // deleter, and calls it for a non-null descriptor only.
+    const std::unique_ptr<void, void (*)(void*)> descriptor(security_.create(attributes),
+                                                            security_.release);
 
     OVERLAPPED overlapped;
     std::memset(&overlapped, 0, sizeof overlapped);
-    overlapped.hEvent = connectEvent;
+    overlapped.hEvent = connectEvent.get();
 
     for (;;) {
         KsString name(pipeName_);
@@ -81,23 +53,22 @@ void CSendMailConnectionDispatcher::listen() {
         if (instance == INVALID_HANDLE_VALUE) {
             throw CMessageException("Failed to create connection");
         }
-        pipeInstance_ = instance;
+        pipeInstance_.reset(instance);
         dropRetiredInstance();
 
         int32_t hostProcessId = 0;
         KsString idText(hostProcessIdText_);
         idText.scan(KsString("%d"), &hostProcessId);
 
-        const BOOL connected = ConnectNamedPipe(pipeInstance_, &overlapped);
+        const BOOL connected = ConnectNamedPipe(pipeInstance_.get(), &overlapped);
         const DWORD error = connected ? ERROR_PIPE_CONNECTED : GetLastError();
 
-        if (hostProcess_ != nullptr) {
-            CloseHandle(hostProcess_);
-        }
-        hostProcess_ = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(hostProcessId));
+        // The previous host's handle goes before the next one is opened.
+        hostProcess_.reset();
+        hostProcess_.reset(OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(hostProcessId)));
 
         if (error == ERROR_PIPE_CONNECTED) {
-            handOver(connectEvent);
+            handOver(connectEvent.get());
             continue;
         }
         if (error == ERROR_NO_DATA) {
@@ -109,40 +80,34 @@ void CSendMailConnectionDispatcher::listen() {
         if (error != ERROR_IO_PENDING) {
             throw CMessageException("Failed to create connection");
         }
-        HANDLE waits[2] = {connectEvent, hostProcess_};
+        HANDLE waits[2] = {connectEvent.get(), hostProcess_.get()};
         const DWORD which = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
         if (which == WAIT_OBJECT_0) {
-            handOver(connectEvent);
+            handOver(connectEvent.get());
             continue;
         }
         // The host has ended, or there is no host to watch (WAIT_FAILED): a
         // Broker never lingers without one. The connect must be over before
         // its record and event go away with this frame.
-        CancelIoEx(pipeInstance_, &overlapped);
+        CancelIoEx(pipeInstance_.get(), &overlapped);
         DWORD ignored = 0;
-        GetOverlappedResult(pipeInstance_, &overlapped, &ignored, TRUE);
+        GetOverlappedResult(pipeInstance_.get(), &overlapped, &ignored, TRUE);
         return;
     }
 }
 
 void CSendMailConnectionDispatcher::handOver(HANDLE connectEvent) {
-    HANDLE instance = pipeInstance_;
     // From here the instance is the callee's, even if onConnect throws.
-    pipeInstance_ = nullptr;
+    HANDLE instance = pipeInstance_.release();
     onConnect(instance, context_);
     ResetEvent(connectEvent);
 }
 
 void CSendMailConnectionDispatcher::dropInstance() {
-    dropRetiredInstance();
-    retiredInstance_ = pipeInstance_;
-    pipeInstance_ = nullptr;
+    // Closes the instance retired before, then retires this one.
+    retiredInstance_ = std::move(pipeInstance_);
 }
 
 void CSendMailConnectionDispatcher::dropRetiredInstance() {
-    if (retiredInstance_ != nullptr) {
-        DisconnectNamedPipe(retiredInstance_);
-        CloseHandle(retiredInstance_);
-        retiredInstance_ = nullptr;
-    }
+    retiredInstance_.reset();
 }

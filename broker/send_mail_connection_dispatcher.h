@@ -7,6 +7,7 @@
 
 #include "broker/pipe_security.h"
 #include "foundation/ks_string.h"
+#include "pal/scoped_handle.h"
 #include "pal/win32.h"
 
 class CBrokerContext;
@@ -35,6 +36,14 @@ class CSendMailConnectionDispatcher {
     const KsString& pipeName() const { return pipeName_; }
 
   private:
+    // A server instance of the pipe (INVALID_HANDLE_VALUE for none, as
+    // CreateNamedPipe fails), disconnected from its client and closed when it goes.
+    struct PipeInstanceTraits {
+        static HANDLE invalidValue() noexcept { return INVALID_HANDLE_VALUE; }
+        static void free(HANDLE instance) noexcept;
+    };
+    using PipeInstance = mb::ScopedGeneric<HANDLE, PipeInstanceTraits>;
+
     void handOver(HANDLE connectEvent);
     void dropInstance();
     void dropRetiredInstance();
@@ -43,9 +52,9 @@ class CSendMailConnectionDispatcher {
     KsString pipeName_;
     KsString hostProcessIdText_;
     PipeSecurity security_;
-    HANDLE hostProcess_ = nullptr;
-    HANDLE pipeInstance_ = nullptr;
+    mb::ScopedHandle hostProcess_;
+    PipeInstance pipeInstance_;
     // An instance whose client came and went, closed once the next instance
     // exists so that the pipe's name never lapses in between.
-    HANDLE retiredInstance_ = nullptr;
+    PipeInstance retiredInstance_;
 };

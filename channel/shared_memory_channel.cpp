@@ -7,22 +7,7 @@
 #include "channel/broker_context.h"
 #include "codec/frame.h"
 #include "foundation/ks_exception.h"
-
-namespace {
-
-// Closes the transfer's event on every way out of it.
-class EventGuard {
-  public:
-    explicit EventGuard(HANDLE event) : event_(event) {}
-    ~EventGuard() { CloseHandle(event_); }
-    EventGuard(const EventGuard&) = delete;
-    EventGuard& operator=(const EventGuard&) = delete;
-
-  private:
-    HANDLE event_;
-};
-
-}  // namespace
+#include "pal/scoped_handle.h"
 
 CSharedMemoryChannel::CSharedMemoryChannel(const char* name, HANDLE pipeHandle,
                                            CBrokerContext* context)
@@ -132,14 +117,14 @@ DWORD CSharedMemoryChannel::transfer(Direction direction, void* buffer, DWORD co
     if (!reading && pipeHandle() == INVALID_HANDLE_VALUE) {
         throw CInterruptedExeception();
     }
-    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (event == nullptr) {
+    // Closed on every way out of the transfer.
+    const mb::ScopedHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!event) {
         throw CMessageException("Failed to create connection");
     }
-    EventGuard eventGuard(event);
     OVERLAPPED overlapped;
     std::memset(&overlapped, 0, sizeof overlapped);
-    overlapped.hEvent = event;
+    overlapped.hEvent = event.get();
 
     HANDLE handle = pipeHandle();
     const BOOL done = reading ? ReadFile(handle, buffer, count, nullptr, &overlapped)
@@ -152,9 +137,9 @@ DWORD CSharedMemoryChannel::transfer(Direction direction, void* buffer, DWORD co
     const DWORD error = GetLastError();
     if (error == ERROR_IO_PENDING) {
         if (pumping) {
-            pumpWhilePending(event);
+            pumpWhilePending(event.get());
         }
-        HANDLE waits[2] = {event, context_->interruptEvent};
+        HANDLE waits[2] = {event.get(), context_->interruptEvent};
         const DWORD which = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
         if (which == WAIT_OBJECT_0) {
             const BOOL ok = GetOverlappedResult(handle, &overlapped, &moved, TRUE);

@@ -6,6 +6,7 @@
 
 #include "commands/mapi_ptr.h"
 #include "commands/mapi_session.h"
+#include "pal/scoped_handle.h"
 
 namespace {
 
@@ -87,15 +88,15 @@ void setAttachmentNames(MapiSession& session, IAttach* attachment, const WCHAR* 
 
 // Copies the file into the stream block by block; stops at the first failure.
 void copyFile(MapiSession& session, IStream* stream, const WCHAR* path) {
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    const mb::ScopedFileHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         session.setStatus(kAttachFileError);
         return;
     }
     std::vector<BYTE> block(kReadBlock);
     DWORD got = 0;
-    while (session.status() >= 0 && ReadFile(file, block.data(), kReadBlock, &got, nullptr) &&
+    while (session.status() >= 0 && ReadFile(file.get(), block.data(), kReadBlock, &got, nullptr) &&
            got > 0) {
         const BYTE* at = block.data();
         while (got > 0 && session.status() >= 0) {
@@ -108,7 +109,6 @@ void copyFile(MapiSession& session, IStream* stream, const WCHAR* path) {
             got -= written;
         }
     }
-    CloseHandle(file);
 }
 
 // An exception on the way still commits what the stream holds.

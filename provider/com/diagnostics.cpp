@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 
+#include "base/scoped_fd.h"
+
 namespace mb::provider {
 
 void reportProblem(const std::string& text) {
@@ -12,15 +14,14 @@ void reportProblem(const std::string& text) {
     if (path == nullptr || *path == '\0') {
         return;
     }
-    int fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    const ScopedFd fd(::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
+    if (fd.get() < 0) {
         return;
     }
     // One write per line, so that lines of concurrent sessions do not interleave.
     std::string line = "mailbroker provider: " + text + "\n";
-    ssize_t written = ::write(fd, line.data(), line.size());
+    ssize_t written = ::write(fd.get(), line.data(), line.size());
     (void)written;
-    ::close(fd);
 }
 
 }  // namespace mb::provider

@@ -3,6 +3,7 @@
 // and g_mime_init runs exactly once however often the provider is reloaded.
 #include "provider/mime/render.h"
 
+#include "base/scoped_generic.h"
 #include "provider/mime/base64_stream.h"
 
 #include <errno.h>
@@ -17,19 +18,15 @@ namespace {
 
 std::once_flag gInit;
 
-// Owns a GObject reference.
+// One GObject reference, given up with g_object_unref; null holds none.
 template <typename T>
-struct Ref {
-    T* p = nullptr;
-    explicit Ref(T* object) : p(object) {}
-    Ref(const Ref&) = delete;
-    Ref& operator=(const Ref&) = delete;
-    ~Ref() {
-        if (p != nullptr) {
-            g_object_unref(p);
-        }
-    }
+struct GObjectTraits {
+    static T* invalidValue() noexcept { return nullptr; }
+    static void free(T* object) noexcept { g_object_unref(object); }
 };
+
+template <typename T>
+using GObjectRef = mb::ScopedGeneric<T*, GObjectTraits<T>>;
 
 // Valid UTF-8 on one line: headers cannot hold line breaks, and GMime
 // expects well-formed text.
@@ -83,94 +80,94 @@ GMimeAddressType addressType(std::uint32_t type) {
     }
 }
 
-GMimeObject* textPart(const char* body) {
-    GMimeTextPart* text = g_mime_text_part_new_with_subtype("plain");
-    g_mime_text_part_set_text(text, bodyText(body).c_str());
-    GMimePart* part = GMIME_PART(text);
+// The parts below are held from the moment they are made: building their
+// texts allocates, and a std::bad_alloc must not leave a part behind.
+GObjectRef<GMimeObject> textPart(const char* body) {
+    GObjectRef<GMimeTextPart> text(g_mime_text_part_new_with_subtype("plain"));
+    g_mime_text_part_set_text(text.get(), bodyText(body).c_str());
+    GMimePart* part = GMIME_PART(text.get());
     g_mime_part_set_content_encoding(
         part, g_mime_part_get_best_content_encoding(part, GMIME_ENCODING_CONSTRAINT_7BIT));
-    return GMIME_OBJECT(text);
+    return GObjectRef<GMimeObject>(GMIME_OBJECT(text.release()));
 }
 
-GMimeObject* attachmentPart(const MbMimeAttachment& attachment, int& error) {
-    GMimePart* part = nullptr;
+GObjectRef<GMimeObject> attachmentPart(const MbMimeAttachment& attachment, int& error) {
+    GObjectRef<GMimePart> part;
     if (attachment.fd >= 0) {
         // Encoded from the data file as the message is written, never held
         // in memory; attachments sharing one file share its descriptor.
-        part = mbBase64PartNew(attachment.fd, attachment.offset, attachment.length);
-        if (part == nullptr) {
+        part.reset(mbBase64PartNew(attachment.fd, attachment.offset, attachment.length));
+        if (!part) {
             error = errno != 0 ? errno : EINVAL;
-            return nullptr;
+            return {};
         }
     } else {
-        part = g_mime_part_new_with_type("application", "octet-stream");
-        g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);
+        part.reset(g_mime_part_new_with_type("application", "octet-stream"));
+        g_mime_part_set_content_encoding(part.get(), GMIME_CONTENT_ENCODING_BASE64);
         GMimeStream* empty = g_mime_stream_mem_new();
         GMimeDataWrapper* wrapper =
             g_mime_data_wrapper_new_with_stream(empty, GMIME_CONTENT_ENCODING_DEFAULT);
         g_object_unref(empty);
-        g_mime_part_set_content(part, wrapper);
+        g_mime_part_set_content(part.get(), wrapper);
         g_object_unref(wrapper);
     }
     const std::string name = headerText(attachment.fileName);
-    g_mime_part_set_filename(part, name.empty() ? "attachment" : name.c_str());
+    g_mime_part_set_filename(part.get(), name.empty() ? "attachment" : name.c_str());
     // RFC 2231 in the disposition for current readers; RFC 2047 in the
     // content type's name for older ones, which know only that.
-    GMimeContentType* type = g_mime_object_get_content_type(GMIME_OBJECT(part));
+    GMimeContentType* type = g_mime_object_get_content_type(GMIME_OBJECT(part.get()));
     GMimeParam* param =
         g_mime_param_list_get_parameter(g_mime_content_type_get_parameters(type), "name");
     if (param != nullptr) {
         g_mime_param_set_encoding_method(param, GMIME_PARAM_ENCODING_METHOD_RFC2047);
     }
-    return GMIME_OBJECT(part);
+    return GObjectRef<GMimeObject>(GMIME_OBJECT(part.release()));
 }
 
 std::int32_t render(const MbMimeMessage& in, int outFd) {
-    Ref<GMimeMessage> message(g_mime_message_new(TRUE));
-    g_mime_message_add_mailbox(message.p, GMIME_ADDRESS_TYPE_FROM, headerText(in.fromName).c_str(),
-                               headerText(in.fromAddress).c_str());
+    const GObjectRef<GMimeMessage> message(g_mime_message_new(TRUE));
+    g_mime_message_add_mailbox(message.get(), GMIME_ADDRESS_TYPE_FROM,
+                               headerText(in.fromName).c_str(), headerText(in.fromAddress).c_str());
     for (std::uint32_t i = 0; i < in.recipientCount; ++i) {
         const MbMimeAddress& to = in.recipients[i];
-        g_mime_message_add_mailbox(message.p, addressType(to.type), headerText(to.name).c_str(),
+        g_mime_message_add_mailbox(message.get(), addressType(to.type), headerText(to.name).c_str(),
                                    headerText(to.address).c_str());
     }
     const std::string subject = headerText(in.subject);
     if (!subject.empty()) {
-        g_mime_message_set_subject(message.p, subject.c_str(), "utf-8");
+        g_mime_message_set_subject(message.get(), subject.c_str(), "utf-8");
     }
     GDateTime* date = g_date_time_new_from_unix_local(in.date);
     if (date != nullptr) {
-        g_mime_message_set_date(message.p, date);
+        g_mime_message_set_date(message.get(), date);
         g_date_time_unref(date);
     }
     const std::string domain = headerText(in.messageIdDomain);
     char* id = g_mime_utils_generate_message_id(domain.empty() ? "localhost" : domain.c_str());
-    g_mime_message_set_message_id(message.p, id);
+    g_mime_message_set_message_id(message.get(), id);
     g_free(id);
     for (std::uint32_t i = 0; i < in.headerCount; ++i) {
-        g_mime_object_append_header(GMIME_OBJECT(message.p), in.headers[i].name,
+        g_mime_object_append_header(GMIME_OBJECT(message.get()), in.headers[i].name,
                                     headerText(in.headers[i].value).c_str(), nullptr);
     }
 
     int error = 0;
     if (in.attachmentCount == 0) {
-        GMimeObject* text = textPart(in.body);
-        g_mime_message_set_mime_part(message.p, text);
-        g_object_unref(text);
+        const GObjectRef<GMimeObject> text = textPart(in.body);
+        g_mime_message_set_mime_part(message.get(), text.get());
     } else {
-        GMimeMultipart* mixed = g_mime_multipart_new_with_subtype("mixed");
-        GMimeObject* text = textPart(in.body);
-        g_mime_multipart_add(mixed, text);
-        g_object_unref(text);
+        const GObjectRef<GMimeMultipart> mixed(g_mime_multipart_new_with_subtype("mixed"));
+        {
+            const GObjectRef<GMimeObject> text = textPart(in.body);
+            g_mime_multipart_add(mixed.get(), text.get());
+        }
         for (std::uint32_t i = 0; i < in.attachmentCount && error == 0; ++i) {
-            GMimeObject* part = attachmentPart(in.attachments[i], error);
-            if (part != nullptr) {
-                g_mime_multipart_add(mixed, part);
-                g_object_unref(part);
+            const GObjectRef<GMimeObject> part = attachmentPart(in.attachments[i], error);
+            if (part) {
+                g_mime_multipart_add(mixed.get(), part.get());
             }
         }
-        g_mime_message_set_mime_part(message.p, GMIME_OBJECT(mixed));
-        g_object_unref(mixed);
+        g_mime_message_set_mime_part(message.get(), GMIME_OBJECT(mixed.get()));
         if (error != 0) {
             return error;
         }
@@ -180,13 +177,13 @@ std::int32_t render(const MbMimeMessage& in, int outFd) {
     if (fd < 0) {
         return errno;
     }
-    Ref<GMimeStream> out(bufferedFile(fd, "wb"));
-    if (out.p == nullptr) {
+    const GObjectRef<GMimeStream> out(bufferedFile(fd, "wb"));
+    if (!out) {
         return errno != 0 ? errno : ENOMEM;
     }
     errno = 0;
-    if (g_mime_object_write_to_stream(GMIME_OBJECT(message.p), nullptr, out.p) < 0 ||
-        g_mime_stream_flush(out.p) != 0) {
+    if (g_mime_object_write_to_stream(GMIME_OBJECT(message.get()), nullptr, out.get()) < 0 ||
+        g_mime_stream_flush(out.get()) != 0) {
         return errno != 0 ? errno : EIO;
     }
     return 0;

@@ -52,7 +52,7 @@ SCODE Attach::check(const SPropValue& value) const {
     }
 }
 
-void Attach::commitData(std::shared_ptr<FileHandle> data) {
+void Attach::commitData(std::shared_ptr<ScopedFd> data) {
     std::lock_guard<std::mutex> guard(lock_);
     data_ = std::move(data);
     bag_.erase(PROP_ID(PR_ATTACH_DATA_BIN));  // the stream's data supersedes a value
@@ -75,7 +75,7 @@ HRESULT Attach::OpenProperty(ULONG ulPropTag, LPCIID lpiid, ULONG, ULONG ulFlags
         std::lock_guard<std::mutex> guard(lock_);
         const bool create = (ulFlags & MAPI_CREATE) != 0;
         const bool modify = (ulFlags & MAPI_MODIFY) != 0;
-        std::shared_ptr<FileHandle> file = data_;
+        std::shared_ptr<ScopedFd> file = data_;
         if (create || !file) {
             if (!create) {
                 return MAPI_E_NOT_FOUND;
@@ -83,12 +83,12 @@ HRESULT Attach::OpenProperty(ULONG ulPropTag, LPCIID lpiid, ULONG, ULONG ulFlags
             if (!modify) {
                 return MAPI_E_INVALID_PARAMETER;  // MAPI_CREATE needs MAPI_MODIFY
             }
-            FileHandle scratch;
+            ScopedFd scratch;
             HRESULT hr = message_->context()->folder(message_->folder()).openScratch(scratch);
             if (FAILED(hr)) {
                 return hr;
             }
-            file = std::make_shared<FileHandle>(std::move(scratch));
+            file = std::make_shared<ScopedFd>(std::move(scratch));
         }
         *lppUnk = Stream::create(this, std::move(file), modify);
         return S_OK;
@@ -104,7 +104,7 @@ HRESULT Attach::SaveChanges(ULONG) {
             saved.data = data_;
             const Property* value = bag_.find(PROP_ID(PR_ATTACH_DATA_BIN));
             if (!saved.data && value != nullptr && PROP_TYPE(value->tag) == PT_BINARY) {
-                FileHandle scratch;
+                ScopedFd scratch;
                 HRESULT hr = message_->context()->folder(message_->folder()).openScratch(scratch);
                 if (FAILED(hr)) {
                     return hr;
@@ -112,7 +112,7 @@ HRESULT Attach::SaveChanges(ULONG) {
                 if (!writeAll(scratch.get(), value->bytes.data(), value->bytes.size())) {
                     return mapiFromErrno(errno);
                 }
-                saved.data = std::make_shared<FileHandle>(std::move(scratch));
+                saved.data = std::make_shared<ScopedFd>(std::move(scratch));
             }
             saved.props.erase(PROP_ID(PR_ATTACH_DATA_BIN));
         }

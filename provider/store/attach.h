@@ -21,7 +21,7 @@ class Attach final : public PropObject<IAttach, IID_IAttachment> {
                                            ULONG ulFlags, LPUNKNOWN* lppUnk) override;
 
     // A stream's Commit: its file becomes the attachment's data.
-    void commitData(std::shared_ptr<FileHandle> data);
+    void commitData(std::shared_ptr<ScopedFd> data);
 
   private:
     Attach(Message* message, ULONG number);
@@ -32,7 +32,7 @@ class Attach final : public PropObject<IAttach, IID_IAttachment> {
 
     Message* const message_;
     const ULONG number_;
-    std::shared_ptr<FileHandle> data_;
+    std::shared_ptr<ScopedFd> data_;
 };
 
 }  // namespace mb::provider

@@ -18,7 +18,7 @@ std::atomic<unsigned long> gDeliveries{0};
 }  // namespace
 
 HRESULT syncDirectory(const std::string& dir) {
-    FileHandle handle(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    ScopedFd handle(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (handle.get() < 0 || ::fsync(handle.get()) != 0) {
         return mapiFromErrno(errno);
     }
@@ -40,28 +40,6 @@ HRESULT mapiFromErrno(int err) {
         default:
             return MAPI_E_DISK_ERROR;
     }
-}
-
-FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-        fd_ = other.release();
-    }
-    return *this;
-}
-
-FileHandle::~FileHandle() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
-}
-
-int FileHandle::release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
 }
 
 bool writeAll(int fd, const void* data, std::size_t size) {
@@ -117,7 +95,7 @@ HRESULT Maildir::ensure() const {
     return S_OK;
 }
 
-HRESULT Maildir::openScratch(FileHandle& out) const {
+HRESULT Maildir::openScratch(ScopedFd& out) const {
     HRESULT hr = ensure();
     if (FAILED(hr)) {
         return hr;
@@ -135,7 +113,7 @@ HRESULT Maildir::openScratch(FileHandle& out) const {
     if (fd < 0) {
         return mapiFromErrno(errno);
     }
-    out = FileHandle(fd);
+    out.reset(fd);
     return S_OK;
 }
 
@@ -147,7 +125,7 @@ HRESULT Maildir::deliver(const std::function<HRESULT(int fd)>& writer, std::stri
     }
     const std::string name = uniqueMaildirName();
     const std::string tmpPath = path_ + "/tmp/" + name;
-    FileHandle file(::open(tmpPath.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600));
+    ScopedFd file(::open(tmpPath.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600));
     if (file.get() < 0) {
         return mapiFromErrno(errno);
     }

@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 
+#include "base/scoped_fd.h"
 #include "mapi/mapi.h"
 
 namespace mb::provider {
@@ -18,24 +19,6 @@ namespace mb::provider {
 // MAPI_E_NOT_ENOUGH_DISK, permissions MAPI_E_NO_ACCESS, memory
 // MAPI_E_NOT_ENOUGH_MEMORY, anything else MAPI_E_DISK_ERROR.
 HRESULT mapiFromErrno(int err);
-
-// An owned file descriptor.
-class FileHandle {
-  public:
-    FileHandle() = default;
-    explicit FileHandle(int fd) : fd_(fd) {}
-    FileHandle(FileHandle&& other) noexcept : fd_(other.release()) {}
-    FileHandle& operator=(FileHandle&& other) noexcept;
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    ~FileHandle();
-
-    int get() const { return fd_; }
-    int release();
-
-  private:
-    int fd_ = -1;
-};
 
 class Maildir {
   public:
@@ -47,7 +30,7 @@ class Maildir {
     HRESULT ensure() const;
 
     // A read-write file in tmp/ that disappears when closed.
-    HRESULT openScratch(FileHandle& out) const;
+    HRESULT openScratch(ScopedFd& out) const;
 
     // Files a message: writer fills the open file; on S_OK finalPath is its
     // path in new/. With replace set (a path in new/), the new file takes

@@ -89,7 +89,7 @@ TEST_F(MaildirTest, UnusableFolderIsAnError) {
     EXPECT_TRUE(FAILED(box.ensure()));
     std::string path;
     EXPECT_TRUE(FAILED(box.deliver([](int) { return S_OK; }, path)));
-    FileHandle scratch;
+    ScopedFd scratch;
     EXPECT_TRUE(FAILED(box.openScratch(scratch)));
     if (geteuid() != 0) {  // root writes anywhere
         std::filesystem::create_directories(root_ + "/locked");
@@ -101,7 +101,7 @@ TEST_F(MaildirTest, UnusableFolderIsAnError) {
 
 TEST_F(MaildirTest, ScratchFilesHaveNoName) {
     Maildir box(root_ + "/Box");
-    FileHandle scratch;
+    ScopedFd scratch;
     ASSERT_EQ(box.openScratch(scratch), S_OK);
     EXPECT_TRUE(writeAll(scratch.get(), "data", 4));
     EXPECT_EQ(count(root_ + "/Box/tmp"), 0u);

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "base/scoped_fd.h"
 #include "provider/com/restriction.h"
 #include "provider/store/store.h"
 #include "provider/ui/driver.h"
@@ -33,7 +34,7 @@ inline constexpr IID kMessageImplId = {
 
 struct AttachmentData {
     PropertyBag props;
-    std::shared_ptr<FileHandle> data;  // null: no data
+    std::shared_ptr<ScopedFd> data;    // null: no data
     std::uint64_t offset = 0;          // the data's place in that file
     std::int64_t length = -1;          // -1: to the end of the file
 };
@@ -92,7 +93,7 @@ class Message final : public PropObject<IMessage, IID_IMessage> {
     ULONG nextRowId_ = 1;
     std::map<ULONG, AttachmentData> attachments_;
     ULONG nextAttachment_ = 0;
-    std::shared_ptr<FileHandle> shared_;  // attachments' data past the first few
+    std::shared_ptr<ScopedFd> shared_;    // attachments' data past the first few
     std::size_t ownDataFiles_ = 0;        // attachments with a data file of their own
     std::uint64_t sharedEnd_ = 0;
     std::string savedPath_;  // where the message was last filed

@@ -89,14 +89,14 @@ bool copyRange(int in, std::uint64_t inOffset, std::int64_t length, int out,
 // Gives an attachment's data a name: a hard link to its scratch file when it
 // has one of its own and the file system allows, else a copy.
 HRESULT materialise(const AttachmentData& attachment, const std::string& path) {
-    const FileHandle* data = attachment.data.get();
+    const ScopedFd* data = attachment.data.get();
     if (data != nullptr && attachment.offset == 0 && attachment.length < 0) {
         const std::string self = "/proc/self/fd/" + std::to_string(data->get());
         if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
             return S_OK;
         }
     }
-    FileHandle out(::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600));
+    ScopedFd out(::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600));
     if (out.get() < 0) {
         return mapiFromErrno(errno);
     }
@@ -180,12 +180,12 @@ HRESULT Message::share(AttachmentData& attachment) {
         return S_OK;
     }
     if (!shared_) {
-        FileHandle scratch;
+        ScopedFd scratch;
         const HRESULT hr = context_->folder(folder_.load()).openScratch(scratch);
         if (FAILED(hr)) {
             return hr;
         }
-        shared_ = std::make_shared<FileHandle>(std::move(scratch));
+        shared_ = std::make_shared<ScopedFd>(std::move(scratch));
     }
     const std::uint64_t start = sharedEnd_;
     std::uint64_t end = start;

@@ -27,11 +27,11 @@ HRESULT streamError(int err) {
 
 }  // namespace
 
-Stream* Stream::create(Attach* owner, std::shared_ptr<FileHandle> file, bool writable) {
+Stream* Stream::create(Attach* owner, std::shared_ptr<ScopedFd> file, bool writable) {
     return new Stream(owner, std::move(file), writable);
 }
 
-Stream::Stream(Attach* owner, std::shared_ptr<FileHandle> file, bool writable)
+Stream::Stream(Attach* owner, std::shared_ptr<ScopedFd> file, bool writable)
     : owner_(owner), file_(std::move(file)), writable_(writable) {
     owner_->AddRef();
 }

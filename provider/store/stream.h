@@ -17,7 +17,7 @@ class Attach;
 class Stream final : public ComObject<IStream, IID_IStream> {
   public:
     // owner (referenced until release) receives the file on Commit.
-    static Stream* create(Attach* owner, std::shared_ptr<FileHandle> file, bool writable);
+    static Stream* create(Attach* owner, std::shared_ptr<ScopedFd> file, bool writable);
 
     HRESULT STDMETHODCALLTYPE Read(void* pv, ULONG cb, ULONG* pcbRead) override;
     HRESULT STDMETHODCALLTYPE Write(const void* pv, ULONG cb, ULONG* pcbWritten) override;
@@ -34,11 +34,11 @@ class Stream final : public ComObject<IStream, IID_IStream> {
     HRESULT STDMETHODCALLTYPE Clone(IStream** ppstm) override;
 
   private:
-    Stream(Attach* owner, std::shared_ptr<FileHandle> file, bool writable);
+    Stream(Attach* owner, std::shared_ptr<ScopedFd> file, bool writable);
     ~Stream() override;
 
     Attach* const owner_;
-    const std::shared_ptr<FileHandle> file_;
+    const std::shared_ptr<ScopedFd> file_;
     const bool writable_;
     std::mutex lock_;
     std::uint64_t position_ = 0;

@@ -53,14 +53,14 @@ class SigpipeBlock {
 };
 
 struct Pipe {
-    FileHandle read, write;
+    ScopedFd read, write;
     bool open() {
         int ends[2];
         if (::pipe2(ends, O_CLOEXEC) != 0) {
             return false;
         }
-        read = FileHandle(ends[0]);
-        write = FileHandle(ends[1]);
+        read = ScopedFd(ends[0]);
+        write = ScopedFd(ends[1]);
         return true;
     }
 };
@@ -179,8 +179,8 @@ DeliveryOutcome SendmailTransport::deliver(int fd, const Envelope&, std::chrono:
     if (const int failed = spawn(argv_, input.read.get(), output.write.get(), pid); failed != 0) {
         return DeliveryOutcome::temporary("cannot run " + program + ": " + std::strerror(failed));
     }
-    input.read = FileHandle();
-    output.write = FileHandle();
+    input.read = ScopedFd();
+    output.write = ScopedFd();
     setNonBlocking(input.write.get());
     setNonBlocking(output.read.get());
 
@@ -226,7 +226,7 @@ DeliveryOutcome SendmailTransport::deliver(int fd, const Envelope&, std::chrono:
                 if (got < 0) {
                     readError = errno;
                 } else if (got == 0) {
-                    input.write = FileHandle();  // end of the message
+                    input.write = ScopedFd();  // end of the message
                 }
             }
             if (input.write.get() >= 0 && sent < pending.size()) {
@@ -235,7 +235,7 @@ DeliveryOutcome SendmailTransport::deliver(int fd, const Envelope&, std::chrono:
                 if (wrote > 0) {
                     sent += static_cast<std::size_t>(wrote);
                 } else if (errno == EPIPE) {
-                    input.write = FileHandle();  // it stopped reading; its status tells why
+                    input.write = ScopedFd();  // it stopped reading; its status tells why
                 }
             }
         }

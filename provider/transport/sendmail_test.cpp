@@ -24,7 +24,7 @@ class SendmailTest : public ::testing::Test {
         dir_ = pattern;
         const std::string path = dir_ + "/queued";
         std::ofstream(path) << "To: a@x\nBcc: b@x\nX-Mailbroker-Submitted: yes\n\nbody\n";
-        message_ = FileHandle(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        message_ = ScopedFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     }
     void TearDown() override { fs::remove_all(dir_); }
 
@@ -35,7 +35,7 @@ class SendmailTest : public ::testing::Test {
     }
 
     std::string dir_;
-    FileHandle message_;
+    ScopedFd message_;
 };
 
 TEST(SplitCommand, QuotesGroupWordsWithoutAShell) {

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <deque>
+#include <memory>
 
 #include "provider/transport/curl_loader.h"
 #include "provider/transport/queued_message.h"
@@ -71,19 +72,24 @@ DeliveryOutcome SmtpTransport::deliver(int fd, const Envelope& envelope,
     if (curl == nullptr) {
         return DeliveryOutcome::temporary(error);
     }
-    CURL* handle = curl->easyInit();
-    if (handle == nullptr) {
+    // Freed through the loaded library's own functions, which ScopedGeneric's
+    // stateless traits cannot hold: unique_ptr keeps each as its deleter. The
+    // list goes first, then the handle, on every way out.
+    std::unique_ptr<CURL, decltype(curl->easyCleanup)> easy(curl->easyInit(), curl->easyCleanup);
+    if (!easy) {
         return DeliveryOutcome::temporary("libcurl cannot start a transfer");
     }
-    curl_slist* recipients = nullptr;
+    CURL* const handle = easy.get();
+    std::unique_ptr<curl_slist, decltype(curl->slistFreeAll)> recipients(nullptr,
+                                                                         curl->slistFreeAll);
     for (const std::string& address : envelope.recipients) {
-        curl_slist* grown = curl->slistAppend(recipients, ("<" + address + ">").c_str());
+        curl_slist* grown = curl->slistAppend(recipients.get(), ("<" + address + ">").c_str());
         if (grown == nullptr) {
-            curl->slistFreeAll(recipients);
-            curl->easyCleanup(handle);
             return DeliveryOutcome::temporary("out of memory");
         }
-        recipients = grown;
+        // The same list, or its first item when it was empty: held once.
+        static_cast<void>(recipients.release());
+        recipients.reset(grown);
     }
     Transfer transfer{OutgoingStream(fd, false, true), 0, {}};
     char curlError[CURL_ERROR_SIZE] = "";
@@ -93,7 +99,7 @@ DeliveryOutcome SmtpTransport::deliver(int fd, const Envelope& envelope,
     set(handle, CURLOPT_URL, url_.c_str());
     set(handle, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
     set(handle, CURLOPT_MAIL_FROM, from.c_str());
-    set(handle, CURLOPT_MAIL_RCPT, recipients);
+    set(handle, CURLOPT_MAIL_RCPT, recipients.get());
     set(handle, CURLOPT_UPLOAD, 1L);
     set(handle, CURLOPT_READFUNCTION, readMessage);
     set(handle, CURLOPT_READDATA, &transfer);
@@ -118,8 +124,10 @@ DeliveryOutcome SmtpTransport::deliver(int fd, const Envelope& envelope,
     const CURLcode code = curl->easyPerform(handle);
     long response = 0;
     curl->easyGetinfo(handle, CURLINFO_RESPONSE_CODE, &response);
-    curl->slistFreeAll(recipients);
-    curl->easyCleanup(handle);
+    // Here, while the transfer record and the error buffer the handle points
+    // at still exist: closing its connection may report traffic.
+    recipients.reset();
+    easy.reset();
     if (code == CURLE_OK) {
         return DeliveryOutcome::delivered();
     }

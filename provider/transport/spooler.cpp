@@ -16,6 +16,7 @@
 #include <system_error>
 #include <vector>
 
+#include "base/scoped_generic.h"
 #include "provider/com/diagnostics.h"
 #include "provider/store/entry_id.h"
 #include "provider/store/maildir.h"
@@ -26,6 +27,14 @@ namespace mb::provider {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// An open directory listing, closed when it goes: collecting its names
+// allocates, and may throw.
+struct DirTraits {
+    static DIR* invalidValue() noexcept { return nullptr; }
+    static void free(DIR* dir) noexcept { ::closedir(dir); }
+};
+using ScopedDir = ScopedGeneric<DIR*, DirTraits>;
 
 std::string baseName(const std::string& path) {
     return path.substr(path.rfind('/') + 1);
@@ -45,16 +54,15 @@ bool knownFolder(const std::string& name) {
 std::vector<std::string> queuedFiles(const std::string& outbox) {
     std::vector<std::string> files;
     for (const char* sub : {"/new", "/cur"}) {
-        DIR* dir = ::opendir((outbox + sub).c_str());
-        if (dir == nullptr) {
+        const ScopedDir dir(::opendir((outbox + sub).c_str()));
+        if (!dir) {
             continue;
         }
-        while (const dirent* entry = ::readdir(dir)) {
+        while (const dirent* entry = ::readdir(dir.get())) {
             if (entry->d_name[0] != '.') {
                 files.push_back(outbox + sub + "/" + entry->d_name);
             }
         }
-        ::closedir(dir);
     }
     // Maildir names start with the time of filing: oldest first.
     std::sort(files.begin(), files.end(),
@@ -64,7 +72,7 @@ std::vector<std::string> queuedFiles(const std::string& outbox) {
 
 bool writeWholeFile(const std::string& path, const std::string& text) {
     const std::string temporary = path + ".tmp";
-    FileHandle fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    ScopedFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
     if (fd.get() < 0) {
         return false;
     }
@@ -155,17 +163,18 @@ void Spooler::dropStaleSchedules(const std::vector<std::string>& queued) {
         names.insert(baseName(path));
     }
     const std::string dir = store_ + kRetryDir;
-    DIR* listing = ::opendir(dir.c_str());
-    if (listing == nullptr) {
-        return;
-    }
     std::vector<std::string> stale;
-    while (const dirent* entry = ::readdir(listing)) {
-        if (entry->d_name[0] != '.' && names.count(entry->d_name) == 0) {
-            stale.push_back(dir + "/" + entry->d_name);
+    {
+        const ScopedDir listing(::opendir(dir.c_str()));
+        if (!listing) {
+            return;
+        }
+        while (const dirent* entry = ::readdir(listing.get())) {
+            if (entry->d_name[0] != '.' && names.count(entry->d_name) == 0) {
+                stale.push_back(dir + "/" + entry->d_name);
+            }
         }
     }
-    ::closedir(listing);
     for (const std::string& path : stale) {
         ::unlink(path.c_str());
     }
@@ -177,7 +186,7 @@ void Spooler::deliverFile(const std::string& path, SpoolReport& report) {
 
 void Spooler::deliverWithin(const std::string& path, std::chrono::seconds limit,
                             SpoolReport& report) {
-    FileHandle fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    ScopedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) {
         ++report.skipped;  // filed by another process meanwhile
         return;

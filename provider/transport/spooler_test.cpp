@@ -171,7 +171,7 @@ TEST_F(SpoolerTest, MessageWithoutRecipientsIsUndeliverableUntried) {
 TEST_F(SpoolerTest, UnsubmittedAndClaimedMessagesAreLeftAlone) {
     const std::string saved = queue("1.a", "", false);
     const std::string claimed = queue("2.a");
-    FileHandle other(::open(claimed.c_str(), O_RDONLY | O_CLOEXEC));
+    ScopedFd other(::open(claimed.c_str(), O_RDONLY | O_CLOEXEC));
     ASSERT_EQ(::flock(other.get(), LOCK_EX | LOCK_NB), 0);
     SpoolReport report = spooler().deliverAll();
     EXPECT_EQ(report.skipped, 2);
@@ -179,7 +179,7 @@ TEST_F(SpoolerTest, UnsubmittedAndClaimedMessagesAreLeftAlone) {
     EXPECT_TRUE(fs::exists(saved));
     EXPECT_TRUE(fs::exists(claimed));
     // A claim ends with its owner.
-    other = FileHandle();
+    other = ScopedFd();
     EXPECT_EQ(spooler().deliverAll().delivered, 1);
     EXPECT_FALSE(fs::exists(claimed));
     EXPECT_TRUE(fs::exists(saved));
