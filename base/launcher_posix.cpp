@@ -553,7 +553,9 @@ bool Process::signalGroup(int32_t signal) {
 
 void Process::terminate() {
     if (valid() && !status_ && !lost_) {
-        signalGroup(SIGKILL);
+        if (!signalGroup(SIGKILL)) {
+            signal(SIGKILL);  // its group gone already; the child itself is not
+        }
         wait(kForever);
     }
 }
