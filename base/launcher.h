@@ -8,7 +8,8 @@
 // A child gets exactly what the Command says: its argv, its environment, its
 // three standard streams, optionally a working directory and a process group
 // or session of its own. Every other descriptor of ours stays behind, signal
-// mask and dispositions are the defaults, and its RLIMIT_NOFILE soft limit
+// mask and dispositions are the defaults (unless it asks to keep what we
+// ignore), and its RLIMIT_NOFILE soft limit
 // is the one this process started with (whatever we raised or lowered it to
 // since is our business, not the child's).
 //
@@ -101,6 +102,13 @@ struct Command {
     // out of our controlling terminal.
     enum class Group : uint8_t { Inherit, OwnGroup, OwnSession };
     Group group = Group::Inherit;
+
+    // The child's signal mask is always empty. Default: every disposition is
+    // the default too. KeepIgnored: a signal we ignore stays ignored, as a
+    // plain exec leaves it; for a caller that means its child to share that
+    // choice (ignoring SIGXFSZ to get EFBIG instead of being killed).
+    enum class Signals : uint8_t { Default, KeepIgnored };
+    Signals signals = Signals::Default;
 };
 
 // A started child, owned: the destructor kills (its group, when it has its

@@ -63,6 +63,7 @@ struct Prepared {
     int sources[3] = {-1, -1, -1};        // what goes to 0, 1, 2; -1 leaves it
     const char* directory = nullptr;
     Command::Group group = Command::Group::Inherit;
+    Command::Signals signals = Command::Signals::Default;
     bool setLimit = false;
     rlimit limit{};
     int closeBound = 1024;  // where closing descriptors one by one stops
@@ -197,6 +198,7 @@ int prepareCommand(const Command& command, Prepared& prepared) {
     prepared.candidates = candidatesFor(command, prepared.envText);
     prepared.directory = command.workingDirectory.empty() ? nullptr : command.workingDirectory.c_str();
     prepared.group = command.group;
+    prepared.signals = command.signals;
 
     const FileLimit& start = startFileLimit();
     rlimit now{};
@@ -258,17 +260,24 @@ void writeAll(int fd, const void* data, size_t size) {
     }
 }
 
-// Default dispositions and an empty mask. Handlers would be reset by exec
-// anyway, but one of ours must not run in the child before exec, and ignored
-// signals stay ignored across exec. Called with every signal blocked.
-void resetSignals() {
+// Default dispositions (ignored ones kept if asked) and an empty mask.
+// Handlers would be reset by exec anyway, but one of ours must not run in the
+// child before exec, and ignored signals stay ignored across exec. Called
+// with every signal blocked.
+void resetSignals(Command::Signals signals) {
     struct sigaction defaults {};
     defaults.sa_handler = SIG_DFL;
     ::sigemptyset(&defaults.sa_mask);
     for (int s = 1; s < NSIG; ++s) {
-        if (s != SIGKILL && s != SIGSTOP) {
-            ::sigaction(s, &defaults, nullptr);  // fails harmlessly for the C library's own
+        if (s == SIGKILL || s == SIGSTOP) {
+            continue;
         }
+        struct sigaction current {};
+        if (signals == Command::Signals::KeepIgnored && ::sigaction(s, nullptr, &current) == 0 &&
+            current.sa_handler == SIG_IGN) {
+            continue;
+        }
+        ::sigaction(s, &defaults, nullptr);  // fails harmlessly for the C library's own
     }
     sigset_t none;
     ::sigemptyset(&none);
@@ -468,7 +477,7 @@ Process Process::start(const Command& command, std::error_code& error) {
         AllSignalsBlocked blocked;
         pid = ::fork();
         if (pid == 0) {
-            resetSignals();
+            resetSignals(prepared.signals);
             execChild(prepared, reportWrite.get());
         }
     }
@@ -760,9 +769,12 @@ DetachedRun runDetached(const Command& command, std::chrono::milliseconds wait) 
         AllSignalsBlocked blocked;
         watcher = ::fork();
         if (watcher == 0) {
-            // A default SIGCHLD too: an ignored one would reap the program
-            // before the helper sees its exit.
-            resetSignals();
+            // A default SIGCHLD whatever is kept: an ignored one would reap
+            // the program before the helper sees its exit.
+            resetSignals(prepared.signals);
+            struct sigaction defaults {};
+            defaults.sa_handler = SIG_DFL;
+            ::sigaction(SIGCHLD, &defaults, nullptr);
             watch(prepared, reportWrite.get(), waitMs);
         }
     }

@@ -27,9 +27,12 @@ using std::chrono::milliseconds;
 using std::chrono::seconds;
 using Clock = std::chrono::steady_clock;
 
+// Standard error goes to /dev/null: a process a test leaves behind must not
+// hold the test's own output open (the test runner waits for it to close).
 Command shell(const std::string& script) {
     Command command;
     command.argv = {"/bin/sh", "-c", script};
+    command.stderrMode = Stdio::null();
     return command;
 }
 
@@ -342,10 +345,14 @@ TEST(Launcher, SignalMaskAndDispositionsAreTheDefaults) {
     Command command;
     command.argv = {"/bin/grep", "-E", "^Sig(Blk|Ign):", "/proc/self/status"};
     const std::string text = run(command).text;
+    command.signals = Command::Signals::KeepIgnored;
+    const std::string keeping = run(command).text;
 
     ::sigaction(SIGINT, &oldInt, nullptr);
     ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
     EXPECT_EQ(text, "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n");
+    // SIGINT (2) is bit 1; the mask is empty either way.
+    EXPECT_EQ(keeping, "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000002\n");
 }
 
 TEST(Launcher, TwoWayPipesToAChildThatStaysRunning) {
@@ -394,7 +401,11 @@ TEST(Launcher, WaitTimesOutAndTerminateKillsTheWholeGroup) {
 TEST(Launcher, TheOwnerReapsItsChildWhenItGoes) {
     std::error_code error;
     {
-        Process process = Process::start(shell("sleep 300"), error);
+        Command sleeper;
+        sleeper.argv = {"/bin/sleep", "300"};  // no shell, which might fork it and go
+        sleeper.stdoutMode = Stdio::null();
+        sleeper.stderrMode = Stdio::null();
+        Process process = Process::start(sleeper, error);
         ASSERT_FALSE(error);
         EXPECT_TRUE(process.running());
         Process moved = std::move(process);
@@ -447,10 +458,16 @@ TEST(Launcher, FirstLineIsReturnedWithoutItsNewline) {
     EXPECT_EQ(capture.result, LineCapture::Result::Line) << capture.describe();
     EXPECT_EQ(capture.line, "first");
 
+    // Standard error goes where the command says, not into the line.
+    test::TempDir dir("launcher");
+    const std::string errPath = dir.path() + "/err";
+    ScopedFd err(::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    ASSERT_TRUE(err);
     Command withStderr = shell("echo diagnostics >&2; echo token");
-    withStderr.stderrMode = Stdio::null();
+    withStderr.stderrMode = Stdio::descriptor(err.get());
     capture = captureFirstLine(withStderr, 64, seconds(30));
     EXPECT_EQ(capture.line, "token");
+    EXPECT_EQ(readFile(errPath), "diagnostics\n");
     EXPECT_TRUE(noChildren());
 }
 
@@ -538,6 +555,7 @@ TEST(Launcher, DetachedRunLeavesALongProgramRunningAndNoChildOfOurs) {
     test::TempDir dir("launcher");
     const std::string pidFile = dir.path() + "/pid";
     Command command = shell("echo $$ > " + pidFile + "; exec sleep 300");
+    command.stdoutMode = Stdio::null();
     command.group = Command::Group::OwnSession;
     const DetachedRun run = runDetached(command, milliseconds(300));
     EXPECT_EQ(run.result, DetachedRun::Result::StillRunning);

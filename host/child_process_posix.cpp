@@ -47,6 +47,9 @@ ChildProcess ChildProcess::start(const std::string& path, const std::vector<std:
     command.stdinMode = mb::Stdio::null();
     command.stdoutMode = mb::Stdio::descriptor(out.get());
     command.stderrMode = mb::Stdio::sameAsStdout();
+    // What the host ignores, its Broker ignores too (a host that ignores
+    // SIGXFSZ has it see EFBIG rather than die); the mask still starts empty.
+    command.signals = mb::Command::Signals::KeepIgnored;
     std::error_code error;
     ChildProcess child;
     child.process_ = mb::Process::start(command, error);
