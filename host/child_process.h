@@ -1,6 +1,7 @@
 // ChildProcess: a program started with its standard streams detached, which the
 // owner can wait for or kill. The destructor kills and reaps a child still running,
-// so no zombie outlives its owner.
+// so no zombie outlives its owner. Started by the launcher (base/launcher.h), so it
+// holds none of the caller's other descriptors.
 #pragma once
 
 #include <sys/types.h>
@@ -8,6 +9,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "base/launcher.h"
 
 class ChildProcess {
   public:
@@ -33,7 +36,7 @@ class ChildProcess {
         return start(path, args, Options{});
     }
 
-    pid_t pid() const { return pid_; }
+    pid_t pid() const;
     bool running();
 
     // The exit status as waitpid reports it, or nothing when the child is still
@@ -45,13 +48,10 @@ class ChildProcess {
     // Kills a running child and reaps it.
     void terminate();
     // Gives up ownership: the child runs on and is not killed by the destructor.
-    void detach() { pid_ = -1; }
+    void detach();
 
   private:
-    explicit ChildProcess(pid_t pid) : pid_(pid) {}
-
-    pid_t pid_ = -1;
-    std::optional<int> status_;
+    mb::Process process_;
 };
 
 // A readable text for a waitpid status: "exit code 3", "signal 9".

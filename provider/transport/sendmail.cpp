@@ -4,18 +4,15 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
-#include "provider/store/maildir.h"
+#include "base/launcher.h"
 #include "provider/transport/queued_message.h"
-
-extern char** environ;
 
 namespace mb::provider {
 namespace {
@@ -51,52 +48,6 @@ class SigpipeBlock {
     sigset_t pipe_;
     sigset_t old_;
 };
-
-struct Pipe {
-    ScopedFd read, write;
-    bool open() {
-        int ends[2];
-        if (::pipe2(ends, O_CLOEXEC) != 0) {
-            return false;
-        }
-        read = ScopedFd(ends[0]);
-        write = ScopedFd(ends[1]);
-        return true;
-    }
-};
-
-// Starts argv with stdin from input and stdout and stderr into output, in a
-// process group of its own and with default signal handling. 0 or an errno.
-int spawn(const std::vector<std::string>& words, int input, int output, pid_t& pid) {
-    std::vector<char*> argv;
-    for (const std::string& word : words) {
-        argv.push_back(const_cast<char*>(word.c_str()));
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, input, 0);
-    posix_spawn_file_actions_adddup2(&actions, output, 1);
-    posix_spawn_file_actions_adddup2(&actions, output, 2);
-    posix_spawnattr_init(&attributes);
-    sigset_t none, defaults;
-    sigemptyset(&none);
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    posix_spawnattr_setflags(
-        &attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    const int result =
-        words[0].find('/') != std::string::npos
-            ? ::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ)
-            : ::posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    return result;
-}
 
 void setNonBlocking(int fd) {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
@@ -169,33 +120,37 @@ DeliveryOutcome SendmailTransport::deliver(int fd, const Envelope&, std::chrono:
         return DeliveryOutcome::temporary("the profile's sendmail command has an unbalanced quote");
     }
     const std::string program = argv_[0];
-    Pipe input, output;
-    if (!input.open() || !output.open()) {
-        return DeliveryOutcome::temporary(std::string("cannot make a pipe: ") +
-                                          std::strerror(errno));
-    }
+    // The command in a process group of its own, with default signal
+    // handling, reading the message and writing its explanations to one pipe.
+    mb::Command command;
+    command.argv = argv_;
+    command.searchPath = true;
+    command.stdinMode = mb::Stdio::pipe();
+    command.stdoutMode = mb::Stdio::pipe();
+    command.stderrMode = mb::Stdio::sameAsStdout();
+    command.group = mb::Command::Group::OwnGroup;
     SigpipeBlock block;
-    pid_t pid = 0;
-    if (const int failed = spawn(argv_, input.read.get(), output.write.get(), pid); failed != 0) {
-        return DeliveryOutcome::temporary("cannot run " + program + ": " + std::strerror(failed));
+    std::error_code failed;
+    mb::Process child = mb::Process::start(command, failed);
+    if (failed) {
+        return DeliveryOutcome::temporary("cannot run " + program + ": " + failed.message());
     }
-    input.read = ScopedFd();
-    output.write = ScopedFd();
-    setNonBlocking(input.write.get());
-    setNonBlocking(output.read.get());
+    mb::ScopedFd toCommand = child.takeStdin();
+    mb::ScopedFd fromCommand = child.takeStdout();
+    setNonBlocking(toCommand.get());
+    setNonBlocking(fromCommand.get());
 
     OutgoingStream stream(fd, true, false);
     std::string pending;
     std::size_t sent = 0;
     std::string said;
     int readError = 0;
-    int status = 0;
-    bool exited = false;
+    std::optional<mb::ExitStatus> status;
     const auto deadline = Clock::now() + timeout;
     auto drain = [&] {
         char chunk[4096];
         ssize_t got;
-        while ((got = ::read(output.read.get(), chunk, sizeof chunk)) > 0) {
+        while ((got = ::read(fromCommand.get(), chunk, sizeof chunk)) > 0) {
             const std::size_t room = kMaxOutput - std::min(kMaxOutput, said.size());
             said.append(chunk, std::min(static_cast<std::size_t>(got), room));
         }
@@ -203,21 +158,20 @@ DeliveryOutcome SendmailTransport::deliver(int fd, const Envelope&, std::chrono:
     };
     bool outputOpen = true;
     while (Clock::now() < deadline && readError == 0) {
-        if (::waitpid(pid, &status, WNOHANG) == pid) {
-            exited = true;
+        if ((status = child.wait(std::chrono::milliseconds(0)))) {
             break;
         }
         pollfd fds[2];
         nfds_t count = 0;
-        if (input.write.get() >= 0) {
-            fds[count++] = {input.write.get(), POLLOUT, 0};
+        if (toCommand.get() >= 0) {
+            fds[count++] = {toCommand.get(), POLLOUT, 0};
         }
         if (outputOpen) {
-            fds[count++] = {output.read.get(), POLLIN, 0};
+            fds[count++] = {fromCommand.get(), POLLIN, 0};
         }
         // With both pipes closed only the exit is left to wait for.
         ::poll(fds, count, count == 0 ? 1 : kPollMs);
-        if (input.write.get() >= 0) {
+        if (toCommand.get() >= 0) {
             if (sent == pending.size()) {
                 pending.resize(65536);
                 const ssize_t got = stream.read(pending.data(), pending.size());
@@ -226,16 +180,16 @@ DeliveryOutcome SendmailTransport::deliver(int fd, const Envelope&, std::chrono:
                 if (got < 0) {
                     readError = errno;
                 } else if (got == 0) {
-                    input.write = ScopedFd();  // end of the message
+                    toCommand.reset();  // end of the message
                 }
             }
-            if (input.write.get() >= 0 && sent < pending.size()) {
+            if (toCommand.get() >= 0 && sent < pending.size()) {
                 const ssize_t wrote =
-                    ::write(input.write.get(), pending.data() + sent, pending.size() - sent);
+                    ::write(toCommand.get(), pending.data() + sent, pending.size() - sent);
                 if (wrote > 0) {
                     sent += static_cast<std::size_t>(wrote);
                 } else if (errno == EPIPE) {
-                    input.write = ScopedFd();  // it stopped reading; its status tells why
+                    toCommand.reset();  // it stopped reading; its status tells why
                 }
             }
         }
@@ -243,9 +197,8 @@ DeliveryOutcome SendmailTransport::deliver(int fd, const Envelope&, std::chrono:
             outputOpen = !drain();
         }
     }
-    if (!exited) {
-        ::kill(-pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
+    if (!status) {
+        child.terminate();  // the whole group
         if (readError != 0) {
             return DeliveryOutcome::temporary(std::string("cannot read the queued message: ") +
                                               std::strerror(readError));
@@ -256,13 +209,13 @@ DeliveryOutcome SendmailTransport::deliver(int fd, const Envelope&, std::chrono:
     drain();
     said = oneLine(said);
     const std::string detail = said.empty() ? "" : ": " + said;
-    if (WIFSIGNALED(status)) {
+    if (status->kind == mb::ExitStatus::Kind::Signalled) {
         return DeliveryOutcome::temporary(program + " was killed by signal " +
-                                          std::to_string(WTERMSIG(status)) + detail);
+                                          std::to_string(status->value) + detail);
     }
-    const int code = WEXITSTATUS(status);
+    const int code = status->value;
     if (code == 0) {
-        if (input.write.get() < 0 && sent == pending.size()) {
+        if (toCommand.get() < 0 && sent == pending.size()) {
             return DeliveryOutcome::delivered();
         }
         return DeliveryOutcome::temporary(program + " exited before reading the whole message" +
