@@ -124,15 +124,36 @@ GObjectRef<GMimeObject> attachmentPart(const MbMimeAttachment& attachment, int& 
     return GObjectRef<GMimeObject>(GMIME_OBJECT(part.release()));
 }
 
+// Every address added to a list that belongs to a message makes GMime encode
+// that whole header again, so adding them one by one costs the square of their
+// number (20,000 recipients took 41 s). Each kind is gathered in a list of its
+// own first and handed over at once: one encoding per header.
+void addRecipients(GMimeMessage* message, const MbMimeMessage& in) {
+    constexpr GMimeAddressType kTypes[] = {GMIME_ADDRESS_TYPE_TO, GMIME_ADDRESS_TYPE_CC,
+                                           GMIME_ADDRESS_TYPE_BCC};
+    for (const GMimeAddressType type : kTypes) {
+        const GObjectRef<InternetAddressList> gathered(internet_address_list_new());
+        for (std::uint32_t i = 0; i < in.recipientCount; ++i) {
+            const MbMimeAddress& to = in.recipients[i];
+            if (addressType(to.type) != type) {
+                continue;
+            }
+            const GObjectRef<InternetAddress> mailbox(internet_address_mailbox_new(
+                headerText(to.name).c_str(), headerText(to.address).c_str()));
+            internet_address_list_add(gathered.get(), mailbox.get());
+        }
+        if (internet_address_list_length(gathered.get()) > 0) {
+            internet_address_list_append(g_mime_message_get_addresses(message, type),
+                                         gathered.get());
+        }
+    }
+}
+
 std::int32_t render(const MbMimeMessage& in, int outFd) {
     const GObjectRef<GMimeMessage> message(g_mime_message_new(TRUE));
     g_mime_message_add_mailbox(message.get(), GMIME_ADDRESS_TYPE_FROM,
                                headerText(in.fromName).c_str(), headerText(in.fromAddress).c_str());
-    for (std::uint32_t i = 0; i < in.recipientCount; ++i) {
-        const MbMimeAddress& to = in.recipients[i];
-        g_mime_message_add_mailbox(message.get(), addressType(to.type), headerText(to.name).c_str(),
-                                   headerText(to.address).c_str());
-    }
+    addRecipients(message.get(), in);
     const std::string subject = headerText(in.subject);
     if (!subject.empty()) {
         g_mime_message_set_subject(message.get(), subject.c_str(), "utf-8");
