@@ -4,6 +4,7 @@
 #include <memory>
 #include <utility>
 
+#include "broker/pipe_name.h"
 #include "foundation/ks_exception.h"
 
 CSendMailConnectionDispatcher::CSendMailConnectionDispatcher(CBrokerContext* context,
@@ -47,7 +48,7 @@ void CSendMailConnectionDispatcher::listen() {
 
     for (;;) {
         KsString name(pipeName_);
-        HANDLE instance = CreateNamedPipeA(name.ansiView(), kOpenMode, kPipeMode,
+        HANDLE instance = CreateNamedPipeA(pipeNameBytes(name), kOpenMode, kPipeMode,
                                            PIPE_UNLIMITED_INSTANCES, kBufferSize, kBufferSize, 0,
                                            &attributes);
         if (instance == INVALID_HANDLE_VALUE) {

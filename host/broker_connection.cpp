@@ -1,12 +1,14 @@
 #include "host/broker_connection.h"
 
 #include <chrono>
+#include <optional>
 #include <utility>
 
 #include "codec/frame.h"
 #include "codec/query_record.h"
 #include "foundation/ks_exception.h"
 #include "host/host_error.h"
+#include "host/pipe_folder.h"
 
 namespace {
 
@@ -63,6 +65,12 @@ BrokerConnection BrokerConnection::open(const std::string& pipeName, uint32_t ti
         }
         uint32_t left = millisecondsLeft(deadline);
         if (error == ERROR_ACCESS_DENIED) {
+            // The platform layer refuses every pipe in a folder others may
+            // use; that is no verdict on this user, and no Broker can serve
+            // there either.
+            if (std::optional<std::string> unsafe = unsafePipeFolder()) {
+                throw HostError(HostError::Kind::UnsafeFolder, *unsafe, error);
+            }
             throw HostError(HostError::Kind::AccessDenied,
                             "access to pipe " + path + " is denied to this user", error);
         }

@@ -82,6 +82,7 @@ int exitFor(HostError::Kind kind) {
             return kExitStartFailed;
         case HostError::Kind::NotFound:
         case HostError::Kind::Timeout:
+        case HostError::Kind::UnsafeFolder:
             return kExitUnreachable;
         case HostError::Kind::AccessDenied:
             return kExitAccessDenied;

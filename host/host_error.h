@@ -12,7 +12,8 @@ class HostError : public std::runtime_error {
     enum class Kind {
         StartFailed,   // the Broker program could not be run, or ended before serving
         NotFound,      // no such pipe within the time allowed
-        AccessDenied,  // the pipe (or its directory) refuses this user
+        AccessDenied,  // the pipe refuses this user
+        UnsafeFolder,  // the folder of the pipes is not private to this user
         Timeout,       // no reply within the time allowed
         Disconnected,  // the Broker closed the connection
         Protocol,      // the reply does not follow the frame

@@ -1,5 +1,6 @@
 // mailbroker-client as a user runs it: a real client process, a real Broker.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -74,6 +75,33 @@ TEST_F(Client, BrokerThatNeverServesIsAClearFailure) {
 TEST_F(Client, UnknownPipeIsUnreachable) {
     Result r = run({"--timeout", "300", "--pipe", BrokerHost::freshPipeName(), "raw", "X"});
     EXPECT_EQ(r.status, "exit code " + std::to_string(kExitUnreachable));
+}
+
+// A pipe folder others may use serves no Broker; the client says which
+// folder is at fault instead of blaming this user's access.
+TEST_F(Client, UnsafePipeFolderIsNamedAndUnreachable) {
+    TempDir runtime("unsafe-runtime");
+    const std::string folder = runtime.path() + "/winpal";
+    ASSERT_TRUE(fs::create_directory(folder));
+    fs::permissions(folder, fs::perms::all);
+    ChildProcess::Options options;
+    options.outputPath = out_.path() + "/out.txt";
+    options.environment = install_.environment();
+    options.environment.push_back("XDG_RUNTIME_DIR=" + runtime.path());
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"raw", "X"},
+          std::vector<std::string>{"--timeout", "300", "--pipe", "some-pipe", "raw", "X"}}) {
+        ChildProcess child = ChildProcess::start(clientPath_, args, options);
+        std::optional<int> status = child.wait(20000);
+        ASSERT_TRUE(status.has_value());
+        EXPECT_EQ(describeExitStatus(*status), "exit code " + std::to_string(kExitUnreachable));
+        std::ifstream in(options.outputPath);
+        const std::string output(std::istreambuf_iterator<char>(in), {});
+        EXPECT_NE(output.find("the pipe folder " + folder + " is not safe (owner " +
+                              std::to_string(::geteuid()) + ", mode 0777)"),
+                  std::string::npos)
+            << output;
+    }
 }
 
 TEST_F(Client, RequestWithoutAReplyTimesOut) {

@@ -115,6 +115,29 @@ TEST_F(CommandLine, ALaterIpcMarkerStaysInTheHostPidText) {
     EXPECT_TRUE(noPipe("other"));
 }
 
+// Names the ANSI code page cannot hold all stay apart: each Broker gets a
+// pipe of its own, and a client naming the pipe in UTF-8 reaches it.
+TEST_F(CommandLine, PipeNamesOutsideTheCodePageStayDistinctAndReachable) {
+    const std::string base = BrokerHost::freshPipeName();
+    const std::vector<std::string> names = {base + "-\u2603", base + "-\u4e2d", base + "-?",
+                                            base + "-\u00e9", base + "-\u00e9\u00e9"};
+    std::vector<ChildProcess> brokers;
+    for (const std::string& name : names) {
+        brokers.push_back(run({"--ipc=" + name, "--proc=" + hostPid()}));
+    }
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        // A Broker that found its socket taken would have ended at once.
+        EXPECT_TRUE(serves(names[i])) << names[i];
+        EXPECT_TRUE(brokers[i].running()) << names[i];
+    }
+    // Each serves a pipe of its own: once one ends, only its name is gone.
+    brokers[0].terminate();
+    EXPECT_THROW(BrokerConnection::open(names[0], 300), HostError);
+    for (std::size_t i = 1; i < names.size(); ++i) {
+        EXPECT_TRUE(serves(names[i])) << names[i];
+    }
+}
+
 std::set<std::string> treeBelow(const std::string& root) {
     std::set<std::string> entries;
     for (const auto& e : fs::recursive_directory_iterator(root)) {

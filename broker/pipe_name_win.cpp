@@ -1,0 +1,5 @@
+#include "broker/pipe_name.h"
+
+const char* pipeNameBytes(KsString& name) {
+    return name.ansiView();
+}
