@@ -62,15 +62,6 @@ void writeRandomFile(const std::string& path, uint64_t bytes) {
     }
 }
 
-std::string field(const BrokerConnection::Reply& reply, const char* key) {
-    auto it = reply.values.find(KsString(key));
-    if (it == reply.values.end()) {
-        return "<absent>";
-    }
-    KsString v(it->second);
-    return v.utf8View();
-}
-
 // kB of VmHWM in /proc/PID/status, or -1.
 long peakKiB(pid_t pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/status");
@@ -151,9 +142,9 @@ bool attachmentTable(const Bench& bench, int repeats) {
             Clock::time_point start = Clock::now();
             BrokerConnection::Reply reply = c.request(request, kReplyMs);
             send.push_back(secondsSince(start) * 1000);
-            if (field(reply, "error") != "0" || field(reply, "result") != "1") {
+            if (reply.value("error") != "0" || reply.value("result") != "1") {
                 std::fprintf(stderr, "mb_mail_bench: SendMail answered error=%s result=%s\n",
-                             field(reply, "error").c_str(), field(reply, "result").c_str());
+                             reply.value("error").c_str(), reply.value("result").c_str());
                 return false;
             }
             start = Clock::now();
@@ -193,7 +184,7 @@ double requestsPerSecond(const Bench& bench, int connections, double seconds) {
             try {
                 while (secondsSince(start) < seconds) {
                     BrokerConnection::Reply reply = c->request("AutoCompleteFileName", kReplyMs);
-                    if (field(reply, "error") != "0") {
+                    if (reply.value("error") != "0") {
                         failed = true;
                         return;
                     }

@@ -34,15 +34,6 @@ double median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
-std::string field(const BrokerConnection::Reply& reply, const char* key) {
-    auto it = reply.values.find(KsString(key));
-    if (it == reply.values.end()) {
-        return "<absent>";
-    }
-    KsString v(it->second);
-    return v.utf8View();
-}
-
 std::string recipients(int count) {
     std::string text;
     text.reserve(static_cast<std::size_t>(count) * 24);
@@ -76,9 +67,9 @@ double timed(BrokerHost& broker, const std::string& request, const char* okKey,
     const Clock::time_point start = Clock::now();
     BrokerConnection::Reply reply = c.request(request, kReplyMs);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    if (field(reply, okKey) != okValue) {
-        std::fprintf(stderr, "request failed: %s=%s error=%s\n", okKey, field(reply, okKey).c_str(),
-                     field(reply, "error").c_str());
+    if (reply.value(okKey) != okValue) {
+        std::fprintf(stderr, "request failed: %s=%s error=%s\n", okKey, reply.value(okKey).c_str(),
+                     reply.value("error").c_str());
         return -1;
     }
     return seconds;

@@ -46,6 +46,15 @@ class Event {
 
 }  // namespace
 
+std::string BrokerConnection::Reply::value(const char* key) const {
+    auto it = values.find(KsString(key));
+    if (it == values.end()) {
+        return "<absent>";
+    }
+    KsString v(it->second);
+    return v.utf8View();
+}
+
 BrokerConnection BrokerConnection::open(const std::string& pipeName, uint32_t timeoutMs) {
     std::string path = "\\\\.\\pipe\\" + pipeName;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

@@ -18,6 +18,9 @@ class BrokerConnection {
         std::string text;  // the payload as received, UTF-8
         KsString name;
         ParamMap values;
+
+        // The value of `key` as UTF-8, or "<absent>" when the reply has none.
+        std::string value(const char* key) const;
     };
 
     // Connects to "\\.\pipe\" + pipeName, retrying until the pipe exists and an

@@ -99,12 +99,7 @@ bool silentButConnected(BrokerConnection& c, uint32_t ms) {
 }
 
 std::string value(const BrokerConnection::Reply& reply, const char* key) {
-    auto it = reply.values.find(KsString(key));
-    if (it == reply.values.end()) {
-        return "<absent>";
-    }
-    KsString v(it->second);
-    return v.utf8View();
+    return reply.value(key);
 }
 
 std::string fields(const BrokerConnection::Reply& reply) {
