@@ -1,6 +1,7 @@
 // Filing a message: rendering it into a Maildir, and the draft that the
 // compose window gets.
 #include "provider/store/message.h"
+#include "provider/store/message_addresses.h"
 #include "provider/store/message_recipients.h"
 #include "provider/store/mime_loader.h"
 
@@ -113,16 +114,19 @@ HRESULT materialise(const AttachmentData& attachment, const std::string& path) {
 }  // namespace
 
 HRESULT Message::file(FolderId target,
-                      const std::vector<std::pair<std::string, std::string>>& headers) {
-    std::vector<RecipientAddress> people;
-    people.reserve(recipients_.size());
-    for (const Row& row : recipients_) {
-        people.push_back(describeRecipient(row));
+                      const std::vector<std::pair<std::string, std::string>>& headers,
+                      bool submitting) {
+    MessageAddresses recipients;
+    if (const HRESULT hr = recipients.build(recipients_, context_->profile, context_->expandLists);
+        FAILED(hr)) {
+        return hr;
     }
-    std::vector<MbMimeAddress> addresses;
-    for (const RecipientAddress& person : people) {
-        addresses.push_back({person.type, person.name.c_str(), person.address.c_str()});
+    // A message no one would receive (say, To only an empty list) is refused
+    // before it is queued, so the caller hears of it rather than the spooler.
+    if (submitting && recipients.envelopeCount() == 0) {
+        return MAPI_E_NO_RECIPIENTS;
     }
+    const std::vector<MbMimeAddress>& addresses = recipients.addresses();
     std::vector<std::string> names;
     names.reserve(attachments_.size());
     std::vector<MbMimeAttachment> parts;
