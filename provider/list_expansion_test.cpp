@@ -144,7 +144,6 @@ TEST_F(ListMail, NestedAndCyclicListsAreFlattenedIntoTheOuterGroup) {
 
 TEST_F(ListMail, MessageWithOnlyEmptyGroupsIsRefusedAndNothingIsFiled) {
     EXPECT_EQ(send({{MAPI_TO, "Night Watch"}, {MAPI_BCC, "Night Watch"}}), MAPI_E_NO_RECIPIENTS);
-    EXPECT_EQ(send({}), MAPI_E_NO_RECIPIENTS);
     EXPECT_TRUE(allFilesUnder(folderPath("Outbox")).empty());
     // Saved, not sent, such a message is kept as written.
     EXPECT_EQ(send({{MAPI_TO, "Night Watch"}}, true), S_OK);

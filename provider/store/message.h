@@ -78,7 +78,8 @@ class Message final : public PropObject<IMessage, IID_IMessage> {
 
     // Renders into target's Maildir; the older copy is replaced or removed.
     // submitting: MAPI_E_NO_RECIPIENTS, and nothing filed, when the message
-    // has no address to deliver to. Called with lock_ held.
+    // has recipients but none of them gives an address to deliver to (only
+    // empty lists). Called with lock_ held.
     HRESULT file(FolderId target, const std::vector<std::pair<std::string, std::string>>& headers,
                  bool submitting = false);
     // Keeps the number of open scratch files bounded: past kOwnDataFiles

@@ -121,9 +121,11 @@ HRESULT Message::file(FolderId target,
         FAILED(hr)) {
         return hr;
     }
-    // A message no one would receive (say, To only an empty list) is refused
-    // before it is queued, so the caller hears of it rather than the spooler.
-    if (submitting && recipients.envelopeCount() == 0) {
+    // A message whose recipients all come to no address (say, To only an
+    // empty list) is refused before it is queued, so the caller hears of it
+    // rather than the spooler. One without any recipient is queued as ever:
+    // the spooler files it as undeliverable, saying why.
+    if (submitting && !recipients_.empty() && recipients.envelopeCount() == 0) {
         return MAPI_E_NO_RECIPIENTS;
     }
     const std::vector<MbMimeAddress>& addresses = recipients.addresses();
