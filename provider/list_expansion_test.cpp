@@ -19,10 +19,12 @@ const std::string kCards =
     card("FN:Phone Only\r\nUID:phone\r\nTEL:+1 555 0100\r\n") +
     card("FN:Xavier\r\nUID:xavier\r\nX-MAILBROKER-X500:/o=Org/cn=xavier\r\n") +
     group("Team", {"urn:uuid:pat", "urn:uuid:max"}) +
-    card("KIND:group\r\nFN:Night Watch\r\nUID:night\r\nMEMBER:urn:uuid:phone\r\n"
-         "MEMBER:urn:uuid:xavier\r\n") +
-    card("KIND:group\r\nFN:Sales\\, East: \"Key\" accounts\r\nUID:sales\r\n"
-         "MEMBER:urn:uuid:max\r\n") +
+    card(
+        "KIND:group\r\nFN:Night Watch\r\nUID:night\r\nMEMBER:urn:uuid:phone\r\n"
+        "MEMBER:urn:uuid:xavier\r\n") +
+    card(
+        "KIND:group\r\nFN:Sales\\, East: \"Key\" accounts\r\nUID:sales\r\n"
+        "MEMBER:urn:uuid:max\r\n") +
     group("Outer", {"urn:uuid:Inner", "mailto:o@example.org"}) +
     group("Inner", {"mailto:i@example.org", "urn:uuid:Outer", "urn:uuid:pat"}) +
     group("GA", {"urn:uuid:GB", "urn:uuid:GC", "mailto:a@example.org"}) +
@@ -41,9 +43,10 @@ class ListMail : public StoreTest {
     }
 
     void useTransport(const std::string& transport) {
-        writeProfiles("[profile Default]\ndefault = true\nsender_address = ana@example.net\n"
-                      "timeout = 10\naddress_books = " + cards_.write("book.vcf", kCards) +
-                      "\ntransport = " + transport + "\n");
+        writeProfiles(
+            "[profile Default]\ndefault = true\nsender_address = ana@example.net\n"
+            "timeout = 10\naddress_books = " +
+            cards_.write("book.vcf", kCards) + "\ntransport = " + transport + "\n");
     }
 
     // Resolves the names against the address book, as SendMail does, and
@@ -224,8 +227,8 @@ TEST_F(ListMail, MsmtpFindsEveryMemberInTheGroupHeaders) {
     const auto received = server.received();
     ASSERT_EQ(received.size(), 1u) << log();
     const std::string envelope = SmtpServer::read(received[0] + ".json");
-    for (const char* member : {"\"pat@example.org\"", "\"max@example.org\"", "\"i@example.org\"",
-                               "\"o@example.org\""}) {
+    for (const char* member :
+         {"\"pat@example.org\"", "\"max@example.org\"", "\"i@example.org\"", "\"o@example.org\""}) {
         EXPECT_NE(envelope.find(member), std::string::npos) << member << " " << envelope;
     }
     EXPECT_EQ(envelope.find("Night"), std::string::npos) << envelope;

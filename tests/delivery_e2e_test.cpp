@@ -36,9 +36,10 @@ struct ClientRun {
 class DeliveryE2E : public ::testing::Test {
   protected:
     void useTransport(const std::string& url, int timeout, const std::string& extra = "") {
-        install_.writeProfiles("[profile Default]\ndefault = true\n"
-                               "sender_address = me@example.org\ntimeout = " +
-                               std::to_string(timeout) + "\ntransport = " + url + "\n" + extra);
+        install_.writeProfiles(
+            "[profile Default]\ndefault = true\n"
+            "sender_address = me@example.org\ntimeout = " +
+            std::to_string(timeout) + "\ntransport = " + url + "\n" + extra);
     }
 
     std::string sendMail(const std::string& query) {

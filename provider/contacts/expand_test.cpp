@@ -55,7 +55,8 @@ std::string chain(int lists) {
         cards += card("KIND:group\r\nFN:L" + n + "\r\nUID:l" + n + "\r\nMEMBER:mailto:m" + n +
                       "@example.org\r\nMEMBER:urn:uuid:l" + std::to_string(i + 1) + "\r\n");
     }
-    return cards + card("FN:End\r\nUID:l" + std::to_string(lists) + "\r\nEMAIL:end@example.org\r\n");
+    return cards +
+           card("FN:End\r\nUID:l" + std::to_string(lists) + "\r\nEMAIL:end@example.org\r\n");
 }
 
 std::vector<std::string> chainAddresses(int levels) {

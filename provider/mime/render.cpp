@@ -135,7 +135,8 @@ std::int32_t render(const MbMimeMessage& in, int outFd) {
                                        headerText(to.name).c_str(), headerText(to.address).c_str());
             continue;
         }
-        const GObjectRef<InternetAddress> group(internet_address_group_new(headerText(to.name).c_str()));
+        const GObjectRef<InternetAddress> group(
+            internet_address_group_new(headerText(to.name).c_str()));
         for (std::uint32_t k = 0; k < to.members; ++k) {
             const MbMimeAddress& member = in.recipients[++i];
             const GObjectRef<InternetAddress> mailbox(internet_address_mailbox_new(

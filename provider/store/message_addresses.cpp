@@ -48,7 +48,8 @@ HRESULT MessageAddresses::build(const std::vector<Row>& rows, const Profile& pro
     std::vector<ListMembers> lists;
     if (!listIds.empty()) {
         if (!expand) {
-            reportProblem("a message to a distribution list cannot be filed without an address book");
+            reportProblem(
+                "a message to a distribution list cannot be filed without an address book");
             return MAPI_E_NO_SUPPORT;
         }
         lists = expand(profile, listIds);

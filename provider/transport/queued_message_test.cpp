@@ -76,15 +76,16 @@ TEST(QueuedMessage, GroupsGiveTheirMembersAndEmptyGroupsNothing) {
 // To, Cc, Bcc and the groups in them name each mailbox once in the envelope;
 // a domain is case-blind, a local part is not.
 TEST(QueuedMessage, EnvelopeNamesEachMailboxOnceAcrossToCcAndBcc) {
-    int fd = fileWith("To: Team: pat@example.org, max@example.org;, pat@EXAMPLE.org\n"
-                      "Cc: Inner: max@Example.Org, Pat@example.org;\n"
-                      "Bcc: Night Watch: ;, Team: pat@example.org, max@example.org;\n"
-                      "\n");
+    int fd = fileWith(
+        "To: Team: pat@example.org, max@example.org;, pat@EXAMPLE.org\n"
+        "Cc: Inner: max@Example.Org, Pat@example.org;\n"
+        "Bcc: Night Watch: ;, Team: pat@example.org, max@example.org;\n"
+        "\n");
     QueuedMessage message;
     std::string error;
     ASSERT_TRUE(readQueuedMessage(fd, message, error)) << error;
-    EXPECT_EQ(message.recipients, (std::vector<std::string>{"pat@example.org", "max@example.org",
-                                                            "Pat@example.org"}));
+    EXPECT_EQ(message.recipients,
+              (std::vector<std::string>{"pat@example.org", "max@example.org", "Pat@example.org"}));
     ::close(fd);
 }
 
