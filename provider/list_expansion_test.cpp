@@ -235,5 +235,53 @@ TEST_F(ListMail, MsmtpFindsEveryMemberInTheGroupHeaders) {
     EXPECT_EQ(SmtpServer::read(received[0] + ".eml").find("Outer"), std::string::npos);
 }
 
+// The compose window on the desktop: the mail program is handed the members,
+// a list's name being no address it could use.
+TEST_F(ListMail, ComposeWindowGetsTheMembersOfAList) {
+    const std::string bin = root_ + "/bin";
+    std::filesystem::create_directories(bin);
+    const std::string argv = root_ + "/argv";
+    {
+        std::ofstream script(bin + "/xdg-email");
+        script << "#!/bin/sh\nfor a in \"$@\"; do printf '[%s]' \"$a\"; done > '" << argv << "'\n";
+    }
+    std::filesystem::permissions(bin + "/xdg-email", std::filesystem::perms::owner_all);
+    const std::string path = getenv("PATH") != nullptr ? getenv("PATH") : "/usr/bin:/bin";
+    setenv("PATH", (bin + ":" + path).c_str(), 1);
+    setenv("DISPLAY", ":99", 1);
+    writeProfiles(
+        "[profile Default]\ndefault = true\nsender_address = ana@example.net\n"
+        "ui = desktop\ntransport = none\naddress_books = " +
+        cards_.write("book.vcf", kCards) + "\n");
+    openStore();
+    IAddrBook* book = nullptr;
+    ASSERT_EQ(session_->OpenAddressBook(0, nullptr, AB_NO_DIALOG, &book), S_OK);
+    BrokerList list({{MAPI_TO, "Team"}, {MAPI_CC, "Outer"}, {MAPI_BCC, "Night Watch"}});
+    ASSERT_EQ(book->ResolveName(0, 0, nullptr, list.get()), S_OK);
+    book->Release();
+    IMAPIFolder* outbox = openFolder(PR_IPM_OUTBOX_ENTRYID);
+    IMessage* message = nullptr;
+    ASSERT_EQ(outbox->CreateMessage(nullptr, 0, &message), S_OK);
+    ASSERT_EQ(message->ModifyRecipients(MODRECIP_ADD, list.get()), S_OK);
+    ULONG token = 0;
+    ASSERT_EQ(session_->PrepareForm(nullptr, message, &token), S_OK);
+    message->Release();
+    char noteClass[] = "IPM.Note";
+    const HRESULT shown =
+        session_->ShowForm(0, store_, outbox, nullptr, token, nullptr, MAPI_NEW_MESSAGE, 0,
+                           MSGFLAG_UNSENT, MAPI_ACCESS_MODIFY, noteClass);
+    outbox->Release();
+    setenv("PATH", path.c_str(), 1);
+    unsetenv("DISPLAY");
+    EXPECT_EQ(shown, S_OK) << log();
+    EXPECT_EQ(SmtpServer::read(argv),
+              "[--utf8][--cc][i@example.org][--cc][pat@example.org][--cc][o@example.org]"
+              "[pat@example.org][max@example.org]");
+    EXPECT_EQ(groupsIn("Drafts/new"),
+              "\"groups\":{\"bcc\":[[\"Night Watch\",[]]],\"cc\":[[\"Outer\",[\"i@example.org\","
+              "\"pat@example.org\",\"o@example.org\"]]],\"to\":[[\"Team\",[\"pat@example.org\","
+              "\"max@example.org\"]]]}");
+}
+
 }  // namespace
 }  // namespace mb::provider::test

@@ -218,9 +218,17 @@ HRESULT Message::fileDraft(ComposeForm& form) {
     folder_ = FolderId::Drafts;
     form = ComposeForm{};
     form.draftPath = savedPath_;
-    for (const Row& row : recipients_) {
-        RecipientAddress person = describeRecipient(row);
-        form.recipients.push_back({person.type, person.name, person.address});
+    // The mail program gets a list's members: it knows nothing of our
+    // address book, and a list's name is no address.
+    MessageAddresses recipients;
+    hr = recipients.build(recipients_, context_->profile, context_->expandLists);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    for (const MbMimeAddress& person : recipients.addresses()) {
+        if (person.address != nullptr) {
+            form.recipients.push_back({person.type, person.name, person.address});
+        }
     }
     form.subject = bag_.text(PROP_ID(PR_SUBJECT_A)).value_or("");
     form.body = bag_.text(PROP_ID(PR_BODY_A)).value_or("");
