@@ -1,9 +1,11 @@
 #include "commands/address_picker.h"
 
 #include <array>
+#include <cctype>
 #include <cstdint>
-#include <optional>
 #include <cstring>
+#include <optional>
+#include <set>
 #include <vector>
 
 #include "commands/exchange_smtp.h"
@@ -37,6 +39,41 @@ void appendItem(std::string& text, const std::string& item) {
         text += ';';
     }
     text += item;
+}
+
+// Two spellings of one mailbox: the domain is case-blind, the local part
+// need not be. Text without '@' (a name left unresolved) is compared whole.
+std::string mailboxKey(const std::string& item) {
+    std::string key = item;
+    const size_t at = key.rfind('@');
+    for (size_t i = at == std::string::npos ? key.size() : at + 1; i < key.size(); ++i) {
+        key[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(key[i])));
+    }
+    return key;
+}
+
+// The ';'-separated items of text, each mailbox only at its first place:
+// lists that share members, or hold each other, would otherwise give the
+// host the same address many times.
+std::string withoutRepeats(const std::string& text) {
+    std::set<std::string> seen;
+    std::string out;
+    size_t start = 0;
+    for (;;) {
+        const size_t end = text.find(';', start);
+        const std::string item =
+            text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (item.empty() || seen.insert(mailboxKey(item)).second) {
+            if (start != 0) {
+                out += ';';
+            }
+            out += item;
+        }
+        if (end == std::string::npos) {
+            return out;
+        }
+        start = end + 1;
+    }
 }
 
 // Counts one level of list nesting for as long as it lives.
@@ -106,7 +143,7 @@ struct Picker {
         }
         for (size_t k = 0; k < slots.size(); ++k) {
             if (slots[k].passed) {
-                slots[k].text = RecipientSlot::fromText(texts[k].c_str());
+                slots[k].text = RecipientSlot::fromText(withoutRepeats(texts[k]).c_str());
             }
         }
     }

@@ -48,7 +48,9 @@ void writeContent(MapiSession& session, IMessage* message) {
     session.record(message->SetProps(1, &messageClass, nullptr));
 }
 
-void submit(MapiSession& session, IMsgStore* store, IMessage* message) {
+// False when the message turned out to have no one to go to: it was not
+// filed, and the host hears result 0 as when no recipient resolved.
+bool submit(MapiSession& session, IMsgStore* store, IMessage* message) {
     MapiBuffer<SPropValue> sentItems(session.allocator());
     if (readEntryId(session, store, PR_IPM_SENTMAIL_ENTRYID, sentItems)) {
         SPropValue fileIn{};
@@ -61,6 +63,7 @@ void submit(MapiSession& session, IMsgStore* store, IMessage* message) {
     if (submitted < 0) {
         session.setStatus(submitted);
     }
+    return submitted != MAPI_E_NO_RECIPIENTS;
 }
 
 int32_t compose(MapiSession& session, ULONG_PTR parent) {
@@ -103,8 +106,7 @@ int32_t compose(MapiSession& session, ULONG_PTR parent) {
         return composed;
     }
     if (silent) {
-        submit(session, store.store.get(), message.get());
-        return composed;
+        return submit(session, store.store.get(), message.get()) ? composed : 0;
     }
     ULONG token = 0;
     if (session.record(session.logonSession()->PrepareForm(nullptr, message.get(), &token)) < 0) {

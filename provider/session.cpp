@@ -5,6 +5,7 @@
 #include "provider/com/abi_guard.h"
 #include "provider/addressbook/address_book.h"
 #include "provider/initialize.h"
+#include "provider/list_expansion.h"
 #include "provider/prof_admin.h"
 #include "provider/transport/spooler.h"
 #include "provider/store/store.h"
@@ -61,7 +62,7 @@ HRESULT Session::OpenMsgStore(ULONG_PTR, ULONG cbEntryID, LPENTRYID lpEntryID, L
         return MAPI_E_INVALID_ENTRYID;
     }
     return abiGuard([&]() -> HRESULT {
-        *lppMDB = Store::create(profile_, deliverQueued);
+        *lppMDB = Store::create(profile_, deliverQueued, expandMessageLists);
         return S_OK;
     });
 }

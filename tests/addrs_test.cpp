@@ -87,6 +87,24 @@ TEST_F(Addrs, ListsHoldingEachOtherEndInBoundedTime) {
     EXPECT_EQ(reply.substr(reply.size() - 17), ";ann@example.org;") << "the next entry still counts";
 }
 
+// Lists that hold each other name the same members again and again; the
+// reply names each once, where it first came.
+TEST_F(Addrs, ListsHoldingEachOtherGiveEachMemberOnce) {
+    // Depth first: GA and GB alternate down to GA at the 25th level, whose
+    // lists are cut, so its own a@ comes first, then GC's c@, then GB's b@.
+    EXPECT_EQ(request("OutlookGetAddrs?to=GA"),
+              "error=0;to=a@example.org;c@example.org;b@example.org;");
+}
+
+// Within one field a mailbox comes once, its domain compared without case;
+// a local part that differs in case is another mailbox.
+TEST_F(Addrs, RepeatedAddressesAreListedOnceInTheirFirstPlace) {
+    EXPECT_EQ(request("OutlookGetAddrs?to=t1%40EXAMPLE.ORG%3BTeam%3BT1%40example.org%3BInner"
+                      "&bcc=Team&cc=ann%40example.org%3BAnn%20Example"),
+              "bcc=bob@example.org;t1@example.org;i1@example.org;cc=ann@example.org;error=0;"
+              "to=t1@EXAMPLE.ORG;bob@example.org;i1@example.org;T1@example.org;");
+}
+
 TEST_F(Addrs, DialogShowsOnlyTheWellsSentAndReturnsThem) {
     install_.writeUiScript("address keep\n");
     EXPECT_EQ(request("OutlookGetAddrs?cc=ann%40example.org&ShowAddressBook=1"),

@@ -13,10 +13,13 @@
 
 #include "host/child_process.h"
 #include "host/host_error.h"
+#include "provider/contacts/directory_test_support.h"
 #include "provider/transport/smtp_test_support.h"
 #include "tests/support/provider_install.h"
 
 using namespace mbtest;
+using mb::provider::test::card;
+using mb::provider::test::group;
 using mb::provider::test::SmtpServer;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -32,10 +35,11 @@ struct ClientRun {
 
 class DeliveryE2E : public ::testing::Test {
   protected:
-    void useTransport(const std::string& url, int timeout) {
-        install_.writeProfiles("[profile Default]\ndefault = true\n"
-                               "sender_address = me@example.org\ntimeout = " +
-                               std::to_string(timeout) + "\ntransport = " + url + "\n");
+    void useTransport(const std::string& url, int timeout, const std::string& extra = "") {
+        install_.writeProfiles(
+            "[profile Default]\ndefault = true\n"
+            "sender_address = me@example.org\ntimeout = " +
+            std::to_string(timeout) + "\ntransport = " + url + "\n" + extra);
     }
 
     std::string sendMail(const std::string& query) {
@@ -205,6 +209,67 @@ TEST_F(DeliveryE2E, BrokerKilledDuringDeliveryLosesNothing) {
     EXPECT_EQ(server.received().size(), 1u);
     EXPECT_EQ(outbox(), 0u);
     EXPECT_EQ(sent(), 1u);
+}
+
+// Groups of the address book: Team holds Pat and Max, Night Watch only a
+// card without an address, Outer holds Inner, which holds Outer back.
+class ListDelivery : public DeliveryE2E {
+  protected:
+    void SetUp() override {
+        cards_ = install_.writeFile(
+            "cards.vcf",
+            card("FN:Pat\r\nUID:pat\r\nEMAIL:pat@example.org\r\n") +
+                card("FN:Max\r\nUID:max\r\nEMAIL:max@example.org\r\n") +
+                card("FN:Phone Only\r\nUID:phone\r\nTEL:+1 555 0100\r\n") +
+                group("Team", {"urn:uuid:pat", "urn:uuid:max"}) +
+                card("KIND:group\r\nFN:Night Watch\r\nUID:night\r\nMEMBER:urn:uuid:phone\r\n") +
+                group("Outer", {"urn:uuid:Inner", "mailto:o@example.org"}) +
+                group("Inner", {"mailto:i@example.org", "urn:uuid:Outer", "urn:uuid:max"}));
+    }
+    void useServer(const SmtpServer& server) {
+        useTransport(server.url(), 10, "address_books = " + cards_ + "\n");
+    }
+
+    std::string cards_;
+};
+
+TEST_F(ListDelivery, EveryMemberGetsTheMessageOnceAndItIsFiledWithTheGroups) {
+    SmtpServer server(install_.root() + "/smtp", "accept");
+    useServer(server);
+    EXPECT_EQ(sendMail("to=Team%3BNight%20Watch&cc=max%40example.org&bcc=Outer&subject=Lists"),
+              "error=0;result=1;");
+    const std::vector<std::string> received = server.received();
+    ASSERT_EQ(received.size(), 1u);
+    const std::string envelope = SmtpServer::read(received[0] + ".json");
+    EXPECT_NE(envelope.find("\"rcpt_tos\": [\"pat@example.org\", \"max@example.org\", "
+                            "\"i@example.org\", \"o@example.org\"]"),
+              std::string::npos)
+        << envelope;
+    EXPECT_EQ(describeMessage(received[0] + ".eml"),
+              "subject=Lists\nbody=\nto=pat@example.org,max@example.org\n"
+              "cc=max@example.org\nbcc=\n"
+              "group:to=Team: pat@example.org,max@example.org;\ngroup:to=Night Watch: ;\n");
+    const std::vector<std::string> filed = install_.messages("Sent Items/new");
+    ASSERT_EQ(filed.size(), 1u);
+    EXPECT_EQ(describeMessage(filed[0]),
+              "subject=Lists\nbody=\nto=pat@example.org,max@example.org\n"
+              "cc=max@example.org\nbcc=i@example.org,max@example.org,o@example.org\n"
+              "group:bcc=Outer: i@example.org,max@example.org,o@example.org;\n"
+              "group:to=Team: pat@example.org,max@example.org;\ngroup:to=Night Watch: ;\n"
+              "x:X-Mailbroker-Sent-Folder=Sent Items\nx:X-Mailbroker-Submitted=yes\n");
+    EXPECT_EQ(outbox(), 0u);
+}
+
+TEST_F(ListDelivery, OnlyEmptyGroupsFailTheRequestAndNothingIsFiledOrSent) {
+    SmtpServer server(install_.root() + "/smtp", "accept");
+    useServer(server);
+    EXPECT_EQ(sendMail("to=Night%20Watch&bcc=Night%20Watch&subject=Nobody"),
+              "error=-2147219961;result=0;");  // MAPI_E_NO_RECIPIENTS
+    EXPECT_TRUE(server.received().empty());
+    EXPECT_EQ(outbox(), 0u);
+    EXPECT_TRUE(install_.messages("Outbox/tmp").empty());
+    EXPECT_EQ(sent(), 0u);
+    EXPECT_TRUE(install_.messages("Undeliverable/new").empty());
 }
 
 }  // namespace

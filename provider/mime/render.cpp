@@ -135,12 +135,28 @@ void addRecipients(GMimeMessage* message, const MbMimeMessage& in) {
         const GObjectRef<InternetAddressList> gathered(internet_address_list_new());
         for (std::uint32_t i = 0; i < in.recipientCount; ++i) {
             const MbMimeAddress& to = in.recipients[i];
+            // A group (no address) is followed by its members; the list's
+            // shape was checked before rendering began.
+            const std::uint32_t members = to.address == nullptr ? to.members : 0;
             if (addressType(to.type) != type) {
+                i += members;
                 continue;
             }
-            const GObjectRef<InternetAddress> mailbox(internet_address_mailbox_new(
-                headerText(to.name).c_str(), headerText(to.address).c_str()));
-            internet_address_list_add(gathered.get(), mailbox.get());
+            if (to.address != nullptr) {
+                const GObjectRef<InternetAddress> mailbox(internet_address_mailbox_new(
+                    headerText(to.name).c_str(), headerText(to.address).c_str()));
+                internet_address_list_add(gathered.get(), mailbox.get());
+                continue;
+            }
+            const GObjectRef<InternetAddress> group(
+                internet_address_group_new(headerText(to.name).c_str()));
+            for (std::uint32_t k = 0; k < members; ++k) {
+                const MbMimeAddress& member = in.recipients[++i];
+                const GObjectRef<InternetAddress> mailbox(internet_address_mailbox_new(
+                    headerText(member.name).c_str(), headerText(member.address).c_str()));
+                internet_address_group_add_member(INTERNET_ADDRESS_GROUP(group.get()), mailbox.get());
+            }
+            internet_address_list_add(gathered.get(), group.get());
         }
         if (internet_address_list_length(gathered.get()) > 0) {
             internet_address_list_append(g_mime_message_get_addresses(message, type),
@@ -210,6 +226,26 @@ std::int32_t render(const MbMimeMessage& in, int outFd) {
     return 0;
 }
 
+// Every group's members are within the list and are mailboxes.
+bool wellFormedGroups(const MbMimeAddress* recipients, std::uint32_t count) {
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (recipients[i].address != nullptr) {
+            continue;
+        }
+        const std::uint32_t members = recipients[i].members;
+        if (members > count - i - 1) {
+            return false;
+        }
+        for (std::uint32_t k = 1; k <= members; ++k) {
+            if (recipients[i + k].address == nullptr) {
+                return false;
+            }
+        }
+        i += members;
+    }
+    return true;
+}
+
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) std::int32_t mb_mime_render(
@@ -217,7 +253,8 @@ extern "C" __attribute__((visibility("default"))) std::int32_t mb_mime_render(
     if (message == nullptr || message->structSize != sizeof(MbMimeMessage) || outFd < 0 ||
         (message->recipientCount > 0 && message->recipients == nullptr) ||
         (message->attachmentCount > 0 && message->attachments == nullptr) ||
-        (message->headerCount > 0 && message->headers == nullptr)) {
+        (message->headerCount > 0 && message->headers == nullptr) ||
+        !wellFormedGroups(message->recipients, message->recipientCount)) {
         return EINVAL;
     }
     try {

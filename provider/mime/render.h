@@ -11,10 +11,14 @@
 
 extern "C" {
 
+// One mailbox, or a group (RFC 5322's "name: member, member;"): address null,
+// name the group's, and its members the next `members` entries, each with an
+// address. A group may have no members.
 struct MbMimeAddress {
-    std::uint32_t type;   // MAPI_TO, MAPI_CC or MAPI_BCC
-    const char* name;     // UTF-8, may be empty
-    const char* address;  // the SMTP address
+    std::uint32_t type;     // MAPI_TO, MAPI_CC or MAPI_BCC
+    const char* name;       // UTF-8, may be empty
+    const char* address;    // the SMTP address; null for a group
+    std::uint32_t members;  // a group's member count; 0 for a mailbox
 };
 
 struct MbMimeHeader {

@@ -77,8 +77,11 @@ class Message final : public PropObject<IMessage, IID_IMessage> {
     HRESULT writable() const override;
 
     // Renders into target's Maildir; the older copy is replaced or removed.
-    // Called with lock_ held.
-    HRESULT file(FolderId target, const std::vector<std::pair<std::string, std::string>>& headers);
+    // submitting: MAPI_E_NO_RECIPIENTS, and nothing filed, when the message
+    // has recipients but none of them gives an address to deliver to (only
+    // empty lists). Called with lock_ held.
+    HRESULT file(FolderId target, const std::vector<std::pair<std::string, std::string>>& headers,
+                 bool submitting = false);
     // Keeps the number of open scratch files bounded: past kOwnDataFiles
     // attachments with a file of their own, a new attachment's data is
     // appended to one shared file, so a message with 10,000 attachments

@@ -1,6 +1,7 @@
 // Filing a message: rendering it into a Maildir, and the draft that the
 // compose window gets.
 #include "provider/store/message.h"
+#include "provider/store/message_addresses.h"
 #include "provider/store/message_recipients.h"
 #include "provider/store/mime_loader.h"
 
@@ -113,16 +114,21 @@ HRESULT materialise(const AttachmentData& attachment, const std::string& path) {
 }  // namespace
 
 HRESULT Message::file(FolderId target,
-                      const std::vector<std::pair<std::string, std::string>>& headers) {
-    std::vector<RecipientAddress> people;
-    people.reserve(recipients_.size());
-    for (const Row& row : recipients_) {
-        people.push_back(describeRecipient(row));
+                      const std::vector<std::pair<std::string, std::string>>& headers,
+                      bool submitting) {
+    MessageAddresses recipients;
+    if (const HRESULT hr = recipients.build(recipients_, context_->profile, context_->expandLists);
+        FAILED(hr)) {
+        return hr;
     }
-    std::vector<MbMimeAddress> addresses;
-    for (const RecipientAddress& person : people) {
-        addresses.push_back({person.type, person.name.c_str(), person.address.c_str()});
+    // A message whose recipients all come to no address (say, To only an
+    // empty list) is refused before it is queued, so the caller hears of it
+    // rather than the spooler. One without any recipient is queued as ever:
+    // the spooler files it as undeliverable, saying why.
+    if (submitting && !recipients_.empty() && recipients.envelopeCount() == 0) {
+        return MAPI_E_NO_RECIPIENTS;
     }
+    const std::vector<MbMimeAddress>& addresses = recipients.addresses();
     std::vector<std::string> names;
     names.reserve(attachments_.size());
     std::vector<MbMimeAttachment> parts;
@@ -212,9 +218,17 @@ HRESULT Message::fileDraft(ComposeForm& form) {
     folder_ = FolderId::Drafts;
     form = ComposeForm{};
     form.draftPath = savedPath_;
-    for (const Row& row : recipients_) {
-        RecipientAddress person = describeRecipient(row);
-        form.recipients.push_back({person.type, person.name, person.address});
+    // The mail program gets a list's members: it knows nothing of our
+    // address book, and a list's name is no address.
+    MessageAddresses recipients;
+    hr = recipients.build(recipients_, context_->profile, context_->expandLists);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    for (const MbMimeAddress& person : recipients.addresses()) {
+        if (person.address != nullptr) {
+            form.recipients.push_back({person.type, person.name, person.address});
+        }
     }
     form.subject = bag_.text(PROP_ID(PR_SUBJECT_A)).value_or("");
     form.body = bag_.text(PROP_ID(PR_BODY_A)).value_or("");

@@ -73,10 +73,11 @@ IMAPITable* makeStoresTable(const Profile& profile, HRESULT& result) {
     }
 }
 
-Store* Store::create(const Profile& profile, DeliverQueued deliver) {
+Store* Store::create(const Profile& profile, DeliverQueued deliver, ExpandLists expandLists) {
     auto context = std::make_shared<StoreContext>();
     context->profile = profile;
     context->deliver = std::move(deliver);
+    context->expandLists = std::move(expandLists);
     chooseSender(profile, context->fromName, context->fromAddress);
     return new Store(std::move(context));
 }

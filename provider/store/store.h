@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "provider/store/entry_id.h"
 #include "provider/store/maildir.h"
@@ -26,10 +27,25 @@ namespace mb::provider {
 // this call.
 using DeliverQueued = std::function<void(const Profile& profile, const std::string& path)>;
 
+// What one distribution-list recipient stands for when a message is filed.
+struct ListMembers {
+    HRESULT result = S_OK;  // MAPI_E_UNKNOWN_ENTRYID: the address book has no such list now
+    std::vector<std::string> addresses;    // the members' SMTP addresses, nested lists flattened
+    std::vector<std::string> unreachable;  // display names of members without one
+};
+
+// Expands a message's distribution-list recipients (their entry identifiers,
+// in order; one result each) against the profile's address books. As with
+// delivery, what reads the address book sits above the store (the session
+// wires it in), so the store knows it only as this call.
+using ExpandLists = std::function<std::vector<ListMembers>(
+    const Profile& profile, const std::vector<std::vector<BYTE>>& entryIds)>;
+
 // What every object of one opened store shares.
 struct StoreContext {
     Profile profile;
     DeliverQueued deliver;  // may be empty: submitted messages then wait in the Outbox
+    ExpandLists expandLists;  // may be empty: a message to a list then cannot be filed
     std::string fromName;     // UTF-8
     std::string fromAddress;  // never empty
 
@@ -46,7 +62,8 @@ IMAPITable* makeStoresTable(const Profile& profile, HRESULT& result);
 
 class Store final : public PropObject<IMsgStore, IID_IMsgStore> {
   public:
-    static Store* create(const Profile& profile, DeliverQueued deliver);
+    static Store* create(const Profile& profile, DeliverQueued deliver,
+                         ExpandLists expandLists = {});
 
     HRESULT STDMETHODCALLTYPE Advise(ULONG, LPENTRYID, ULONG, LPMAPIADVISESINK,
                                      ULONG_PTR*) override;

@@ -4,8 +4,10 @@
 
 #include <strings.h>
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <set>
 
 namespace mb::provider {
 namespace {
@@ -111,6 +113,17 @@ bool spacedOutsideQuotes(const std::string& text) {
     return false;
 }
 
+// Two spellings of one mailbox: the domain is case-blind, the local part
+// need not be.
+std::string mailboxKey(const std::string& address) {
+    std::string key = address;
+    const std::size_t at = key.rfind('@');
+    for (std::size_t i = at == std::string::npos ? key.size() : at + 1; i < key.size(); ++i) {
+        key[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(key[i])));
+    }
+    return key;
+}
+
 }  // namespace
 
 std::vector<std::string> addressesOf(const std::string& value) {
@@ -181,15 +194,17 @@ bool readQueuedMessage(int fd, QueuedMessage& message, std::string& error) {
         return false;
     }
     message = QueuedMessage{};
+    std::set<std::string> seen;
     for (const Field& field : splitFields(block)) {
         if (named(field, "X-Mailbroker-Submitted")) {
             message.submitted = valueOf(field) == "yes";
         } else if (named(field, "X-Mailbroker-Sent-Folder")) {
             message.sentFolder = valueOf(field);
         } else if (named(field, "To") || named(field, "Cc") || named(field, "Bcc")) {
+            // One RCPT per mailbox, however often To, Cc, Bcc and the lists
+            // in them name it.
             for (std::string& address : addressesOf(valueOf(field))) {
-                if (std::find(message.recipients.begin(), message.recipients.end(), address) ==
-                    message.recipients.end()) {
+                if (seen.insert(mailboxKey(address)).second) {
                     message.recipients.push_back(std::move(address));
                 }
             }

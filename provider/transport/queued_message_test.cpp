@@ -63,6 +63,32 @@ TEST(QueuedMessage, AddressesSkipNamesCommentsAndQuotes) {
     EXPECT_EQ(addressesOf(""), std::vector<std::string>{});
 }
 
+TEST(QueuedMessage, GroupsGiveTheirMembersAndEmptyGroupsNothing) {
+    EXPECT_EQ(addressesOf("Team: pat@example.org, max@example.org;, Night Watch: ;, "
+                          "\"Smith, John: Sales\": \"Doe, J\" <j@example.org>, k@example.org;"),
+              (std::vector<std::string>{"pat@example.org", "max@example.org", "j@example.org",
+                                        "k@example.org"}));
+    EXPECT_EQ(addressesOf("Night Watch: ;"), std::vector<std::string>{});
+    EXPECT_EQ(addressesOf("=?utf-8?q?=C3=89quipe?=: \"A; B\" <a@example.org>;, c@example.org"),
+              (std::vector<std::string>{"a@example.org", "c@example.org"}));
+}
+
+// To, Cc, Bcc and the groups in them name each mailbox once in the envelope;
+// a domain is case-blind, a local part is not.
+TEST(QueuedMessage, EnvelopeNamesEachMailboxOnceAcrossToCcAndBcc) {
+    int fd = fileWith(
+        "To: Team: pat@example.org, max@example.org;, pat@EXAMPLE.org\n"
+        "Cc: Inner: max@Example.Org, Pat@example.org;\n"
+        "Bcc: Night Watch: ;, Team: pat@example.org, max@example.org;\n"
+        "\n");
+    QueuedMessage message;
+    std::string error;
+    ASSERT_TRUE(readQueuedMessage(fd, message, error)) << error;
+    EXPECT_EQ(message.recipients,
+              (std::vector<std::string>{"pat@example.org", "max@example.org", "Pat@example.org"}));
+    ::close(fd);
+}
+
 TEST(QueuedMessage, OutgoingBytesLoseBccAndPrivateHeadersOnly) {
     int fd = fileWith(kMessage);
     OutgoingStream stream(fd, false, false);

@@ -5,7 +5,11 @@ Parses with nothing but the standard library's email package, so that the
 provider's output is checked by a reader that shares no code with its
 writer. Prints (keys sorted, ASCII only, no blanks):
 
-  from, to, cc, bcc   lists of [display name, address], decoded
+  from, to, cc, bcc   lists of [display name, address], decoded; a group's
+                      members are listed in place
+  groups              only when an address header holds a group (RFC 5322
+                      "name: member, member;"): {header: [[group name,
+                      [address, ...]], ...]} for to, cc and bcc
   subject             decoded, or null when absent
   has_date            whether a Date header is present and parses
   message_id_domain   the part after '@' of Message-ID, or null
@@ -34,6 +38,19 @@ def addresses(message, name):
     if header is None:
         return []
     return [[a.display_name, a.addr_spec] for a in header.addresses]
+
+
+def groups(message):
+    found = {}
+    for name in ("to", "cc", "bcc"):
+        header = message[name]
+        if header is None:
+            continue
+        named = [[g.display_name, [a.addr_spec for a in g.addresses]]
+                 for g in header.groups if g.display_name is not None]
+        if named:
+            found[name] = named
+    return found
 
 
 def decoded_name_param(part):
@@ -91,7 +108,7 @@ def describe(path):
         })
 
     subject = message["subject"]
-    return {
+    described = {
         "from": addresses(message, "from"),
         "to": addresses(message, "to"),
         "cc": addresses(message, "cc"),
@@ -104,6 +121,10 @@ def describe(path):
         "body_charset": body_part.get_content_charset(),
         "attachments": attachments,
     }
+    grouped = groups(message)
+    if grouped:
+        described["groups"] = grouped
+    return described
 
 
 def main(argv):

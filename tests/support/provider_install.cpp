@@ -32,6 +32,9 @@ print("subject=%s" % d["subject"])
 print("body=%s" % d["body"].rstrip("\r\n"))
 for k in ("to", "cc", "bcc"):
     print("%s=%s" % (k, ",".join(a for _, a in d[k])))
+for k, groups in sorted(d.get("groups", {}).items()):
+    for name, members in groups:
+        print("group:%s=%s: %s;" % (k, name, ",".join(members)))
 for a in d["attachments"]:
     print("attachment=%s %d %s" % (a["filename"], a["size"], a["sha256"]))
 for k, v in sorted(d["x_headers"].items()):

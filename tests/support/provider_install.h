@@ -39,8 +39,9 @@ class ProviderInstall {
 };
 
 // parse_eml.py's reading of a message, flattened to "field=value" lines:
-// subject, body, to/cc/bcc (addresses joined by ','), one "attachment=NAME
-// SIZE SHA256" per attachment, and each X- header as "x:NAME=VALUE".
+// subject, body, to/cc/bcc (addresses joined by ','), each group of them as
+// "group:to=NAME: ADDRESS,ADDRESS;", one "attachment=NAME SIZE SHA256" per
+// attachment, and each X- header as "x:NAME=VALUE".
 std::string describeMessage(const std::string& path);
 // SHA-256 of a file's bytes, in hex.
 std::string sha256Of(const std::string& path);
