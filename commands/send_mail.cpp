@@ -48,7 +48,14 @@ void writeContent(MapiSession& session, IMessage* message) {
     session.record(message->SetProps(1, &messageClass, nullptr));
 }
 
-void submit(MapiSession& session, IMsgStore* store, IMessage* message) {
+// Whether the store refused the message itself (an address or subject that
+// could never be delivered, a header too large): nothing was composed.
+bool refusedAsComposed(HRESULT hr) {
+    return hr == MAPI_E_TOO_BIG || hr == MAPI_E_STRING_TOO_LONG || hr == MAPI_E_INVALID_PARAMETER;
+}
+
+// False when the store refused the message as composed.
+bool submit(MapiSession& session, IMsgStore* store, IMessage* message) {
     MapiBuffer<SPropValue> sentItems(session.allocator());
     if (readEntryId(session, store, PR_IPM_SENTMAIL_ENTRYID, sentItems)) {
         SPropValue fileIn{};
@@ -61,6 +68,7 @@ void submit(MapiSession& session, IMsgStore* store, IMessage* message) {
     if (submitted < 0) {
         session.setStatus(submitted);
     }
+    return !refusedAsComposed(submitted);
 }
 
 int32_t compose(MapiSession& session, ULONG_PTR parent) {
@@ -103,8 +111,7 @@ int32_t compose(MapiSession& session, ULONG_PTR parent) {
         return composed;
     }
     if (silent) {
-        submit(session, store.store.get(), message.get());
-        return composed;
+        return submit(session, store.store.get(), message.get()) ? composed : 0;
     }
     ULONG token = 0;
     if (session.record(session.logonSession()->PrepareForm(nullptr, message.get(), &token)) < 0) {

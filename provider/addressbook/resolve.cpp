@@ -57,6 +57,15 @@ bool splitNameAddress(std::string_view text, std::string& name, std::string& add
     return true;
 }
 
+// Whether an unmatched text was meant as one bare address: one '@', or a
+// quoted local part. Two addresses run together (the comma turned off as a
+// separator) are a name to resolve in the dialog instead.
+bool looksLikeAddress(std::string_view text) {
+    const std::size_t at = text.find('@');
+    return (at != std::string_view::npos && text.find('@', at + 1) == std::string_view::npos) ||
+           (!text.empty() && text.front() == '"');
+}
+
 // MAPI's answer for a one-off text the caller typed that cannot be sent to:
 // too long for SMTP, or not a one-line address (a line break in it would
 // add a recipient nobody chose).
@@ -128,6 +137,9 @@ HRESULT AddressBook::resolveNames(ULONG ulFlags, ADRLIST& list) {
             decided[i] = directory_->entries()[matches.front()];
             continue;
         }
+        if (matches.empty() && checkLineText(text) != AddressProblem::None) {
+            return refuseOneOff(text, checkLineText(text));  // no name holds a line break
+        }
         if (matches.empty() && splitNameAddress(text, shown, address)) {
             // A known address keeps its card, whatever name was typed with it.
             const std::vector<std::size_t> known = directory_->match(address);
@@ -145,7 +157,7 @@ HRESULT AddressBook::resolveNames(ULONG ulFlags, ADRLIST& list) {
             decided[i] = AbEntry::oneOff(shown, address);
             continue;
         }
-        if (matches.empty() && text.find('@') != std::string_view::npos) {
+        if (matches.empty() && looksLikeAddress(text)) {
             // A bare address that no card has: a one-off, if it is one.
             if (const AddressProblem problem = checkAddress(text); problem != AddressProblem::None) {
                 return refuseOneOff(text, problem);

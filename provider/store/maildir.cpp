@@ -125,7 +125,8 @@ HRESULT Maildir::deliver(const std::function<HRESULT(int fd)>& writer, std::stri
     }
     const std::string name = uniqueMaildirName();
     const std::string tmpPath = path_ + "/tmp/" + name;
-    ScopedFd file(::open(tmpPath.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600));
+    // Readable too: a writer may check what it wrote before it is filed.
+    ScopedFd file(::open(tmpPath.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600));
     if (file.get() < 0) {
         return mapiFromErrno(errno);
     }

@@ -32,9 +32,10 @@ class Maildir {
     // A read-write file in tmp/ that disappears when closed.
     HRESULT openScratch(ScopedFd& out) const;
 
-    // Files a message: writer fills the open file; on S_OK finalPath is its
-    // path in new/. With replace set (a path in new/), the new file takes
-    // that name, replacing the older version in one rename.
+    // Files a message: writer fills the file (open for reading and writing);
+    // on S_OK finalPath is its path in new/. With replace set (a path in
+    // new/), the new file takes that name, replacing the older version in one
+    // rename.
     HRESULT deliver(const std::function<HRESULT(int fd)>& writer, std::string& finalPath,
                     const std::string& replace = {}) const;
 

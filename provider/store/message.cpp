@@ -107,7 +107,7 @@ HRESULT Message::SubmitMessage(ULONG ulFlags) {
                     headers.emplace_back("X-Mailbroker-Sent-Folder", folderName(*folder));
                 }
             }
-            const HRESULT hr = file(FolderId::Outbox, headers);
+            const HRESULT hr = file(FolderId::Outbox, headers, true);
             if (FAILED(hr)) {
                 return hr;
             }

@@ -77,8 +77,13 @@ class Message final : public PropObject<IMessage, IID_IMessage> {
     HRESULT writable() const override;
 
     // Renders into target's Maildir; the older copy is replaced or removed.
+    // With forDelivery, a message that could never be delivered is refused
+    // before anything is filed: a recipient address that is not one
+    // (MAPI_E_INVALID_PARAMETER) or too long for SMTP (MAPI_E_STRING_TOO_LONG),
+    // a subject over 16 KiB or a header block over 512 KiB (MAPI_E_TOO_BIG).
     // Called with lock_ held.
-    HRESULT file(FolderId target, const std::vector<std::pair<std::string, std::string>>& headers);
+    HRESULT file(FolderId target, const std::vector<std::pair<std::string, std::string>>& headers,
+                 bool forDelivery = false);
     // Keeps the number of open scratch files bounded: past kOwnDataFiles
     // attachments with a file of their own, a new attachment's data is
     // appended to one shared file, so a message with 10,000 attachments
