@@ -229,12 +229,32 @@ bool OutgoingStream::fill() {
     ready_.clear();
     ready_.reserve(raw.size() + raw.size() / 16);
     taken_ = 0;
+    if (!crlf_) {
+        ready_ = std::move(raw);
+        return true;
+    }
+    // SMTP knows only CRLF: a bare LF or a bare CR is a line break too, and
+    // a CR alone must never reach the wire. A CR at the end of one chunk
+    // waits for the next, which may start with its LF.
     for (char c : raw) {
-        if (crlf_ && c == '\n' && !lastWasCr_) {
-            ready_.push_back('\r');
+        if (pendingCr_) {
+            ready_.append("\r\n");
+            pendingCr_ = false;
+            if (c == '\n') {
+                continue;
+            }
         }
-        ready_.push_back(c);
-        lastWasCr_ = c == '\r';
+        if (c == '\r') {
+            pendingCr_ = true;
+        } else if (c == '\n') {
+            ready_.append("\r\n");
+        } else {
+            ready_.push_back(c);
+        }
+    }
+    if (atEnd_ && pendingCr_) {
+        ready_.append("\r\n");
+        pendingCr_ = false;
     }
     return true;
 }

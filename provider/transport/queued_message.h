@@ -33,7 +33,8 @@ bool readQueuedMessage(int fd, QueuedMessage& message, std::string& error);
 std::vector<std::string> addressesOf(const std::string& value);
 
 // The message in fd without X-Mailbroker-* headers and, unless keepBcc, without
-// Bcc; with crlf, bare LF line ends become CRLF (SMTP's wire form).
+// Bcc; with crlf, every line ends in CRLF (SMTP's wire form): a bare LF or a
+// bare CR becomes CRLF.
 class OutgoingStream {
   public:
     OutgoingStream(int fd, bool keepBcc, bool crlf) : fd_(fd), keepBcc_(keepBcc), crlf_(crlf) {}
@@ -50,7 +51,7 @@ class OutgoingStream {
     bool crlf_;
     bool started_ = false;
     bool atEnd_ = false;
-    bool lastWasCr_ = false;
+    bool pendingCr_ = false;  // a CR not yet known to be followed by LF
     off_t offset_ = 0;   // next byte of the file to read
     std::string ready_;  // bytes converted and not yet handed out
     std::size_t taken_ = 0;
