@@ -175,9 +175,11 @@ std::vector<std::string> addressesOf(const std::string& value) {
 bool readQueuedMessage(int fd, QueuedMessage& message, std::string& error) {
     std::string block;
     if (!readHeaderBlock(fd, block)) {
-        error = errno == EMSGSIZE
+        const int why = errno;
+        error = why == EMSGSIZE
                     ? "header block longer than " + std::to_string(kMaxHeaderBlock) + " bytes"
-                    : std::string("cannot be read: ") + std::strerror(errno);
+                    : std::string("cannot be read: ") + std::strerror(why);
+        errno = why;  // the caller tells an oversized block from a read error
         return false;
     }
     message = QueuedMessage{};

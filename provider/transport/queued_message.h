@@ -25,7 +25,8 @@ struct QueuedMessage {
 inline constexpr std::size_t kMaxHeaderBlock = 1024 * 1024;
 
 // Reads the header block of fd (from offset 0) into message; false with a
-// description in error when it cannot be read or is not a header block.
+// description in error when it cannot be read or is not a header block, and
+// errno EMSGSIZE when it is longer than kMaxHeaderBlock.
 bool readQueuedMessage(int fd, QueuedMessage& message, std::string& error);
 
 // The addr-specs of one address header's value (unfolded or not): groups,
