@@ -7,6 +7,8 @@
 // when closed, even when the process dies.
 #pragma once
 
+#include <chrono>
+#include <ctime>
 #include <functional>
 #include <string>
 
@@ -42,6 +44,16 @@ class Maildir {
   private:
     std::string path_;
 };
+
+// How long a file may sit in a Maildir's tmp/ before it counts as left by a
+// writer that died: the Maildir convention's 36 hours. A younger one may be
+// another process's message on its way into new/.
+inline constexpr std::chrono::seconds kStaleTemporaryAge = std::chrono::hours(36);
+
+// Removes, in tmp/ of each Maildir folder directly under storePath, the
+// regular files last modified before now - kStaleTemporaryAge; problems go to
+// the provider log. Returns how many files went.
+std::size_t removeStaleTemporaries(const std::string& storePath, std::time_t now);
 
 // A file name unique across processes and hosts, as Maildir readers expect.
 std::string uniqueMaildirName();
