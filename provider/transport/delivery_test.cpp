@@ -167,6 +167,20 @@ class Delivery : public StoreTest {
     std::string log_;
 };
 
+TEST_F(Delivery, QuotedLocalPartReachesTheServerAsWritten) {
+    SmtpServer server(root_ + "/smtp", "accept");
+    useTransport(server.url());
+    Mail mail;
+    mail.recipients = {{MAPI_TO, "\"zoe q\"@example.org"}};
+    ASSERT_EQ(submit(mail), S_OK);
+    const auto received = server.received();
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_NE(SmtpServer::read(received[0] + ".json")
+                  .find("\"rcpt_tos\": [\"\\\"zoe q\\\"@example.org\"]"),
+              std::string::npos)
+        << SmtpServer::read(received[0] + ".json");
+}
+
 // Every line on the SMTP wire ends in CRLF: a bare CR or a bare LF in the
 // body is a line break there, and no CR arrives on its own.
 TEST_F(Delivery, BareCarriageReturnsInTheBodyBecomeLineBreaksOnTheWire) {

@@ -155,8 +155,15 @@ std::vector<std::string> addressesOf(const std::string& value) {
         } else if (c == '<') {
             hasAngle = true;
             angle.clear();
-            for (++i; i < value.size() && value[i] != '>'; ++i) {
-                if (value[i] != ' ' && value[i] != '\t') {
+            bool inQuotes = false;  // a quoted local part keeps its blanks
+            for (++i; i < value.size() && (inQuotes || value[i] != '>'); ++i) {
+                if (inQuotes && value[i] == '\\' && i + 1 < value.size()) {
+                    angle.push_back(value[i++]);
+                    angle.push_back(value[i]);
+                    continue;
+                }
+                inQuotes = value[i] == '"' ? !inQuotes : inQuotes;
+                if (inQuotes || (value[i] != ' ' && value[i] != '\t')) {
                     angle.push_back(value[i]);
                 }
             }

@@ -59,6 +59,8 @@ TEST(QueuedMessage, EnvelopeComesFromToCcAndBcc) {
 TEST(QueuedMessage, AddressesSkipNamesCommentsAndQuotes) {
     EXPECT_EQ(addressesOf("\"a, <b@x>\" <c@x>, (d@x) e@x, \"f g\"@x"),
               (std::vector<std::string>{"c@x", "e@x", "\"f g\"@x"}));
+    EXPECT_EQ(addressesOf("Q <\"q r\"@x>, R < \"s> \\\" t\"@x >"),
+              (std::vector<std::string>{"\"q r\"@x", "\"s> \\\" t\"@x"}));
     EXPECT_EQ(addressesOf("undisclosed-recipients:;"), std::vector<std::string>{});
     EXPECT_EQ(addressesOf(""), std::vector<std::string>{});
 }

@@ -173,12 +173,13 @@ TEST_F(SpoolerTest, MalformedOrOverlongRecipientIsUndeliverableUntried) {
     queue("1.a", "Cc: " + longAddress + "\n");
     queue("2.a", "Cc: " + std::string(200000, 'a') + "@x\n");
     queue("3.a", "Cc: <a..b@x>\n");
-    queue("4.a", "Cc: ok@x\n");
+    queue("4.a", "Cc: ok@x, Q <\"q..r\"@[192.0.2.1]>\n");
     const SpoolReport report = spooler().deliverAll();
     EXPECT_EQ(report.undeliverable, 3);
     EXPECT_EQ(report.delivered, 1);
     ASSERT_EQ(fake_.envelopes.size(), 1u);
-    EXPECT_EQ(fake_.envelopes[0].recipients, (std::vector<std::string>{"a@x", "b@x", "ok@x"}));
+    EXPECT_EQ(fake_.envelopes[0].recipients,
+              (std::vector<std::string>{"a@x", "b@x", "ok@x", "\"q..r\"@[192.0.2.1]"}));
     EXPECT_TRUE(fs::is_empty(store_ + "/Outbox/new"));
     EXPECT_NE(read(store_ + "/Undeliverable/1.a.reason").find("too long"), std::string::npos);
     EXPECT_NE(read(store_ + "/Undeliverable/2.a.reason").find("too long"), std::string::npos);
