@@ -27,6 +27,8 @@ class Addrs : public ::testing::Test {
                             card("FN:Eve Example\r\nX-MAILBROKER-X500:/o=Ex/cn=eve\r\n"
                                  "EMAIL:eve@example.org\r\n") +
                             card("FN:Xavier Nomail\r\nX-MAILBROKER-X500:/o=Ex/cn=xavier\r\n") +
+                            card("FN:Xena\\nEvil <evil@example.net>\r\n"
+                                 "X-MAILBROKER-X500:/o=Ex/cn=xena\r\n") +
                             card("FN:Mallory Example\r\n"
                                  "EMAIL;PREF=1:mal@example.org\\nEvil <evil@example.net>\r\n"
                                  "EMAIL;PREF=2:mal@example.org\rEvil <evil@example.net>\r\n"
@@ -72,6 +74,10 @@ TEST_F(Addrs, CardAddressesWithLineBreaksAreLeftOutAndReported) {
         << log;
     EXPECT_NE(log.find("EMAIL mal@example.org\\x0DEvil"), std::string::npos) << log;
     EXPECT_NE(log.find("EMAIL mal@example.org\\x0D\\x0AEvil"), std::string::npos) << log;
+}
+
+TEST_F(Addrs, NamesGivenInPlaceOfAnAddressAreOneLine) {
+    EXPECT_EQ(request("OutlookGetAddrs?to=Xena"), "error=0;to=Xena Evil <evil@example.net>;");
 }
 
 TEST_F(Addrs, OneOffsWithLineBreaksOrBadSyntaxFailTheRequest) {

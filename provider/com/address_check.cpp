@@ -130,6 +130,27 @@ AddressProblem checkLineText(std::string_view text) {
     return AddressProblem::None;
 }
 
+std::string singleLine(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const std::size_t start = i;
+        std::uint32_t cp = 0;
+        if (!nextCodePoint(text, i, cp)) {
+            out += text[start];  // not UTF-8: left for the caller's own check
+            i = start + 1;
+            continue;
+        }
+        if (isControl(cp)) {
+            out += ' ';
+        } else {
+            out.append(text, start, i - start);
+        }
+    }
+    return out;
+}
+
 AddressProblem checkAddress(std::string_view address) {
     if (const AddressProblem line = checkLineText(address); line != AddressProblem::None) {
         return line;

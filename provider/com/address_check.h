@@ -34,6 +34,11 @@ AddressProblem checkAddress(std::string_view address);
 // is not UTF-8: what no single-line text of a recipient may hold.
 AddressProblem checkLineText(std::string_view text);
 
+// text on one line: each control character (as checkLineText counts them)
+// becomes a blank. For display names, which a host may get back in place
+// of an address.
+std::string singleLine(std::string_view text);
+
 // A short English description ("holds a control character", ...).
 const char* describeAddressProblem(AddressProblem problem);
 

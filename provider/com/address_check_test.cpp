@@ -61,6 +61,12 @@ TEST(AddressCheck, LineTextAllowsBlanksButNoBreaks) {
     EXPECT_EQ(checkLineText("\xC2\x9B"), AddressProblem::ControlCharacter);  // C1 CSI
 }
 
+TEST(AddressCheck, SingleLineBlanksControlsAndKeepsTheRest) {
+    EXPECT_EQ(singleLine("Xavier\nEvil <e@x>\r\xC2\x85\xC3\xA4\xE2\x80\xA8!"),
+              "Xavier Evil <e@x>  \xC3\xA4 !");
+    EXPECT_EQ(singleLine("plain"), "plain");
+}
+
 TEST(AddressCheck, PrintableFormShowsControlsAndShortensLongValues) {
     EXPECT_EQ(printableAddress("a\nb"), "a\\x0Ab");
     const std::string shown = printableAddress(std::string(1000, 'x'));

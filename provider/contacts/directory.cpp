@@ -188,6 +188,10 @@ void Directory::build(std::vector<Source>& sources) {
                                 ": card skipped: a group without FN");
             continue;
         }
+        // A name is one line wherever it shows, and a host may get it back
+        // in place of an address (a user without an SMTP address), where a
+        // line break would start another recipient.
+        e.displayName = singleLine(e.displayName);
         const std::size_t index = entries_.size();
         if (!card.uid.empty() && !byUid.emplace(uidKey(card.uid), index).second) {
             problems_.push_back(source.path + ": line " + std::to_string(card.line) + ": UID " +
