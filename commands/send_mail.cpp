@@ -48,8 +48,16 @@ void writeContent(MapiSession& session, IMessage* message) {
     session.record(message->SetProps(1, &messageClass, nullptr));
 }
 
-// False when the message turned out to have no one to go to: it was not
-// filed, and the host hears result 0 as when no recipient resolved.
+// Whether the store refused the message as composed: it has no one to go
+// to (MAPI_E_NO_RECIPIENTS), or an address or subject that could never be
+// delivered, or a header too large. Nothing was filed, and the host hears
+// result 0 as when no recipient resolved.
+bool refusedAsComposed(HRESULT hr) {
+    return hr == MAPI_E_NO_RECIPIENTS || hr == MAPI_E_TOO_BIG || hr == MAPI_E_STRING_TOO_LONG ||
+           hr == MAPI_E_INVALID_PARAMETER;
+}
+
+// False when the store refused the message as composed.
 bool submit(MapiSession& session, IMsgStore* store, IMessage* message) {
     MapiBuffer<SPropValue> sentItems(session.allocator());
     if (readEntryId(session, store, PR_IPM_SENTMAIL_ENTRYID, sentItems)) {
@@ -63,7 +71,7 @@ bool submit(MapiSession& session, IMsgStore* store, IMessage* message) {
     if (submitted < 0) {
         session.setStatus(submitted);
     }
-    return submitted != MAPI_E_NO_RECIPIENTS;
+    return !refusedAsComposed(submitted);
 }
 
 int32_t compose(MapiSession& session, ULONG_PTR parent) {

@@ -8,6 +8,7 @@
 #include "provider/list_expansion.h"
 #include "provider/prof_admin.h"
 #include "provider/transport/spooler.h"
+#include "provider/store/maildir.h"
 #include "provider/store/store.h"
 #include "provider/ui/driver.h"
 
@@ -179,6 +180,9 @@ extern "C" HRESULT MAPILogonEx(ULONG_PTR, LPMAPITSTR lpszProfileName, LPMAPITSTR
         if (profile == nullptr) {
             return result;
         }
+        // What a writer that died left in the store's tmp/ folders goes;
+        // nothing else ever removes it.
+        removeStaleTemporaries(profile->storePath, std::time(nullptr));
         // What an earlier delivery left queued goes out now, within the
         // profile's time-out.
         deliverOutbox(*profile);

@@ -1,5 +1,12 @@
 #include "provider/session.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+
 #include "provider/com/provider_test_support.h"
 
 namespace mb::provider::test {
@@ -24,6 +31,39 @@ TEST_F(Logon, BrokerLogonUsesTheBuiltInDefault) {
     EXPECT_EQ(rows, 1u);  // the profile's one store
     stores->Release();
     EXPECT_EQ(session->Release(), 0u);
+}
+
+// Files in a Maildir's tmp/ are what a writer that died left behind; logon
+// removes them once they are older than 36 hours, and only then.
+TEST_F(Logon, RemovesFilesLeftInTmpForMoreThan36Hours) {
+    const std::string store = data_ + "/mailbroker/Default";
+    const std::time_t now = std::time(nullptr);
+    const auto place = [&](const std::string& relative, std::time_t mtime) {
+        const std::string path = store + "/" + relative;
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+        std::ofstream(path) << std::string(1000, 'x');
+        const struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
+        EXPECT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+        return path;
+    };
+    const std::time_t old = now - 37 * 3600;
+    const std::vector<std::string> stale = {place("Outbox/tmp/1.crashed", old),
+                                            place("Drafts/tmp/2.crashed", old),
+                                            place("Sent Items/tmp/3.crashed", now - 40 * 86400),
+                                            place("Undeliverable/tmp/4.crashed", old)};
+    const std::vector<std::string> kept = {place("Outbox/tmp/5.writing", now - 35 * 3600),
+                                           place("Outbox/tmp/6.writing", now),
+                                           place("Outbox/new/7.queued", old),
+                                           place("Drafts/cur/8.read", old)};
+    IMAPISession* session = nullptr;
+    ASSERT_EQ(MAPILogonEx(0, nullptr, nullptr, kBrokerFlags, &session), S_OK);
+    EXPECT_EQ(session->Release(), 0u);
+    for (const std::string& path : stale) {
+        EXPECT_FALSE(std::filesystem::exists(path)) << path;
+    }
+    for (const std::string& path : kept) {
+        EXPECT_TRUE(std::filesystem::exists(path)) << path;
+    }
 }
 
 TEST_F(Logon, ChoosesTheMarkedDefaultOrTheNamedProfile) {

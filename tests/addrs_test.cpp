@@ -27,6 +27,14 @@ class Addrs : public ::testing::Test {
                             card("FN:Eve Example\r\nX-MAILBROKER-X500:/o=Ex/cn=eve\r\n"
                                  "EMAIL:eve@example.org\r\n") +
                             card("FN:Xavier Nomail\r\nX-MAILBROKER-X500:/o=Ex/cn=xavier\r\n") +
+                            card("FN:Xena\\nEvil <evil@example.net>\r\n"
+                                 "X-MAILBROKER-X500:/o=Ex/cn=xena\r\n") +
+                            card("FN:Mallory Example\r\n"
+                                 "EMAIL;PREF=1:mal@example.org\\nEvil <evil@example.net>\r\n"
+                                 "EMAIL;PREF=2:mal@example.org\rEvil <evil@example.net>\r\n"
+                                 "EMAIL;PREF=3;ENCODING=QUOTED-PRINTABLE:"
+                                 "mal@example.org=0D=0AEvil <evil@example.net>\r\n"
+                                 "EMAIL;PREF=4:mal@example.org\r\n") +
                             group("Team", {"urn:uuid:bob", "mailto:t1@example.org",
                                            "urn:uuid:Inner"}) +
                             group("Inner", {"mailto:i1@example.org"}) +
@@ -56,6 +64,40 @@ class Addrs : public ::testing::Test {
 TEST_F(Addrs, NamesResolveToSmtpAddressesWithoutADialog) {
     EXPECT_EQ(request("OutlookGetAddrs?to=Ann%20Example%3Bbob%40example.org"),
               "error=0;to=ann@example.org;bob@example.org;");
+}
+
+TEST_F(Addrs, CardAddressesWithLineBreaksAreLeftOutAndReported) {
+    EXPECT_EQ(request("OutlookGetAddrs?to=Mallory"), "error=0;to=mal@example.org;");
+    const std::string log = install_.providerLog();
+    EXPECT_NE(log.find("EMAIL mal@example.org\\x0AEvil <evil@example.net> left out"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("EMAIL mal@example.org\\x0DEvil"), std::string::npos) << log;
+    EXPECT_NE(log.find("EMAIL mal@example.org\\x0D\\x0AEvil"), std::string::npos) << log;
+}
+
+TEST_F(Addrs, NamesGivenInPlaceOfAnAddressAreOneLine) {
+    EXPECT_EQ(request("OutlookGetAddrs?to=Xena"), "error=0;to=Xena Evil <evil@example.net>;");
+}
+
+TEST_F(Addrs, OneOffsWithLineBreaksOrBadSyntaxFailTheRequest) {
+    // The reply then holds the texts as the host sent them, split, as for a
+    // cancelled dialog: no address comes from the address book.
+    const std::string invalid = "error=-2147024809;to=";  // MAPI_E_INVALID_PARAMETER
+    EXPECT_EQ(request("OutlookGetAddrs?to=mal%40example.org%0DEvil%20%3Cevil%40example.net%3E"),
+              invalid + "mal@example.org\rEvil <evil@example.net>;");
+    EXPECT_EQ(request("OutlookGetAddrs?to=Ev%0Dil%20%3Cevil%40example.net%3E"),
+              invalid + "Ev\ril <evil@example.net>;");
+    EXPECT_EQ(request("OutlookGetAddrs?to=Mallory%0D"), "error=0;to=mal@example.org;")
+        << "blanks around a name are not part of it";
+    EXPECT_EQ(request("OutlookGetAddrs?to=Ann%3Bx%C2%85y%40example.org").rfind(invalid, 0), 0u);
+    EXPECT_EQ(request("OutlookGetAddrs?to=Evil%20%3Cevil%40exa%20mple.net%3E"),
+              invalid + "Evil <evil@exa mple.net>;");
+    EXPECT_EQ(request("OutlookGetAddrs?to=a..b%40example.org"), invalid + "a..b@example.org;");
+    EXPECT_NE(install_.providerLog().find("recipient a..b@example.org refused"),
+              std::string::npos);
+    EXPECT_EQ(request("OutlookGetAddrs?to=%22a%20b%22%40example.org"),
+              "error=0;to=\"a b\"@example.org;");
 }
 
 TEST_F(Addrs, ExchangeUsersBecomeTheirSmtpAddressOrTheirName) {

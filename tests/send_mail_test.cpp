@@ -108,6 +108,88 @@ TEST_F(SendMail, WithoutRecipientsNothingIsComposed) {
     EXPECT_TRUE(install_.messages("Outbox/new").empty());
 }
 
+TEST_F(SendMail, OneOffThatIsNoAddressFailsTheRequestAndFilesNothing) {
+    // A CR is no separator: the text is one recipient, and not an address.
+    for (const std::string to : {"mal%40example.org%0DEvil%20%3Cevil%40example.net%3E",
+                                 "Evil%20%3Cevil%40example.net%0A%3E", "a..b%40example.org",
+                                 "ann%40example.org%3BBad%20%3Cno%20at%20all%3E"}) {
+        EXPECT_EQ(request("SendMail?silent=1&subject=x&to=" + to),
+                  "error=-2147024809;result=0;")  // MAPI_E_INVALID_PARAMETER
+            << to;
+        EXPECT_TRUE(install_.messages("Outbox/new").empty());
+        EXPECT_TRUE(install_.messages("Outbox/tmp").empty());
+    }
+}
+
+TEST_F(SendMail, AddressTooLongForSmtpFailsTheRequestAndFilesNothing) {
+    const std::string tooLong = "error=-2147221243;result=0;";  // MAPI_E_STRING_TOO_LONG
+    for (const std::string& address :
+         {std::string(200000, 'a') + "%40example.org", std::string(3000, 'a') + "%40example.org",
+          std::string(65, 'l') + "%40example.org",
+          "Long%20%3Cann%40" + std::string(250, 'd') + ".org%3E"}) {
+        EXPECT_EQ(request("SendMail?silent=1&subject=x&to=ann%40example.org&cc=" + address),
+                  tooLong);
+        EXPECT_TRUE(install_.messages("Outbox/new").empty());
+    }
+    // At the limits: a 64-octet local part, a 254-octet address.
+    EXPECT_EQ(request("SendMail?silent=1&subject=x&to=" + std::string(64, 'l') + "%40" +
+                      std::string(254 - 65 - 4, 'd') + ".org"),
+              "error=0;result=1;");
+}
+
+TEST_F(SendMail, SubjectOver16KiBOrHeaderOver512KiBFailsTheRequestAndFilesNothing) {
+    const std::string tooBig = "error=-2147220731;result=0;";  // MAPI_E_TOO_BIG
+    EXPECT_EQ(request("SendMail?silent=1&to=ann%40example.org&subject=" +
+                      std::string(16 * 1024 + 1, 's')),
+              tooBig);
+    EXPECT_EQ(request("SendMail?silent=1&to=ann%40example.org&subject=" +
+                      std::string(4 << 20, 's')),
+              tooBig);
+    // 400 recipients named in 1,400 octets each: every one within its
+    // limits, the header block not.
+    std::string many;
+    for (int i = 0; i < 400; ++i) {
+        many += std::string(1400, 'n') + "%20%3Cr" + std::to_string(i) + "%40example.org%3E%3B";
+    }
+    EXPECT_EQ(request("SendMail?silent=1&subject=x&to=" + many), tooBig);
+    EXPECT_TRUE(install_.messages("Outbox/new").empty());
+    EXPECT_TRUE(install_.messages("Outbox/tmp").empty());
+    EXPECT_EQ(request("SendMail?silent=1&to=ann%40example.org&subject=" +
+                      std::string(16 * 1024, 's')),
+              "error=0;result=1;");
+}
+
+TEST_F(SendMail, NoHeaderLineReaches998Octets) {
+    const std::string longName = "Long%20" + std::string(1500, 'N');
+    const std::string longAddress = std::string(64, 'l') + "%40" + std::string(254 - 65 - 4, 'd') +
+                                    ".org";
+    std::string umlauts;
+    for (int i = 0; i < 2000; ++i) {
+        umlauts += "%C3%A4";
+    }
+    for (const std::string& query :
+         {"subject=" + std::string(16 * 1024, 's') + "&to=ann%40example.org",
+          "subject=" + umlauts + "&to=ann%40example.org",
+          "subject=x&to=" + longAddress + "&cc=" + longName + "%20%3C" + longAddress + "%3E"}) {
+        ASSERT_EQ(request("SendMail?silent=1&" + query), "error=0;result=1;");
+        const std::vector<std::string> files = install_.messages("Outbox/new");
+        ASSERT_EQ(files.size(), 1u);
+        std::ifstream in(files[0], std::ios::binary);
+        std::string line;
+        std::size_t lines = 0, bytes = 0;
+        while (std::getline(in, line) && !line.empty() && line != "\r") {
+            EXPECT_LT(line.size(), 998u) << line.substr(0, 60);
+            ++lines;
+            bytes += line.size();
+        }
+        // The long text is in the header block, folded over several lines.
+        EXPECT_GT(bytes, 1500u);
+        EXPECT_GT(lines, 8u);
+        in.close();
+        std::filesystem::remove(files[0]);
+    }
+}
+
 // A hang would end in the request's reply time-out; how long a loaded machine
 // takes is not judged here.
 TEST_F(SendMail, OnlySeparatorsOrAMegabyteOfCommasGiveAMessageWithoutRecipients) {

@@ -3,6 +3,8 @@
 #include <optional>
 
 #include "provider/addressbook/address_book.h"
+#include "provider/com/address_check.h"
+#include "provider/com/diagnostics.h"
 #include "provider/com/exports.h"
 #include "provider/com/property_bag.h"
 
@@ -36,7 +38,7 @@ std::optional<std::string> text8(const ADRENTRY& entry, ULONG tag8, ULONG tagW) 
     return std::nullopt;
 }
 
-// "Name <address>" as typed in a mail program.
+// "Name <address>" as typed in a mail program; the address is not checked.
 bool splitNameAddress(std::string_view text, std::string& name, std::string& address) {
     if (text.empty() || text.back() != '>') {
         return false;
@@ -50,12 +52,27 @@ bool splitNameAddress(std::string_view text, std::string& name, std::string& add
     if (shown.size() >= 2 && shown.front() == '"' && shown.back() == '"') {
         shown = shown.substr(1, shown.size() - 2);
     }
-    if (!isEmailAddress(inner)) {
-        return false;
-    }
     address = std::string(inner);
     name = shown.empty() ? address : std::string(shown);
     return true;
+}
+
+// Whether an unmatched text was meant as one bare address: one '@', or a
+// quoted local part. Two addresses run together (the comma turned off as a
+// separator) are a name to resolve in the dialog instead.
+bool looksLikeAddress(std::string_view text) {
+    const std::size_t at = text.find('@');
+    return (at != std::string_view::npos && text.find('@', at + 1) == std::string_view::npos) ||
+           (!text.empty() && text.front() == '"');
+}
+
+// MAPI's answer for a one-off text the caller typed that cannot be sent to:
+// too long for SMTP, or not a one-line address (a line break in it would
+// add a recipient nobody chose).
+HRESULT refuseOneOff(std::string_view text, AddressProblem problem) {
+    reportProblem("recipient " + printableAddress(text) + " refused: it " +
+                  describeAddressProblem(problem));
+    return problem == AddressProblem::TooLong ? MAPI_E_STRING_TOO_LONG : MAPI_E_INVALID_PARAMETER;
 }
 
 UiEntry uiEntryOf(const AbEntry& e) {
@@ -120,15 +137,32 @@ HRESULT AddressBook::resolveNames(ULONG ulFlags, ADRLIST& list) {
             decided[i] = directory_->entries()[matches.front()];
             continue;
         }
-        if (matches.empty() && isEmailAddress(text)) {
-            decided[i] = AbEntry::oneOff(std::string(text), std::string(text));
-            continue;
+        if (matches.empty() && checkLineText(text) != AddressProblem::None) {
+            return refuseOneOff(text, checkLineText(text));  // no name holds a line break
         }
         if (matches.empty() && splitNameAddress(text, shown, address)) {
             // A known address keeps its card, whatever name was typed with it.
             const std::vector<std::size_t> known = directory_->match(address);
-            decided[i] = known.size() == 1 ? directory_->entries()[known.front()]
-                                           : AbEntry::oneOff(shown, address);
+            if (known.size() == 1 && checkLineText(text) == AddressProblem::None) {
+                decided[i] = directory_->entries()[known.front()];
+                continue;
+            }
+            AddressProblem problem = checkLineText(shown);
+            if (problem == AddressProblem::None) {
+                problem = checkAddress(address);
+            }
+            if (problem != AddressProblem::None) {
+                return refuseOneOff(text, problem);
+            }
+            decided[i] = AbEntry::oneOff(shown, address);
+            continue;
+        }
+        if (matches.empty() && looksLikeAddress(text)) {
+            // A bare address that no card has: a one-off, if it is one.
+            if (const AddressProblem problem = checkAddress(text); problem != AddressProblem::None) {
+                return refuseOneOff(text, problem);
+            }
+            decided[i] = AbEntry::oneOff(std::string(text), std::string(text));
             continue;
         }
         if ((ulFlags & MAPI_DIALOG) == 0) {
@@ -144,8 +178,9 @@ HRESULT AddressBook::resolveNames(ULONG ulFlags, ADRLIST& list) {
             return hr;
         }
         if (choice.oneOff) {
-            if (!isEmailAddress(choice.oneOffEntry.address)) {
-                return MAPI_E_INVALID_PARAMETER;
+            if (const AddressProblem problem = checkAddress(choice.oneOffEntry.address);
+                problem != AddressProblem::None) {
+                return refuseOneOff(choice.oneOffEntry.address, problem);
             }
             decided[i] =
                 AbEntry::oneOff(choice.oneOffEntry.displayName, choice.oneOffEntry.address);

@@ -6,6 +6,7 @@
 #include <map>
 #include <sstream>
 
+#include "provider/com/address_check.h"
 #include "provider/contacts/contact_entry_id.h"
 #include "provider/contacts/vcard.h"
 
@@ -69,12 +70,7 @@ std::string_view trimBlanks(std::string_view text) {
 }
 
 bool isEmailAddress(std::string_view text) {
-    const std::size_t at = text.find('@');
-    if (at == std::string_view::npos || at == 0 || at + 1 == text.size() ||
-        text.find('@', at + 1) != std::string_view::npos) {
-        return false;
-    }
-    return text.find_first_of(" \t\r\n\"<>,;:()[]\\") == std::string_view::npos;
+    return checkAddress(text) == AddressProblem::None;
 }
 
 AbEntry AbEntry::oneOff(std::string displayName, std::string address) {
@@ -192,6 +188,10 @@ void Directory::build(std::vector<Source>& sources) {
                                 ": card skipped: a group without FN");
             continue;
         }
+        // A name is one line wherever it shows, and a host may get it back
+        // in place of an address (a user without an SMTP address), where a
+        // line break would start another recipient.
+        e.displayName = singleLine(e.displayName);
         const std::size_t index = entries_.size();
         if (!card.uid.empty() && !byUid.emplace(uidKey(card.uid), index).second) {
             problems_.push_back(source.path + ": line " + std::to_string(card.line) + ": UID " +
@@ -215,6 +215,14 @@ void Directory::build(std::vector<Source>& sources) {
                 std::string address(ref.substr(7, ref.find('?') == std::string_view::npos
                                                       ? std::string_view::npos
                                                       : ref.find('?') - 7));
+                if (const AddressProblem bad = checkAddress(address);
+                    bad != AddressProblem::None) {
+                    problems_.push_back(source->path + ": line " +
+                                        std::to_string(source->card.line) + ": member mailto:" +
+                                        printableAddress(address) + " left out: it " +
+                                        describeAddressProblem(bad));
+                    continue;
+                }
                 // Lowered keys: the first card with the address wins, and
                 // one-off members are shared between lists.
                 const auto [known, added] = bySmtp.emplace(lowered(address), entries_.size());
@@ -249,6 +257,10 @@ bool Directory::find(const BYTE* entryId, ULONG size, AbEntry& entry) const {
         return false;
     }
     if (parts.oneOff) {
+        // An identifier is the caller's data: its address is checked like any other.
+        if (parts.addrType == "SMTP" && !isEmailAddress(parts.address)) {
+            return false;
+        }
         entry = AbEntry::oneOff(parts.displayName, parts.address);
         entry.addrType = parts.addrType;
         entry.smtp = parts.addrType == "SMTP" ? parts.address : std::string();

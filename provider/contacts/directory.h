@@ -8,7 +8,9 @@
 // for a mailto: member no card carries, a one-off SMTP member. Cards without
 // any address are not recipients and are left out. Files that cannot be read
 // and cards that cannot be parsed are skipped and noted in problems(); the
-// rest still loads.
+// rest still loads. Addresses that are not one-line e-mail addresses are
+// left out where they are read (an EMAIL value, a mailto: member), with a
+// problem noted.
 #pragma once
 
 #include <cstddef>
@@ -71,9 +73,8 @@ bool startsWithIgnoringCase(std::string_view text, std::string_view prefix);
 // The text without blanks at either end.
 std::string_view trimBlanks(std::string_view text);
 
-// Whether text looks like a bare e-mail address (RFC 5322's addr-spec): one
-// '@' with text on both sides and no blanks, quotes, angle brackets, commas
-// or semicolons.
+// Whether text is a bare e-mail address the provider may use: one line, an
+// RFC 5322 addr-spec within SMTP's lengths (provider/com/address_check.h).
 bool isEmailAddress(std::string_view text);
 
 }  // namespace mb::provider

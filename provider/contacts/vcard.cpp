@@ -6,6 +6,8 @@
 #include <optional>
 #include <utility>
 
+#include "provider/com/address_check.h"
+
 namespace mb::provider {
 namespace {
 
@@ -205,12 +207,59 @@ int preference(const ContentLine& line) {
     return rank;
 }
 
+bool quotedPrintable(const ContentLine& line) {
+    for (const auto& [name, values] : line.params) {
+        for (const auto& value : values) {
+            if ((name == "ENCODING" || name == "TYPE") && iequals(value, "QUOTED-PRINTABLE")) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    return -1;
+}
+
+// Quoted-printable as older exporters write it: =XX is the byte, a '=' at
+// the end is a soft break, anything else stands for itself.
+std::string decodeQuotedPrintable(std::string_view value) {
+    std::string out;
+    out.reserve(value.size());
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        if (value[i] == '=' && i + 2 < value.size() && hexDigit(value[i + 1]) >= 0 &&
+            hexDigit(value[i + 2]) >= 0) {
+            out += static_cast<char>(hexDigit(value[i + 1]) * 16 + hexDigit(value[i + 2]));
+            i += 2;
+        } else if (value[i] == '=' && i + 1 == value.size()) {
+            break;
+        } else {
+            out += value[i];
+        }
+    }
+    return out;
+}
+
 class CardBuilder {
   public:
-    explicit CardBuilder(std::size_t line) { card_.line = line; }
+    CardBuilder(std::size_t line, std::vector<std::string>& notes) : notes_(&notes) {
+        card_.line = line;
+    }
 
-    // False with problem set when the line makes the card unreadable.
-    bool take(const ContentLine& line, std::string& problem) {
+    // False with problem set when the line makes the card unreadable. A
+    // value that cannot be used (an address that is not one) is left out
+    // with a note, and the rest of the card stays.
+    bool take(const ContentLine& line, std::size_t number, std::string& problem) {
         const std::string& n = line.name;
         if (n == "VERSION") {
             card_.version = line.value;
@@ -223,8 +272,14 @@ class CardBuilder {
         } else if (n == "FN") {
             card_.fn = unescapeText(line.value);
         } else if (n == "EMAIL") {
-            std::string email = unescapeText(line.value);
-            if (!email.empty()) {
+            std::string email = unescapeText(
+                quotedPrintable(line) ? decodeQuotedPrintable(line.value) : line.value);
+            if (const AddressProblem bad = checkAddress(email);
+                !email.empty() && bad != AddressProblem::None) {
+                notes_->push_back("line " + std::to_string(number) + ": EMAIL " +
+                                  printableAddress(email) + " left out: it " +
+                                  describeAddressProblem(bad));
+            } else if (!email.empty()) {
                 emails_.push_back({preference(line), emails_.size(), std::move(email)});
             }
         } else if (n == "KIND" || n == "X-ADDRESSBOOKSERVER-KIND") {
@@ -232,7 +287,14 @@ class CardBuilder {
         } else if (n == "MEMBER" || n == "X-ADDRESSBOOKSERVER-MEMBER") {
             card_.members.push_back(line.value);
         } else if (n == "X-MAILBROKER-X500") {
-            card_.x500 = unescapeText(line.value);
+            std::string x500 = unescapeText(line.value);
+            if (const AddressProblem bad = checkLineText(x500); bad != AddressProblem::None) {
+                notes_->push_back("line " + std::to_string(number) + ": X-MAILBROKER-X500 " +
+                                  printableAddress(x500) + " left out: it " +
+                                  describeAddressProblem(bad));
+            } else {
+                card_.x500 = std::move(x500);
+            }
         }
         return true;
     }
@@ -267,6 +329,7 @@ class CardBuilder {
     };
     VCard card_;
     std::vector<Email> emails_;
+    std::vector<std::string>* notes_;
 };
 
 }  // namespace
@@ -306,7 +369,7 @@ VCardParse parseVCards(std::string_view text) {
         const bool isEnd = line && line->name == "END" && iequals(line->value, "VCARD");
         if (!card) {
             if (isBegin) {
-                card.emplace(logical.number);
+                card.emplace(logical.number, result.problems);
                 broken = false;
                 begin = logical.number;
             }
@@ -317,7 +380,7 @@ VCardParse parseVCards(std::string_view text) {
                 fail(begin,
                      "BEGIN:VCARD at line " + std::to_string(logical.number) + " before END:VCARD");
             }
-            card.emplace(logical.number);
+            card.emplace(logical.number, result.problems);
             broken = false;
             begin = logical.number;
             continue;
@@ -337,7 +400,7 @@ VCardParse parseVCards(std::string_view text) {
         if (broken) {
             continue;
         }
-        if (!line || !card->take(*line, problem)) {
+        if (!line || !card->take(*line, logical.number, problem)) {
             fail(logical.number, problem);
             broken = true;
         }

@@ -11,6 +11,12 @@
 // nested BEGIN, a missing END, no or an unsupported VERSION, text that is not
 // UTF-8 or holds NUL) is skipped with a problem noted, and reading goes on
 // with the next card.
+//
+// An EMAIL value (after undoing quoted-printable, which older exporters
+// use, and the text escapes) that is not a one-line e-mail address (see
+// provider/com/address_check.h), or an X-MAILBROKER-X500 value holding a
+// control character, is left out with a problem noted; the rest of the card
+// stays.
 #pragma once
 
 #include <string>
@@ -32,7 +38,7 @@ struct VCard {
 
 struct VCardParse {
     std::vector<VCard> cards;
-    std::vector<std::string> problems;  // "line N: what", one per skipped card
+    std::vector<std::string> problems;  // "line N: what": skipped cards, left-out values
 };
 
 VCardParse parseVCards(std::string_view text);

@@ -87,5 +87,34 @@ TEST(VCard, UnescapeKeepsUnknownEscapesAndATrailingBackslash) {
     EXPECT_EQ(unescapeText("a\\\\b\\Nc\\:d\\"), "a\\b\nc:d\\");
 }
 
+TEST(VCard, AddressesWithLineBreaksAreLeftOutAndTheCardStays) {
+    const VCardParse parse = parseVCards(
+        "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Mallory\r\n"
+        "EMAIL;PREF=1:mal@example.org\\nEvil <evil@example.net>\r\n"
+        "EMAIL:mal@example.org\rEvil <evil@example.net>\r\n"
+        "EMAIL;ENCODING=QUOTED-PRINTABLE:mal@example.org=0D=0AEvil <evil@example.net>\r\n"
+        "EMAIL;ENCODING=QUOTED-PRINTABLE:mal=0D@example.org\r\n"
+        "EMAIL:mal\xC2\x85@example.org\r\n"
+        "EMAIL:" + std::string(65, 'm') + "@example.org\r\n"
+        "EMAIL;QUOTED-PRINTABLE:mallory=40example.org\r\n"
+        "EMAIL:home@example.org\r\n"
+        "X-MAILBROKER-X500:/o=Org/cn=mal\\n/cn=evil\r\n"
+        "END:VCARD\r\n");
+    ASSERT_EQ(parse.cards.size(), 1u);
+    const VCard& card = parse.cards[0];
+    EXPECT_EQ(card.fn, "Mallory");
+    EXPECT_EQ(card.emails,
+              (std::vector<std::string>{"mallory@example.org", "home@example.org"}));
+    EXPECT_TRUE(card.x500.empty());
+    ASSERT_EQ(parse.problems.size(), 7u);
+    EXPECT_NE(parse.problems[0].find("line 4: EMAIL mal@example.org\\x0AEvil"), std::string::npos)
+        << parse.problems[0];
+    EXPECT_NE(parse.problems[2].find("line 6: EMAIL mal@example.org\\x0D\\x0AEvil"),
+              std::string::npos)
+        << parse.problems[2];
+    EXPECT_NE(parse.problems[5].find("too long"), std::string::npos) << parse.problems[5];
+    EXPECT_NE(parse.problems[6].find("X-MAILBROKER-X500"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace mb::provider

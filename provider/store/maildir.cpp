@@ -8,7 +8,10 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+
+#include "provider/com/diagnostics.h"
 
 namespace mb::provider {
 namespace {
@@ -84,6 +87,44 @@ std::string uniqueMaildirName() {
     return name + safeHost;
 }
 
+std::size_t removeStaleTemporaries(const std::string& storePath, std::time_t now) {
+    namespace fs = std::filesystem;
+    const std::time_t cutoff = now - static_cast<std::time_t>(kStaleTemporaryAge.count());
+    std::size_t removed = 0;
+    std::error_code error;
+    for (fs::directory_iterator folder(storePath, error), end; !error && folder != end;
+         folder.increment(error)) {
+        const std::string tmp = folder->path().string() + "/tmp";
+        const ScopedFd dir(::open(tmp.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
+        if (dir.get() < 0) {
+            continue;  // not a Maildir folder (.retry, forms, a stray file)
+        }
+        std::size_t here = 0;
+        std::error_code listError;
+        for (fs::directory_iterator file(tmp, listError); !listError && file != end;
+             file.increment(listError)) {
+            const std::string name = file->path().filename().string();
+            struct stat info {};
+            if (::fstatat(dir.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+                !S_ISREG(info.st_mode) || info.st_mtime >= cutoff) {
+                continue;
+            }
+            if (::unlinkat(dir.get(), name.c_str(), 0) == 0) {
+                ++here;
+            } else if (errno != ENOENT) {
+                reportProblem("cannot remove " + tmp + "/" + name + ", left by an interrupted " +
+                              "write: " + std::strerror(errno));
+            }
+        }
+        if (here > 0) {
+            reportProblem("removed " + std::to_string(here) + " file(s) older than 36 hours from " +
+                          tmp + ", left by interrupted writes");
+            removed += here;
+        }
+    }
+    return removed;
+}
+
 HRESULT Maildir::ensure() const {
     for (const char* sub : {"tmp", "new", "cur"}) {
         std::error_code error;
@@ -125,7 +166,8 @@ HRESULT Maildir::deliver(const std::function<HRESULT(int fd)>& writer, std::stri
     }
     const std::string name = uniqueMaildirName();
     const std::string tmpPath = path_ + "/tmp/" + name;
-    ScopedFd file(::open(tmpPath.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600));
+    // Readable too: a writer may check what it wrote before it is filed.
+    ScopedFd file(::open(tmpPath.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600));
     if (file.get() < 0) {
         return mapiFromErrno(errno);
     }

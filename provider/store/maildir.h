@@ -7,6 +7,8 @@
 // when closed, even when the process dies.
 #pragma once
 
+#include <chrono>
+#include <ctime>
 #include <functional>
 #include <string>
 
@@ -32,15 +34,26 @@ class Maildir {
     // A read-write file in tmp/ that disappears when closed.
     HRESULT openScratch(ScopedFd& out) const;
 
-    // Files a message: writer fills the open file; on S_OK finalPath is its
-    // path in new/. With replace set (a path in new/), the new file takes
-    // that name, replacing the older version in one rename.
+    // Files a message: writer fills the file (open for reading and writing);
+    // on S_OK finalPath is its path in new/. With replace set (a path in
+    // new/), the new file takes that name, replacing the older version in one
+    // rename.
     HRESULT deliver(const std::function<HRESULT(int fd)>& writer, std::string& finalPath,
                     const std::string& replace = {}) const;
 
   private:
     std::string path_;
 };
+
+// How long a file may sit in a Maildir's tmp/ before it counts as left by a
+// writer that died: the Maildir convention's 36 hours. A younger one may be
+// another process's message on its way into new/.
+inline constexpr std::chrono::seconds kStaleTemporaryAge = std::chrono::hours(36);
+
+// Removes, in tmp/ of each Maildir folder directly under storePath, the
+// regular files last modified before now - kStaleTemporaryAge; problems go to
+// the provider log. Returns how many files went.
+std::size_t removeStaleTemporaries(const std::string& storePath, std::time_t now);
 
 // A file name unique across processes and hosts, as Maildir readers expect.
 std::string uniqueMaildirName();

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -105,6 +107,36 @@ TEST_F(MaildirTest, ScratchFilesHaveNoName) {
     ASSERT_EQ(box.openScratch(scratch), S_OK);
     EXPECT_TRUE(writeAll(scratch.get(), "data", 4));
     EXPECT_EQ(count(root_ + "/Box/tmp"), 0u);
+}
+
+TEST_F(MaildirTest, StaleTemporariesGoAndEverythingElseStays) {
+    const std::time_t now = 2'000'000'000;
+    const auto age = [&](const std::string& path, std::time_t mtime) {
+        const struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
+    };
+    ASSERT_EQ(Maildir(root_ + "/Outbox").ensure(), S_OK);
+    const std::string tmp = root_ + "/Outbox/tmp/";
+    std::ofstream(tmp + "old") << "x";
+    std::ofstream(tmp + "young") << "x";
+    std::ofstream(root_ + "/target") << "x";
+    std::filesystem::create_directory(tmp + "olddir");
+    std::filesystem::create_symlink(root_ + "/target", tmp + "oldlink");
+    std::filesystem::create_directories(root_ + "/.retry");
+    std::ofstream(root_ + "/.retry/old") << "x";
+    age(tmp + "old", now - 36 * 3600 - 1);
+    age(tmp + "young", now - 36 * 3600 + 60);
+    age(tmp + "olddir", now - 100 * 3600);
+    age(tmp + "oldlink", now - 100 * 3600);
+    age(root_ + "/.retry/old", now - 100 * 3600);
+    EXPECT_EQ(removeStaleTemporaries(root_, now), 1u);
+    EXPECT_FALSE(std::filesystem::exists(tmp + "old"));
+    EXPECT_TRUE(std::filesystem::exists(tmp + "young"));
+    EXPECT_TRUE(std::filesystem::exists(tmp + "olddir"));
+    EXPECT_TRUE(std::filesystem::is_symlink(tmp + "oldlink"));
+    EXPECT_TRUE(std::filesystem::exists(root_ + "/target"));
+    EXPECT_TRUE(std::filesystem::exists(root_ + "/.retry/old"));
+    EXPECT_EQ(removeStaleTemporaries(root_ + "/missing", now), 0u);
 }
 
 }  // namespace

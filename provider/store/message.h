@@ -77,9 +77,12 @@ class Message final : public PropObject<IMessage, IID_IMessage> {
     HRESULT writable() const override;
 
     // Renders into target's Maildir; the older copy is replaced or removed.
-    // submitting: MAPI_E_NO_RECIPIENTS, and nothing filed, when the message
-    // has recipients but none of them gives an address to deliver to (only
-    // empty lists). Called with lock_ held.
+    // submitting: a message that could never be delivered is refused before
+    // anything is filed: one with recipients none of which gives an address
+    // (only empty lists: MAPI_E_NO_RECIPIENTS), a recipient address that is
+    // not one (MAPI_E_INVALID_PARAMETER) or too long for SMTP
+    // (MAPI_E_STRING_TOO_LONG), a subject over 16 KiB or a header block over
+    // 512 KiB (MAPI_E_TOO_BIG). Called with lock_ held.
     HRESULT file(FolderId target, const std::vector<std::pair<std::string, std::string>>& headers,
                  bool submitting = false);
     // Keeps the number of open scratch files bounded: past kOwnDataFiles

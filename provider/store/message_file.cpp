@@ -1,6 +1,8 @@
 // Filing a message: rendering it into a Maildir, and the draft that the
 // compose window gets.
 #include "provider/store/message.h"
+#include "provider/com/address_check.h"
+#include "provider/com/diagnostics.h"
 #include "provider/store/message_addresses.h"
 #include "provider/store/message_recipients.h"
 #include "provider/store/mime_loader.h"
@@ -111,6 +113,67 @@ HRESULT materialise(const AttachmentData& attachment, const std::string& path) {
     return S_OK;
 }
 
+// Limits that keep a submitted message deliverable: the spooler reads at
+// most 1 MiB of header, and servers refuse far less; a subject of 16 KiB is
+// already more than any mail program shows.
+constexpr std::size_t kMaxSubject = 16 * 1024;
+constexpr std::size_t kMaxHeaderBlock = 512 * 1024;
+
+HRESULT checkDeliverable(const std::vector<MbMimeAddress>& addresses, const std::string& subject) {
+    for (const MbMimeAddress& person : addresses) {
+        if (person.address == nullptr) {
+            continue;  // a group's name: its members follow as addresses of their own
+        }
+        const AddressProblem problem = checkAddress(person.address);
+        if (problem != AddressProblem::None) {
+            reportProblem("message refused: recipient " + printableAddress(person.address) +
+                          " " + describeAddressProblem(problem));
+            return problem == AddressProblem::TooLong ? MAPI_E_STRING_TOO_LONG
+                                                      : MAPI_E_INVALID_PARAMETER;
+        }
+    }
+    if (subject.size() > kMaxSubject) {
+        reportProblem("message refused: a subject of " + std::to_string(subject.size()) +
+                      " bytes (at most " + std::to_string(kMaxSubject) + ")");
+        return MAPI_E_TOO_BIG;
+    }
+    return S_OK;
+}
+
+// Whether the rendered file's header block, through its blank line, is
+// within kMaxHeaderBlock. Many recipients can make it long even when every
+// address and the subject are within their limits.
+HRESULT checkHeaderBlock(int fd) {
+    const auto tooBig = [] {
+        reportProblem("message refused: its header block is longer than " +
+                      std::to_string(kMaxHeaderBlock) + " bytes");
+        return MAPI_E_TOO_BIG;
+    };
+    std::string block;
+    char chunk[16384];
+    for (off_t offset = 0; block.size() <= kMaxHeaderBlock + 1;) {
+        const ssize_t got = ::pread(fd, chunk, sizeof chunk, offset);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return mapiFromErrno(errno);
+        }
+        const std::size_t from = block.size() >= 1 ? block.size() - 1 : 0;
+        block.append(chunk, static_cast<std::size_t>(got));
+        offset += got;
+        const std::size_t end = block.find("\n\n", from);
+        if (end != std::string::npos) {
+            return end + 2 <= kMaxHeaderBlock ? S_OK : tooBig();
+        }
+        if (got == 0) {
+            break;
+        }
+    }
+    // All header and no body: within the limit or not.
+    return block.size() <= kMaxHeaderBlock ? S_OK : tooBig();
+}
+
 }  // namespace
 
 HRESULT Message::file(FolderId target,
@@ -142,6 +205,11 @@ HRESULT Message::file(FolderId target,
         extra.push_back({name.c_str(), value.c_str()});
     }
     const std::string subject = bag_.text(PROP_ID(PR_SUBJECT_A)).value_or("");
+    if (submitting) {
+        if (const HRESULT refused = checkDeliverable(addresses, subject); FAILED(refused)) {
+            return refused;
+        }
+    }
     const std::string body = bag_.text(PROP_ID(PR_BODY_A)).value_or("");
     const std::string& from = context_->fromAddress;
     const std::string domain =
@@ -165,7 +233,12 @@ HRESULT Message::file(FolderId target,
     const Maildir folder = context_->folder(target);
     const std::string replace = !savedPath_.empty() && savedFolder_ == target ? savedPath_ : "";
     std::string path;
-    HRESULT hr = folder.deliver([&](int fd) { return renderMime(message, fd); }, path, replace);
+    HRESULT hr = folder.deliver(
+        [&](int fd) {
+            const HRESULT rendered = renderMime(message, fd);
+            return SUCCEEDED(rendered) && submitting ? checkHeaderBlock(fd) : rendered;
+        },
+        path, replace);
     if (FAILED(hr)) {
         return hr;
     }

@@ -167,6 +167,47 @@ class Delivery : public StoreTest {
     std::string log_;
 };
 
+TEST_F(Delivery, QuotedLocalPartReachesTheServerAsWritten) {
+    SmtpServer server(root_ + "/smtp", "accept");
+    useTransport(server.url());
+    Mail mail;
+    mail.recipients = {{MAPI_TO, "\"zoe q\"@example.org"}};
+    ASSERT_EQ(submit(mail), S_OK);
+    const auto received = server.received();
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_NE(SmtpServer::read(received[0] + ".json")
+                  .find("\"rcpt_tos\": [\"\\\"zoe q\\\"@example.org\"]"),
+              std::string::npos)
+        << SmtpServer::read(received[0] + ".json");
+}
+
+// Every line on the SMTP wire ends in CRLF: a bare CR or a bare LF in the
+// body is a line break there, and no CR arrives on its own.
+TEST_F(Delivery, BareCarriageReturnsInTheBodyBecomeLineBreaksOnTheWire) {
+    SmtpServer server(root_ + "/smtp", "accept");
+    useTransport(server.url());
+    Mail mail;
+    mail.body = "one\rtwo\nthree\r\n\rfive\rsix\r";
+    ASSERT_EQ(submit(mail), S_OK);
+    const auto received = server.received();
+    ASSERT_EQ(received.size(), 1u);
+    const std::string eml = SmtpServer::read(received[0] + ".eml");
+    for (std::size_t i = 0; i < eml.size(); ++i) {
+        if (eml[i] == '\r') {
+            ASSERT_TRUE(i + 1 < eml.size() && eml[i + 1] == '\n') << "bare CR at " << i;
+        } else if (eml[i] == '\n') {
+            ASSERT_TRUE(i > 0 && eml[i - 1] == '\r') << "bare LF at " << i;
+        }
+    }
+    const std::size_t bodyAt = eml.find("\r\n\r\n");
+    ASSERT_NE(bodyAt, std::string::npos);
+    EXPECT_EQ(eml.substr(bodyAt + 4), "one\r\ntwo\r\nthree\r\n\r\nfive\r\nsix\r\n");
+    // The filed copy keeps the store's own line ends.
+    ASSERT_EQ(sentItems(), 1u);
+    const std::string filed = SmtpServer::read(filesIn(folderPath("Sent Items/new"))[0]);
+    EXPECT_NE(filed.find("one\rtwo\nthree\n\rfive\rsix"), std::string::npos);
+}
+
 TEST_F(Delivery, SmtpSendsWhatWasFiledToEveryRecipientAndFilesItInSentItems) {
     SmtpServer server(root_ + "/smtp", "accept");
     useTransport(server.url());

@@ -168,8 +168,15 @@ std::vector<std::string> addressesOf(const std::string& value) {
         } else if (c == '<') {
             hasAngle = true;
             angle.clear();
-            for (++i; i < value.size() && value[i] != '>'; ++i) {
-                if (value[i] != ' ' && value[i] != '\t') {
+            bool inQuotes = false;  // a quoted local part keeps its blanks
+            for (++i; i < value.size() && (inQuotes || value[i] != '>'); ++i) {
+                if (inQuotes && value[i] == '\\' && i + 1 < value.size()) {
+                    angle.push_back(value[i++]);
+                    angle.push_back(value[i]);
+                    continue;
+                }
+                inQuotes = value[i] == '"' ? !inQuotes : inQuotes;
+                if (inQuotes || (value[i] != ' ' && value[i] != '\t')) {
                     angle.push_back(value[i]);
                 }
             }
@@ -188,9 +195,11 @@ std::vector<std::string> addressesOf(const std::string& value) {
 bool readQueuedMessage(int fd, QueuedMessage& message, std::string& error) {
     std::string block;
     if (!readHeaderBlock(fd, block)) {
-        error = errno == EMSGSIZE
+        const int why = errno;
+        error = why == EMSGSIZE
                     ? "header block longer than " + std::to_string(kMaxHeaderBlock) + " bytes"
-                    : std::string("cannot be read: ") + std::strerror(errno);
+                    : std::string("cannot be read: ") + std::strerror(why);
+        errno = why;  // the caller tells an oversized block from a read error
         return false;
     }
     message = QueuedMessage{};
@@ -244,12 +253,32 @@ bool OutgoingStream::fill() {
     ready_.clear();
     ready_.reserve(raw.size() + raw.size() / 16);
     taken_ = 0;
+    if (!crlf_) {
+        ready_ = std::move(raw);
+        return true;
+    }
+    // SMTP knows only CRLF: a bare LF or a bare CR is a line break too, and
+    // a CR alone must never reach the wire. A CR at the end of one chunk
+    // waits for the next, which may start with its LF.
     for (char c : raw) {
-        if (crlf_ && c == '\n' && !lastWasCr_) {
-            ready_.push_back('\r');
+        if (pendingCr_) {
+            ready_.append("\r\n");
+            pendingCr_ = false;
+            if (c == '\n') {
+                continue;
+            }
         }
-        ready_.push_back(c);
-        lastWasCr_ = c == '\r';
+        if (c == '\r') {
+            pendingCr_ = true;
+        } else if (c == '\n') {
+            ready_.append("\r\n");
+        } else {
+            ready_.push_back(c);
+        }
+    }
+    if (atEnd_ && pendingCr_) {
+        ready_.append("\r\n");
+        pendingCr_ = false;
     }
     return true;
 }

@@ -25,7 +25,8 @@ struct QueuedMessage {
 inline constexpr std::size_t kMaxHeaderBlock = 1024 * 1024;
 
 // Reads the header block of fd (from offset 0) into message; false with a
-// description in error when it cannot be read or is not a header block.
+// description in error when it cannot be read or is not a header block, and
+// errno EMSGSIZE when it is longer than kMaxHeaderBlock.
 bool readQueuedMessage(int fd, QueuedMessage& message, std::string& error);
 
 // The addr-specs of one address header's value (unfolded or not): groups,
@@ -33,7 +34,8 @@ bool readQueuedMessage(int fd, QueuedMessage& message, std::string& error);
 std::vector<std::string> addressesOf(const std::string& value);
 
 // The message in fd without X-Mailbroker-* headers and, unless keepBcc, without
-// Bcc; with crlf, bare LF line ends become CRLF (SMTP's wire form).
+// Bcc; with crlf, every line ends in CRLF (SMTP's wire form): a bare LF or a
+// bare CR becomes CRLF.
 class OutgoingStream {
   public:
     OutgoingStream(int fd, bool keepBcc, bool crlf) : fd_(fd), keepBcc_(keepBcc), crlf_(crlf) {}
@@ -50,7 +52,7 @@ class OutgoingStream {
     bool crlf_;
     bool started_ = false;
     bool atEnd_ = false;
-    bool lastWasCr_ = false;
+    bool pendingCr_ = false;  // a CR not yet known to be followed by LF
     off_t offset_ = 0;   // next byte of the file to read
     std::string ready_;  // bytes converted and not yet handed out
     std::size_t taken_ = 0;

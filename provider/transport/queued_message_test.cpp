@@ -59,6 +59,8 @@ TEST(QueuedMessage, EnvelopeComesFromToCcAndBcc) {
 TEST(QueuedMessage, AddressesSkipNamesCommentsAndQuotes) {
     EXPECT_EQ(addressesOf("\"a, <b@x>\" <c@x>, (d@x) e@x, \"f g\"@x"),
               (std::vector<std::string>{"c@x", "e@x", "\"f g\"@x"}));
+    EXPECT_EQ(addressesOf("Q <\"q r\"@x>, R < \"s> \\\" t\"@x >"),
+              (std::vector<std::string>{"\"q r\"@x", "\"s> \\\" t\"@x"}));
     EXPECT_EQ(addressesOf("undisclosed-recipients:;"), std::vector<std::string>{});
     EXPECT_EQ(addressesOf(""), std::vector<std::string>{});
 }
@@ -120,6 +122,26 @@ TEST(QueuedMessage, CrlfIsNotDoubledAndBodyBytesPass) {
     OutgoingStream stream(fd, false, true);
     const std::string wire = drain(stream, 4096);
     EXPECT_EQ(wire, "Subject: s\r\n\r\n" + body);
+    ::close(fd);
+}
+
+TEST(QueuedMessage, BareCrAndBareLfBecomeCrlfOnTheWireOnly) {
+    std::string body(140000, 'x');
+    body[10] = '\r';     // a bare CR in the middle of a read
+    body[65535] = '\r';  // the last byte of the first body read, no LF after it
+    body[65536] = 'y';
+    body[70000] = '\n';
+    body.back() = '\r';  // the last byte of the file
+    const std::string text = "Subject: s\n\n" + body;
+    int fd = fileWith(text);
+    OutgoingStream wire(fd, false, true);
+    std::string expected = "Subject: s\r\n\r\n";
+    for (char c : body) {
+        expected += c == '\r' || c == '\n' ? std::string("\r\n") : std::string(1, c);
+    }
+    EXPECT_EQ(drain(wire, 4096), expected);
+    OutgoingStream local(fd, false, false);
+    EXPECT_EQ(drain(local, 4096), text);
     ::close(fd);
 }
 

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "base/scoped_generic.h"
+#include "provider/com/address_check.h"
 #include "provider/com/diagnostics.h"
 #include "provider/store/entry_id.h"
 #include "provider/store/maildir.h"
@@ -207,6 +208,15 @@ void Spooler::deliverWithin(const std::string& path, std::chrono::seconds limit,
     QueuedMessage queued;
     std::string error;
     if (!readQueuedMessage(fd.get(), queued, error)) {
+        if (errno == EMSGSIZE) {
+            // No later attempt reads it any better: it can never go.
+            reportProblem("delivery of " + name + " refused: " + error + "; moved to " +
+                          kUndeliverableFolder);
+            reject(path, error);
+            ::unlink(schedulePath(name).c_str());
+            ++report.undeliverable;
+            return;
+        }
         reportProblem("delivery of " + name + ": " + error + "; left in the Outbox");
         ++report.waiting;
         return;
@@ -216,8 +226,16 @@ void Spooler::deliverWithin(const std::string& path, std::chrono::seconds limit,
         return;
     }
     DeliveryOutcome outcome;
+    const auto unusable =
+        std::find_if(queued.recipients.begin(), queued.recipients.end(),
+                     [](const std::string& a) { return checkAddress(a) != AddressProblem::None; });
     if (queued.recipients.empty()) {
         outcome = DeliveryOutcome::permanent("the message has no recipients");
+    } else if (unusable != queued.recipients.end()) {
+        // No server takes it, however often it is tried (libcurl even calls
+        // an over-long one "out of memory").
+        outcome = DeliveryOutcome::permanent("recipient " + printableAddress(*unusable) + " " +
+                                             describeAddressProblem(checkAddress(*unusable)));
     } else {
         outcome = transport_.deliver(fd.get(), Envelope{sender_, queued.recipients}, limit);
     }

@@ -168,6 +168,38 @@ TEST_F(SpoolerTest, MessageWithoutRecipientsIsUndeliverableUntried) {
     EXPECT_NE(read(store_ + "/Undeliverable/1.a.reason").find("no recipients"), std::string::npos);
 }
 
+TEST_F(SpoolerTest, MalformedOrOverlongRecipientIsUndeliverableUntried) {
+    const std::string longAddress = std::string(3000, 'a') + "@x";
+    queue("1.a", "Cc: " + longAddress + "\n");
+    queue("2.a", "Cc: " + std::string(200000, 'a') + "@x\n");
+    queue("3.a", "Cc: <a..b@x>\n");
+    queue("4.a", "Cc: ok@x, Q <\"q..r\"@[192.0.2.1]>\n");
+    const SpoolReport report = spooler().deliverAll();
+    EXPECT_EQ(report.undeliverable, 3);
+    EXPECT_EQ(report.delivered, 1);
+    ASSERT_EQ(fake_.envelopes.size(), 1u);
+    EXPECT_EQ(fake_.envelopes[0].recipients,
+              (std::vector<std::string>{"a@x", "b@x", "ok@x", "\"q..r\"@[192.0.2.1]"}));
+    EXPECT_TRUE(fs::is_empty(store_ + "/Outbox/new"));
+    EXPECT_NE(read(store_ + "/Undeliverable/1.a.reason").find("too long"), std::string::npos);
+    EXPECT_NE(read(store_ + "/Undeliverable/2.a.reason").find("too long"), std::string::npos);
+    EXPECT_NE(read(store_ + "/Undeliverable/3.a.reason").find("a..b@x is not an e-mail address"),
+              std::string::npos);
+    EXPECT_TRUE(fs::exists(store_ + "/Undeliverable/new/3.a"));
+}
+
+TEST_F(SpoolerTest, OversizedHeaderBlockIsUndeliverable) {
+    const std::string path = queue("1.a", "Subject: " + std::string(4 << 20, 's') + "\n");
+    const SpoolReport report = spooler().deliverAll();
+    EXPECT_EQ(report.undeliverable, 1);
+    EXPECT_EQ(report.waiting, 0);
+    EXPECT_TRUE(fake_.envelopes.empty());
+    EXPECT_FALSE(fs::exists(path));
+    EXPECT_TRUE(fs::exists(store_ + "/Undeliverable/new/1.a"));
+    EXPECT_NE(read(store_ + "/Undeliverable/1.a.reason").find("header block longer than 1048576"),
+              std::string::npos);
+}
+
 TEST_F(SpoolerTest, UnsubmittedAndClaimedMessagesAreLeftAlone) {
     const std::string saved = queue("1.a", "", false);
     const std::string claimed = queue("2.a");

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "provider/contacts/directory.h"
+#include "provider/com/address_check.h"
 #include "provider/com/diagnostics.h"
 #include "provider/ui/desktop.h"
 #include "provider/ui/script.h"
@@ -45,7 +46,11 @@ HRESULT pickEntry(const std::vector<UiEntry>& book, std::string_view item, UiEnt
         out = *found.front();
         return S_OK;
     }
-    if (!isEmailAddress(item)) {
+    if (const AddressProblem bad = checkAddress(item); bad != AddressProblem::None) {
+        if (item.find('@') != std::string_view::npos) {
+            reportProblem("UI script: address " + printableAddress(item) + " left out: it " +
+                          describeAddressProblem(bad));
+        }
         return MAPI_E_NOT_FOUND;
     }
     out = UiEntry{std::string(item), "SMTP", std::string(item), {}};
