@@ -124,6 +124,17 @@ GObjectRef<GMimeObject> attachmentPart(const MbMimeAttachment& attachment, int& 
     return GObjectRef<GMimeObject>(GMIME_OBJECT(part.release()));
 }
 
+// A mailbox whose display name is only its address again (what a one-off
+// typed as a bare address resolves to) is written as the bare address: the
+// name adds nothing for a reader and doubles the header, which for many
+// recipients runs into the header block's limit.
+GObjectRef<InternetAddress> mailboxOf(const MbMimeAddress& person) {
+    const std::string name = headerText(person.name);
+    const std::string address = headerText(person.address);
+    return GObjectRef<InternetAddress>(
+        internet_address_mailbox_new(name == address ? "" : name.c_str(), address.c_str()));
+}
+
 // Every address added to a list that belongs to a message makes GMime encode
 // that whole header again, so adding them one by one costs the square of their
 // number (20,000 recipients took 41 s). Each kind is gathered in a list of its
@@ -143,8 +154,7 @@ void addRecipients(GMimeMessage* message, const MbMimeMessage& in) {
                 continue;
             }
             if (to.address != nullptr) {
-                const GObjectRef<InternetAddress> mailbox(internet_address_mailbox_new(
-                    headerText(to.name).c_str(), headerText(to.address).c_str()));
+                const GObjectRef<InternetAddress> mailbox = mailboxOf(to);
                 internet_address_list_add(gathered.get(), mailbox.get());
                 continue;
             }
@@ -152,8 +162,7 @@ void addRecipients(GMimeMessage* message, const MbMimeMessage& in) {
                 internet_address_group_new(headerText(to.name).c_str()));
             for (std::uint32_t k = 0; k < members; ++k) {
                 const MbMimeAddress& member = in.recipients[++i];
-                const GObjectRef<InternetAddress> mailbox(internet_address_mailbox_new(
-                    headerText(member.name).c_str(), headerText(member.address).c_str()));
+                const GObjectRef<InternetAddress> mailbox = mailboxOf(member);
                 internet_address_group_add_member(INTERNET_ADDRESS_GROUP(group.get()), mailbox.get());
             }
             internet_address_list_add(gathered.get(), group.get());
