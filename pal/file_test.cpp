@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fstream>
+#include <cstdio>
 #include <string>
 
 #include "pal/file_test_support.h"
@@ -54,10 +54,15 @@ TEST(File, SizeIsTheFilesSizeNowAndTheWriteTimeStaysWhileUntouched) {
     ASSERT_TRUE(GetFileTime(file, nullptr, nullptr, &again));
     EXPECT_EQ(again.dwLowDateTime, first.dwLowDateTime);
     EXPECT_EQ(again.dwHighDateTime, first.dwHighDateTime);
-    {
-        std::ofstream more(path, std::ios::binary | std::ios::app);
-        more << std::string(100, 'h');
-    }
+    // Appended through the C runtime: MinGW's file streams fail on wide paths.
+#ifdef _WIN32
+    std::FILE* more = _wfopen(path.c_str(), L"ab");
+#else
+    std::FILE* more = std::fopen(path.c_str(), "ab");
+#endif
+    ASSERT_NE(more, nullptr);
+    EXPECT_EQ(std::fwrite(std::string(100, 'h').data(), 1, 100, more), 100u);
+    EXPECT_EQ(std::fclose(more), 0);
     ASSERT_TRUE(GetFileSizeEx(file, &size));
     EXPECT_EQ(size.QuadPart, 5100);
     EXPECT_TRUE(CloseHandle(file));
