@@ -4,16 +4,15 @@
 #include <string>
 #include <vector>
 
+#include "commands/attachment_file.h"
 #include "commands/mapi_ptr.h"
 #include "commands/mapi_session.h"
-#include "pal/scoped_handle.h"
 
 namespace {
 
 // The working sizes the Broker was built around; longer input grows them.
 constexpr size_t kPathListUnits = 52200;
 constexpr size_t kNameUnits = 256;
-constexpr DWORD kReadBlock = 4096;
 constexpr HRESULT kAttachFileError = static_cast<HRESULT>(0x80044005);
 constexpr DWORD kShellFileAttributes = 0xD0;
 
@@ -86,31 +85,6 @@ void setAttachmentNames(MapiSession& session, IAttach* attachment, const WCHAR* 
     }
 }
 
-// Copies the file into the stream block by block; stops at the first failure.
-void copyFile(MapiSession& session, IStream* stream, const WCHAR* path) {
-    const mb::ScopedFileHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        session.setStatus(kAttachFileError);
-        return;
-    }
-    std::vector<BYTE> block(kReadBlock);
-    DWORD got = 0;
-    while (session.status() >= 0 && ReadFile(file.get(), block.data(), kReadBlock, &got, nullptr) &&
-           got > 0) {
-        const BYTE* at = block.data();
-        while (got > 0 && session.status() >= 0) {
-            ULONG written = 0;
-            if (session.record(stream->Write(at, got, &written)) >= 0 && written == 0) {
-                session.setStatus(kAttachFileError);
-            }
-            written = std::min<ULONG>(written, got);
-            at += written;
-            got -= written;
-        }
-    }
-}
-
 // An exception on the way still commits what the stream holds.
 struct OpenStream {
     IStream* stream = nullptr;
@@ -122,12 +96,14 @@ struct OpenStream {
     }
 };
 
-void attachFile(MapiSession& session, IMessage* message, const WCHAR* path) {
+// Returns the file's failure when the file could not be read whole.
+HRESULT attachFile(MapiSession& session, IMessage* message, const WCHAR* path) {
     ULONG number = 0;
     MapiRef<IAttach> attachment;
     if (session.record(message->CreateAttach(nullptr, 0, &number, attachment.out())) < 0) {
-        return;
+        return S_OK;
     }
+    HRESULT fileResult = S_OK;
     setAttachmentNames(session, attachment.get(), path);
     OpenStream data;
     LPUNKNOWN unknown = nullptr;
@@ -135,11 +111,18 @@ void attachFile(MapiSession& session, IMessage* message, const WCHAR* path) {
                                                 MAPI_CREATE | MAPI_MODIFY, &unknown)) >= 0 &&
         unknown != nullptr) {
         data.stream = static_cast<IStream*>(unknown);
-        copyFile(session, data.stream, path);
+        const AttachmentCopy copy = copyAttachmentFile(path, data.stream);
+        if (copy.stream < 0) {
+            session.setStatus(copy.stream);
+        } else if (copy.file < 0) {
+            session.setStatus(kAttachFileError);
+        }
+        fileResult = copy.file;
         session.record(data.stream->Commit(0));
         std::exchange(data.stream, nullptr)->Release();
     }
     attachment->SaveChanges(0);  // its result is not kept
+    return fileResult;
 }
 
 }  // namespace
@@ -164,18 +147,24 @@ void setTextProperty(MapiSession& session, IMessage* message, ULONG wideTag, ULO
     }
 }
 
-void attachFiles(MapiSession& session, IMessage* message, const KsString& paths) {
+HRESULT attachFiles(MapiSession& session, IMessage* message, const KsString& paths) {
     KsString copy(paths);
     const WCHAR* wide = copy.wideView();
     const size_t units = wideLength(wide);
     if (units == 0) {
-        return;
+        return S_OK;
     }
     std::vector<WCHAR> work(std::max(kPathListUnits, units + 1));
     std::copy(wide, wide + units + 1, work.begin());
     WCHAR* position = nullptr;
     for (WCHAR* path = wcstok_s(work.data(), WLIT(";"), &position); path != nullptr;
          path = wcstok_s(nullptr, WLIT(";"), &position)) {
-        attachFile(session, message, path);
+        const HRESULT fileResult = attachFile(session, message, path);
+        // A silent message leaves unseen: one file short, it must not leave at
+        // all, and the files after it need not be read.
+        if (fileResult < 0 && session.silent() != 0) {
+            return fileResult;
+        }
     }
+    return S_OK;
 }

@@ -13,6 +13,9 @@ void setTextProperty(MapiSession& session, IMessage* message, ULONG wideTag, ULO
                      const KsString& text);
 
 // Attaches each file of a ';'-separated path list by value. A path whose
-// attachment cannot be made is skipped; a file that cannot be read leaves an
-// attachment with its names and no data. Results go into the status.
-void attachFiles(MapiSession& session, IMessage* message, const KsString& paths);
+// attachment cannot be made is skipped. A file that cannot be read whole
+// (see copyAttachmentFile) leaves an attachment with its names and no data;
+// for a silent request it also ends the list there and its failure
+// (MAPI_E_NOT_FOUND or MAPI_E_NO_ACCESS) is returned, S_OK otherwise. Other
+// results go into the status.
+HRESULT attachFiles(MapiSession& session, IMessage* message, const KsString& paths);

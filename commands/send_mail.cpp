@@ -29,8 +29,9 @@ bool addRecipients(MapiSession& session, IAddrBook* addressBook, IMessage* messa
 }
 
 // The content: body, subject, attachments and message class. A failure of
-// any of them does not stop the message.
-void writeContent(MapiSession& session, IMessage* message) {
+// any of them does not stop the message, except a file of a silent message
+// that cannot be read: that failure is returned.
+HRESULT writeContent(MapiSession& session, IMessage* message) {
     const KsString* body = session.param("message");
     if (body != nullptr && !body->isEmpty()) {
         setTextProperty(session, message, PR_BODY_W, PR_BODY_A, *body);
@@ -40,12 +41,16 @@ void writeContent(MapiSession& session, IMessage* message) {
         setTextProperty(session, message, PR_SUBJECT_W, PR_SUBJECT_A, *subject);
     }
     if (const KsString* paths = session.param("attachment")) {
-        attachFiles(session, message, *paths);
+        const HRESULT files = attachFiles(session, message, *paths);
+        if (files < 0) {
+            return files;
+        }
     }
     SPropValue messageClass{};
     messageClass.ulPropTag = PR_MESSAGE_CLASS_A;
     messageClass.Value.lpszA = kNoteClass;
     session.record(message->SetProps(1, &messageClass, nullptr));
+    return S_OK;
 }
 
 // Whether the store refused the message as composed: it has no one to go
@@ -101,15 +106,21 @@ int32_t compose(MapiSession& session, ULONG_PTR parent) {
         return 0;
     }
     int32_t composed = 0;
+    HRESULT unreadFile = S_OK;
     if (addRecipients(session, addressBook.get(), message.get(), !silent)) {
         try {
-            writeContent(session, message.get());
+            unreadFile = writeContent(session, message.get());
         } catch (...) {
             // What was written stands; the message still goes out.
         }
         composed = 1;
     }
     addressBook.reset();
+    if (unreadFile < 0) {
+        // Released unsaved and unsubmitted, the message leaves nothing behind.
+        session.setStatus(unreadFile);
+        return 0;
+    }
     if (session.status() < 0) {
         return composed;
     }

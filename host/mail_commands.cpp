@@ -1,8 +1,11 @@
 #include "host/mail_commands.h"
 
+#include <climits>
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 
+#include "host/attachment_check.h"
 #include "host/client_cli.h"
 #include "host/command_outcome.h"
 #include "host/mail_request.h"
@@ -32,13 +35,16 @@ DefaultStore defaultStore() {
     return {profile->storePath, profile->transport, {}};
 }
 
-int finish(const std::string& command, const BrokerConnection::Reply& reply, std::ostream& err) {
+// `note`, when not empty, ends the line of a failure.
+int finish(const std::string& command, const BrokerConnection::Reply& reply, std::ostream& err,
+           const std::string& note = {}) {
     CommandOutcome outcome = judgeReply(command, reply.values);
     switch (outcome.kind) {
         case CommandOutcome::Kind::Done:
             return kExitOk;
         case CommandOutcome::Kind::Failed:
-            err << "mailbroker-client: " << outcome.message << '\n';
+            err << "mailbroker-client: " << outcome.message << (note.empty() ? "" : ": ") << note
+                << '\n';
             return kExitCommandFailed;
         default:
             err << "mailbroker-client: " << outcome.message << '\n';
@@ -51,6 +57,18 @@ int simpleCommand(ClientSession& session, const std::string& command, const std:
     BrokerConnection::Reply reply = session.request(request);
     printValues(reply.values, out);
     return finish(command, reply, err);
+}
+
+// The reply's status, or S_OK when it carries none that can be read.
+HRESULT replyStatus(const BrokerConnection::Reply& reply) {
+    const auto found = reply.values.find(KsString("error"));
+    if (found == reply.values.end()) {
+        return S_OK;
+    }
+    KsString copy(found->second);
+    char* end = nullptr;
+    const long long code = std::strtoll(copy.utf8View(), &end, 10);
+    return *end == '\0' && code >= INT32_MIN && code < 0 ? static_cast<HRESULT>(code) : S_OK;
 }
 
 std::string workingDirectory() {
@@ -89,7 +107,8 @@ int sendCommand(ClientSession& session, const std::vector<std::string>& args, st
     } else {
         err << "mailbroker-client: cannot tell where the message went: " << store.why << '\n';
     }
-    return finish("SendMail", reply, err);
+    return finish("SendMail", reply, err,
+                  attachmentFailureNote(replyStatus(reply), sentAttachments(request)));
 }
 
 int addrsCommand(ClientSession& session, const std::vector<std::string>& args, std::ostream& out,

@@ -55,30 +55,7 @@ inline bool IsEqualIID(REFIID a, REFIID b) { return IsEqualGUID(a, b); }
 inline bool operator==(REFGUID a, REFGUID b) { return IsEqualGUID(a, b); }
 inline bool operator!=(REFGUID a, REFGUID b) { return !IsEqualGUID(a, b); }
 
-// 100-nanosecond intervals since 1601-01-01 UTC, split into two 32-bit halves
-// (4-byte alignment, as on Windows).
-struct FILETIME {
-    DWORD dwLowDateTime;
-    DWORD dwHighDateTime;
-};
-typedef FILETIME* LPFILETIME;
-
-// Windows reaches the halves through an anonymous struct, which ISO C++ lacks;
-// portable code uses QuadPart only.
-union LARGE_INTEGER {
-    struct {
-        DWORD LowPart;
-        LONG HighPart;
-    } u;
-    LONGLONG QuadPart;
-};
-union ULARGE_INTEGER {
-    struct {
-        DWORD LowPart;
-        DWORD HighPart;
-    } u;
-    ULONGLONG QuadPart;
-};
+// FILETIME, LARGE_INTEGER and ULARGE_INTEGER come from pal/types.h.
 
 // Currency: a 64-bit integer scaled by 10,000. Portable code uses int64 only.
 union CY {

@@ -24,8 +24,8 @@
 
 // Opens an existing regular file for reading (GENERIC_READ, OPEN_EXISTING);
 // paths are POSIX paths. Only regular files open: a directory fails with
-// ERROR_ACCESS_DENIED, as on Windows without FILE_FLAG_BACKUP_SEMANTICS; a
-// device, a FIFO or a socket fails like a missing file (ERROR_FILE_NOT_FOUND),
+// ERROR_ACCESS_DENIED, as on Windows without FILE_FLAG_BACKUP_SEMANTICS, and so
+// do a device, a FIFO and a socket (they exist, but are not files to read),
 // without blocking and without being opened. ERROR_PATH_NOT_FOUND when a
 // folder of the path is missing (or the path is empty), ERROR_ACCESS_DENIED for
 // a file the user may not read. Other access modes and dispositions, and
@@ -44,3 +44,13 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
 // of `size` and ERROR_INSUFFICIENT_BUFFER. A module other than NULL:
 // ERROR_MOD_NOT_FOUND.
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
+
+// The size of an open file as it is now, which may differ from what was
+// there when it was opened. A handle that is not a file: ERROR_INVALID_HANDLE.
+BOOL GetFileSizeEx(HANDLE file, PLARGE_INTEGER size);
+
+// An open file's times as they are now: creation (the inode's change time on
+// POSIX), last access and last write; any pointer may be null. A handle that
+// is not a file: ERROR_INVALID_HANDLE.
+BOOL GetFileTime(HANDLE file, LPFILETIME creationTime, LPFILETIME lastAccessTime,
+                 LPFILETIME lastWriteTime);

@@ -16,6 +16,9 @@ class RegularFile final : public KernelObject {
 
     // ReadFile on this handle: fills the buffer unless the file ends first.
     BOOL read(BYTE* buffer, DWORD size, LPDWORD count, LPOVERLAPPED overlapped);
+    // GetFileSizeEx and GetFileTime on this handle, from a fresh fstat.
+    BOOL size(PLARGE_INTEGER size) const;
+    BOOL times(LPFILETIME creation, LPFILETIME access, LPFILETIME write) const;
 
   private:
     int fd_;

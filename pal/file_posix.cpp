@@ -46,13 +46,22 @@ DWORD openError(int err, const std::string& path) {
 }
 
 // Only regular files are files here. A directory refuses as Windows refuses
-// one opened without FILE_FLAG_BACKUP_SEMANTICS; devices, FIFOs and sockets
-// have no counterpart in a Windows folder, so they are not there at all.
+// one opened without FILE_FLAG_BACKUP_SEMANTICS; a device, a FIFO or a socket
+// is there, but is no file to read either, so it refuses the same way and a
+// caller can tell it from a name that leads nowhere.
 DWORD kindError(mode_t mode) {
-    if (S_ISREG(mode)) {
-        return ERROR_SUCCESS;
-    }
-    return S_ISDIR(mode) ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
+    return S_ISREG(mode) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+}
+
+// Seconds and nanoseconds since 1970 as 100-ns units since 1601.
+FILETIME fileTimeOf(const struct timespec& at) {
+    constexpr int64_t kEpochDifference = 11644473600;  // seconds from 1601 to 1970
+    const uint64_t units = static_cast<uint64_t>(
+        (static_cast<int64_t>(at.tv_sec) + kEpochDifference) * 10000000 + at.tv_nsec / 100);
+    FILETIME out;
+    out.dwLowDateTime = static_cast<DWORD>(units & 0xFFFFFFFFu);
+    out.dwHighDateTime = static_cast<DWORD>(units >> 32);
+    return out;
 }
 
 HANDLE fail(DWORD error) {
@@ -109,6 +118,57 @@ BOOL RegularFile::read(BYTE* buffer, DWORD size, LPDWORD count, LPOVERLAPPED ove
         *count = done;
     }
     return TRUE;
+}
+
+BOOL RegularFile::size(PLARGE_INTEGER size) const {
+    struct stat st {};
+    if (size == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (::fstat(fd_, &st) != 0) {
+        SetLastError(palErrorFromErrno(errno));
+        return FALSE;
+    }
+    size->QuadPart = static_cast<LONGLONG>(st.st_size);
+    return TRUE;
+}
+
+BOOL RegularFile::times(LPFILETIME creation, LPFILETIME access, LPFILETIME write) const {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) {
+        SetLastError(palErrorFromErrno(errno));
+        return FALSE;
+    }
+    if (creation != nullptr) {
+        *creation = fileTimeOf(st.st_ctim);
+    }
+    if (access != nullptr) {
+        *access = fileTimeOf(st.st_atim);
+    }
+    if (write != nullptr) {
+        *write = fileTimeOf(st.st_mtim);
+    }
+    return TRUE;
+}
+
+BOOL GetFileSizeEx(HANDLE file, PLARGE_INTEGER size) {
+    std::shared_ptr<RegularFile> regular = palLookupHandleAs<RegularFile>(file);
+    if (!regular) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return regular->size(size);
+}
+
+BOOL GetFileTime(HANDLE file, LPFILETIME creationTime, LPFILETIME lastAccessTime,
+                 LPFILETIME lastWriteTime) {
+    std::shared_ptr<RegularFile> regular = palLookupHandleAs<RegularFile>(file);
+    if (!regular) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return regular->times(creationTime, lastAccessTime, lastWriteTime);
 }
 
 HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD /*shareMode*/,

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <string>
 
 #include "pal/file_test_support.h"
@@ -10,6 +11,7 @@
 #include "pal/wine_test_support.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -32,6 +34,39 @@ HANDLE OpenForReading(const WString& path) {
         EXPECT_EQ(OpenForReading(path), INVALID_HANDLE_VALUE);     \
         EXPECT_EQ(GetLastError(), DWORD(code));                    \
     } while (0)
+
+TEST(File, SizeIsTheFilesSizeNowAndTheWriteTimeStaysWhileUntouched) {
+    ScratchDir dir;
+    std::filesystem::path path = dir.write("growing", std::string(5000, 'g'));
+    // Shared for writing, so that the file can grow while it is open.
+    HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
+    LARGE_INTEGER size{};
+    ASSERT_TRUE(GetFileSizeEx(file, &size)) << GetLastError();
+    EXPECT_EQ(size.QuadPart, 5000);
+    FILETIME first{};
+    FILETIME again{};
+    ASSERT_TRUE(GetFileTime(file, nullptr, nullptr, &first)) << GetLastError();
+    BYTE block[4096];
+    DWORD got = 0;
+    ASSERT_TRUE(ReadFile(file, block, sizeof block, &got, nullptr));
+    ASSERT_TRUE(GetFileTime(file, nullptr, nullptr, &again));
+    EXPECT_EQ(again.dwLowDateTime, first.dwLowDateTime);
+    EXPECT_EQ(again.dwHighDateTime, first.dwHighDateTime);
+    // Appended through the C runtime: MinGW's file streams fail on wide paths.
+#ifdef _WIN32
+    std::FILE* more = _wfopen(path.c_str(), L"ab");
+#else
+    std::FILE* more = std::fopen(path.c_str(), "ab");
+#endif
+    ASSERT_NE(more, nullptr);
+    EXPECT_EQ(std::fwrite(std::string(100, 'h').data(), 1, 100, more), 100u);
+    EXPECT_EQ(std::fclose(more), 0);
+    ASSERT_TRUE(GetFileSizeEx(file, &size));
+    EXPECT_EQ(size.QuadPart, 5100);
+    EXPECT_TRUE(CloseHandle(file));
+}
 
 TEST(File, ReadsARegularFileToItsEndInBlocks) {
     ScratchDir dir;
@@ -120,13 +155,48 @@ TEST(File, ProgramPathWithBackslashesAndWindowsTruncation) {
 // What a Windows folder cannot hold: devices, FIFOs, unreadable files.
 
 TEST(File, DevicesAndFifosAreNotFilesAndNeverBlock) {
-    EXPECT_OPEN_FAILS(WString(u"/dev/zero"), ERROR_FILE_NOT_FOUND);
+    EXPECT_OPEN_FAILS(WString(u"/dev/zero"), ERROR_ACCESS_DENIED);
     ScratchDir dir;
     std::filesystem::path fifo = dir / "fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     auto start = std::chrono::steady_clock::now();
-    EXPECT_OPEN_FAILS(Wide(fifo), ERROR_FILE_NOT_FOUND);  // no writer: must not wait for one
+    EXPECT_OPEN_FAILS(Wide(fifo), ERROR_ACCESS_DENIED);  // no writer: must not wait for one
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+}
+
+TEST(File, LastWriteTimeIsTheFilesModificationTime) {
+    ScratchDir dir;
+    std::filesystem::path path = dir.write("stamped", "abc");
+    // 2001-09-09 01:46:40 UTC and 700 ns: 100-ns units counted from 1601.
+    const struct timespec times[2] = {{1000000000, 700}, {1000000000, 700}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    HANDLE file = OpenForReading(Wide(path));
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    FILETIME written{};
+    FILETIME accessed{};
+    ASSERT_TRUE(GetFileTime(file, nullptr, &accessed, &written));
+    const ULONGLONG expected = (1000000000ull + 11644473600ull) * 10000000ull + 7;
+    EXPECT_EQ((ULONGLONG(written.dwHighDateTime) << 32) | written.dwLowDateTime, expected);
+    EXPECT_EQ((ULONGLONG(accessed.dwHighDateTime) << 32) | accessed.dwLowDateTime, expected);
+    const struct timespec later[2] = {{1000000001, 0}, {1000000001, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), later, 0), 0);
+    ASSERT_TRUE(GetFileTime(file, nullptr, nullptr, &written));
+    EXPECT_EQ((ULONGLONG(written.dwHighDateTime) << 32) | written.dwLowDateTime,
+              expected - 7 + 10000000);
+    EXPECT_TRUE(CloseHandle(file));
+}
+
+TEST(File, SizeAndTimesOfAHandleThatIsNoFileAreRefused) {
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(event, nullptr);
+    LARGE_INTEGER size{};
+    SetLastError(0);
+    EXPECT_FALSE(GetFileSizeEx(event, &size));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+    FILETIME written{};
+    EXPECT_FALSE(GetFileTime(event, nullptr, nullptr, &written));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+    EXPECT_TRUE(CloseHandle(event));
 }
 
 TEST(File, UnreadableFileIsAccessDenied) {

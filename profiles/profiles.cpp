@@ -12,6 +12,8 @@
 #include <cstring>
 #include <set>
 
+#include "base/regular_file.h"
+
 namespace mb::provider {
 namespace {
 
@@ -350,47 +352,12 @@ ProfileLoad loadProfiles() {
     return loadProfilesFrom(profilesPath());
 }
 
-// Reads the whole file into text; an errno value on failure.
-static int readWholeFile(const std::string& path, std::string& text) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return errno;
-    }
-    struct stat info {};
-    int failure = 0;
-    if (fstat(fd, &info) != 0) {
-        failure = errno;
-    } else if (!S_ISREG(info.st_mode)) {
-        failure = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
-    } else if (info.st_size > static_cast<off_t>(kMaxFileSize)) {
-        failure = EFBIG;
-    }
-    char chunk[4096];
-    while (failure == 0) {
-        ssize_t got = read(fd, chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            failure = errno;
-        } else if (got == 0) {
-            break;
-        } else {
-            text.append(chunk, static_cast<std::size_t>(got));
-            if (text.size() > kMaxFileSize) {
-                failure = EFBIG;
-            }
-        }
-    }
-    close(fd);
-    return failure;
-}
-
 ProfileLoad loadProfilesFrom(const std::string& path) {
     ProfileLoad load;
     ParseState state;
     state.path = path;
-    int failure = readWholeFile(path, state.text);
+    // Never blocks: a FIFO or a device named as the file is refused unopened.
+    int failure = readRegularFile(path, kMaxFileSize, state.text);
     if (failure == ENOENT) {
         Profile builtIn;
         builtIn.name = "Default";
@@ -405,7 +372,7 @@ ProfileLoad loadProfilesFrom(const std::string& path) {
         load.result = MAPI_E_CORRUPT_DATA;
         load.error = path + ": cannot be read: " +
                      (failure == EFBIG ? "larger than " + std::to_string(kMaxFileSize) + " bytes"
-                                       : std::string(std::strerror(failure)));
+                                       : regularFileFailureText(failure));
         return load;
     }
     if (state.text.rfind("\xEF\xBB\xBF", 0) == 0) {

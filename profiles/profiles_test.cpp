@@ -1,6 +1,9 @@
 #include "profiles/profiles.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <filesystem>
 
 #include "profiles/profiles_test_support.h"
 
@@ -176,6 +179,23 @@ TEST_F(Profiles, OtherBadFiles) {
     load = loadProfiles();
     EXPECT_EQ(load.result, MAPI_E_CORRUPT_DATA);
     EXPECT_NE(load.error.find(iniPath()), std::string::npos) << load.error;
+}
+
+TEST_F(Profiles, FifoOrDeviceAsTheFileIsRefusedWithoutBlocking) {
+    // Opened as before this change, a FIFO without a writer held the caller
+    // for good: this test then never ends.
+    writeProfiles("[profile a]\n");
+    std::filesystem::remove(iniPath());
+    ASSERT_EQ(::mkfifo(iniPath().c_str(), 0600), 0);
+    ProfileLoad load = loadProfiles();
+    EXPECT_EQ(load.result, MAPI_E_CORRUPT_DATA);
+    EXPECT_EQ(load.error, iniPath() + ": cannot be read: not a regular file (a FIFO, a device or a "
+                                      "socket)");
+    std::filesystem::remove(iniPath());
+    std::filesystem::create_symlink("/dev/zero", iniPath());
+    load = loadProfiles();
+    EXPECT_EQ(load.result, MAPI_E_CORRUPT_DATA);
+    EXPECT_NE(load.error.find("not a regular file"), std::string::npos) << load.error;
 }
 
 TEST_F(Profiles, ByteOrderMarkAndCrLfAreAccepted) {

@@ -147,4 +147,19 @@ TEST_F(ClientMail, FailedLogonIsNamedAndExitsNonZero) {
     EXPECT_FALSE(fs::exists(outbox() + "/new") && !fs::is_empty(outbox() + "/new"));
 }
 
+// A file the client accepts (a readable regular file) that the Broker still
+// cannot read whole: the failure names the file the Broker could not read.
+TEST_F(ClientMail, AttachmentTheBrokerCannotReadIsNamedAndNothingIsFiled) {
+    Outcome r = client({"send", "--silent", "--to", "someone@example.org", "--attach",
+                        "/proc/self/status"});
+    EXPECT_EQ(r.exitCode, kExitCommandFailed) << r.output;
+    EXPECT_NE(r.output.find("error=-2147024891\nresult=0\n"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("mailbroker-client: SendMail failed: MAPI_E_NO_ACCESS (0x80070005): "
+                            "attachment /proc/self/status cannot be read\n"),
+              std::string::npos)
+        << r.output;
+    EXPECT_EQ(r.output.find("filed:"), std::string::npos) << r.output;
+    EXPECT_FALSE(fs::exists(outbox() + "/new") && !fs::is_empty(outbox() + "/new"));
+}
+
 }  // namespace

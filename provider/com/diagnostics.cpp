@@ -14,7 +14,10 @@ void reportProblem(const std::string& text) {
     if (path == nullptr || *path == '\0') {
         return;
     }
-    const ScopedFd fd(::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
+    // O_NONBLOCK: a FIFO named as the log, with no one reading it, would
+    // otherwise hold the session in the open for good; the line is dropped.
+    const ScopedFd fd(
+        ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0600));
     if (fd.get() < 0) {
         return;
     }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -34,6 +36,18 @@ TEST(Diagnostics, LinesGoOnlyToTheNamedFile) {
               "mailbroker provider: profiles.ini:3: unknown key\n"
               "mailbroker provider: cards.vcf:9: skipped\n");
     std::filesystem::remove(log);
+}
+
+TEST(Diagnostics, ALogThatIsAFifoWithoutAReaderDropsTheLineWithoutBlocking) {
+    std::filesystem::path fifo =
+        std::filesystem::temp_directory_path() / ("mb-diag-fifo-" + std::to_string(::getpid()));
+    std::filesystem::remove(fifo);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ::setenv("MAILBROKER_PROVIDER_LOG", fifo.c_str(), 1);
+    reportProblem("nobody reads this");  // blocked here for good before the change
+    ::unsetenv("MAILBROKER_PROVIDER_LOG");
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+    std::filesystem::remove(fifo);
 }
 
 }  // namespace

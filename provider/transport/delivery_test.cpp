@@ -2,6 +2,7 @@
 // go to a real SMTP server on loopback (tests/smtp/smtp_server.py), directly
 // or through msmtp, and are read back by the independent parser.
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -335,6 +336,20 @@ TEST_F(Delivery, LoginComesFromTheProfileOrNetrcAndIsNeverShown) {
     }
     EXPECT_NE(log().find("failed for now"), std::string::npos);
     EXPECT_EQ(log().find("Pa55"), std::string::npos) << log();
+}
+
+TEST_F(Delivery, NetrcThatIsAFifoKeepsTheMessageWithoutBlocking) {
+    SmtpServer server(root_ + "/smtp", "accept", 0, {"--auth", "user1:Secr3t-Pa55"});
+    const std::string netrc = root_ + "/netrc-fifo";
+    ASSERT_EQ(::mkfifo(netrc.c_str(), 0600), 0);
+    useTransport(server.url(), "netrc = " + netrc + "\n");
+    // libcurl's own open of the file waited for a writer for good.
+    ASSERT_EQ(submit(Mail{}), S_OK);
+    EXPECT_EQ(queued(), 1u);
+    EXPECT_TRUE(server.received().empty());
+    EXPECT_NE(log().find(netrc + ": cannot read the netrc file: not a regular file"),
+              std::string::npos)
+        << log();
 }
 
 TEST_F(Delivery, MsmtpServesAsTheSendmailInterface) {

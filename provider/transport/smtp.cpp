@@ -1,10 +1,13 @@
 #include "provider/transport/smtp.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <memory>
+#include <string>
 
+#include "base/regular_file.h"
 #include "provider/transport/curl_loader.h"
 #include "provider/transport/queued_message.h"
 
@@ -112,13 +115,29 @@ DeliveryOutcome SmtpTransport::deliver(int fd, const Envelope& envelope,
     set(handle, CURLOPT_VERBOSE, 1L);  // feeds noteTraffic; nothing is printed
     set(handle, CURLOPT_DEBUGFUNCTION, noteTraffic);
     set(handle, CURLOPT_DEBUGDATA, &transfer);
+    // libcurl opens the netrc file with a blocking fopen: a FIFO there would
+    // hold the delivery for good. It gets the file opened here instead, as a
+    // /proc/self/fd path, once it is known to be a regular file.
+    ScopedFd netrcFile;
+    std::string netrcPath;
     if (!username_.empty()) {
         set(handle, CURLOPT_USERNAME, username_.c_str());
         set(handle, CURLOPT_PASSWORD, password_.c_str());
     } else if (!netrc_.empty()) {
         set(handle, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_OPTIONAL));
-        if (netrc_ != "default") {
-            set(handle, CURLOPT_NETRC_FILE, netrc_.c_str());
+        const char* home = std::getenv("HOME");
+        const std::string named =
+            netrc_ != "default" ? netrc_ : std::string(home != nullptr ? home : "") + "/.netrc";
+        const int failure = openRegularFile(named, netrcFile);
+        if (failure != 0 && failure != ENOENT) {
+            return DeliveryOutcome::temporary(named + ": cannot read the netrc file: " +
+                                              regularFileFailureText(failure));
+        }
+        if (failure == 0) {
+            netrcPath = "/proc/self/fd/" + std::to_string(netrcFile.get());
+            set(handle, CURLOPT_NETRC_FILE, netrcPath.c_str());
+        } else if (netrc_ != "default") {
+            set(handle, CURLOPT_NETRC_FILE, netrc_.c_str());  // missing: no login, as before
         }
     }
     const CURLcode code = curl->easyPerform(handle);

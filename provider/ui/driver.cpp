@@ -3,11 +3,10 @@
 #include <stdlib.h>
 
 #include <cstdio>
-#include <fstream>
 #include <mutex>
 #include <optional>
-#include <sstream>
 
+#include "base/regular_file.h"
 #include "provider/contacts/directory.h"
 #include "provider/com/address_check.h"
 #include "provider/com/diagnostics.h"
@@ -16,6 +15,9 @@
 
 namespace mb::provider {
 namespace {
+
+// Far more than any dialog sequence needs; a larger file is not a script.
+constexpr std::size_t kMaxScriptBytes = 16 * 1024 * 1024;
 
 // The entry of the address book a script item names, or a one-off for an
 // unknown e-mail address.
@@ -160,17 +162,19 @@ std::unique_ptr<Ui> makeHeadlessUi() {
     if (path == nullptr || *path == '\0') {
         return std::make_unique<HeadlessUi>(std::nullopt, S_OK);
     }
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    if (!in || !(text << in.rdbuf())) {
-        if (in && in.peek() == std::char_traits<char>::eof()) {
-            return std::make_unique<HeadlessUi>(UiScript(), S_OK);  // an empty script
-        }
-        reportProblem(std::string(path) + ": cannot read the UI script");
+    // Read without blocking: a FIFO or a device named as the script is
+    // refused unopened instead of holding the request for good.
+    std::string text;
+    if (const int failure = readRegularFile(path, kMaxScriptBytes, text); failure != 0) {
+        reportProblem(std::string(path) + ": cannot read the UI script: " +
+                      regularFileFailureText(failure));
         return std::make_unique<HeadlessUi>(std::nullopt, MAPI_E_CORRUPT_DATA);
     }
+    if (text.empty()) {
+        return std::make_unique<HeadlessUi>(UiScript(), S_OK);  // an empty script
+    }
     std::string error;
-    std::optional<UiScript> script = UiScript::parse(text.str(), error);
+    std::optional<UiScript> script = UiScript::parse(text, error);
     if (!script) {
         reportProblem(std::string(path) + ":" + error.substr(5));
         return std::make_unique<HeadlessUi>(std::nullopt, MAPI_E_CORRUPT_DATA);

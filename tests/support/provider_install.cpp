@@ -95,11 +95,19 @@ std::string ProviderInstall::providerLog() const {
 }
 
 BrokerHost ProviderInstall::start() const {
+    return start(0, {});
+}
+
+BrokerHost ProviderInstall::start(uint32_t hostPid,
+                                  const std::vector<std::string>& extraEnvironment) const {
     BrokerHost::Options options;
+    options.hostPid = hostPid;
     options.process.environment = {
         "XDG_CONFIG_HOME=" + configDir(), "XDG_DATA_HOME=" + dataDir(),
         "MAILBROKER_UI_SCRIPT=" + root() + "/ui.script",
         "MAILBROKER_PROVIDER_LOG=" + root() + "/provider.log"};
+    options.process.environment.insert(options.process.environment.end(),
+                                       extraEnvironment.begin(), extraEnvironment.end());
     return BrokerHost::start(brokerPath_, options);
 }
 

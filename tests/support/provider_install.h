@@ -3,6 +3,7 @@
 // profiles, vCards, the UI script and the registry file are the test's own.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,9 @@ class ProviderInstall {
     std::string providerLog() const;
 
     BrokerHost start() const;
+    // The same with another process as the host (0: this one), and
+    // "NAME=value" entries laid over the environment.
+    BrokerHost start(uint32_t hostPid, const std::vector<std::string>& extraEnvironment) const;
 
   private:
     TempDir root_{"provider"};
