@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "provider/com/address_check.h"
+#include "provider/com/utf8.h"
 
 namespace mb::provider {
 namespace {
@@ -36,45 +37,6 @@ bool iequals(std::string_view a, std::string_view b) {
 
 bool nameChar(char c) {
     return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-';
-}
-
-bool validUtf8(std::string_view s) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        std::size_t extra = 0;
-        std::uint32_t cp = 0;
-        if (c == 0) {
-            return false;
-        } else if (c < 0x80) {
-            ++i;
-            continue;
-        } else if ((c & 0xE0) == 0xC0) {
-            extra = 1, cp = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            extra = 2, cp = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            extra = 3, cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + extra >= s.size()) {
-            return false;
-        }
-        for (std::size_t k = 1; k <= extra; ++k) {
-            const auto d = static_cast<unsigned char>(s[i + k]);
-            if ((d & 0xC0) != 0x80) {
-                return false;
-            }
-            cp = (cp << 6) | (d & 0x3F);
-        }
-        static constexpr std::uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-        if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            return false;
-        }
-        i += extra + 1;
-    }
-    return true;
 }
 
 std::vector<LogicalLine> unfold(std::string_view text) {
@@ -308,9 +270,9 @@ class CardBuilder {
         for (auto& e : emails_) {
             card_.emails.push_back(std::move(e.address));
         }
-        if (!validUtf8(card_.fn) || !validUtf8(card_.uid) || !validUtf8(card_.x500) ||
-            !std::all_of(card_.emails.begin(), card_.emails.end(), validUtf8) ||
-            !std::all_of(card_.members.begin(), card_.members.end(), validUtf8)) {
+        if (!isUtf8WithoutNul(card_.fn) || !isUtf8WithoutNul(card_.uid) || !isUtf8WithoutNul(card_.x500) ||
+            !std::all_of(card_.emails.begin(), card_.emails.end(), isUtf8WithoutNul) ||
+            !std::all_of(card_.members.begin(), card_.members.end(), isUtf8WithoutNul)) {
             problem = "text that is not UTF-8";
             return false;
         }
