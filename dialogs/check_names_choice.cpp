@@ -19,19 +19,13 @@ CheckNamesChoice judgeCheckNames(std::string_view typed, std::size_t candidateCo
         choice.typed = true;
         choice.problem = provider::checkAddress(address);
         if (choice.problem == provider::AddressProblem::None) {
-            Answer ok;
-            ok.kind = Answer::Kind::Ok;
             // A one-off has no display name of its own: it shows as its address.
-            ok.oneOff = OneOff{std::string(address), std::string(address)};
-            choice.answer = std::move(ok);
+            choice.answer = Answer::typed(OneOff{std::string(address), std::string(address)});
         }
         return choice;
     }
     if (selected && *selected < candidateCount) {
-        Answer ok;
-        ok.kind = Answer::Kind::Ok;
-        ok.pick = *selected;
-        choice.answer = std::move(ok);
+        choice.answer = Answer::picked(*selected);
     }
     return choice;
 }

@@ -86,10 +86,7 @@ void ChooseProfileDialog::confirm() {
     if (row == nullptr) {
         return;
     }
-    Answer ok;
-    ok.kind = Answer::Kind::Ok;
-    ok.pick = static_cast<std::size_t>(gtk_list_box_row_get_index(row));
-    session_.finish(ok);
+    session_.finish(Answer::picked(static_cast<std::size_t>(gtk_list_box_row_get_index(row))));
 }
 
 void ChooseProfileDialog::onRowActivated(GtkListBox*, GtkListBoxRow*, gpointer self) {

@@ -12,13 +12,6 @@ namespace mb::dialogs {
 
 bool writeAnswer(const Answer& answer) { return writeAll(STDOUT_FILENO, encodeAnswer(answer)); }
 
-Answer errorAnswer(std::string message) {
-    Answer a;
-    a.kind = Answer::Kind::Error;
-    a.message = std::move(message);
-    return a;
-}
-
 void addKeyShortcut(GtkWidget* widget, guint key, GdkModifierType mods, GtkShortcutFunc fn,
                     gpointer data) {
     GtkEventController* controller = gtk_shortcut_controller_new();
@@ -66,11 +59,7 @@ void DialogSession::finish(const Answer& answer) {
     stop(kExitAnswered);
 }
 
-void DialogSession::cancel() {
-    Answer a;
-    a.kind = Answer::Kind::Cancel;
-    finish(a);
-}
+void DialogSession::cancel() { finish(Answer::cancel()); }
 
 int DialogSession::run() {
     if (!activationToken_.empty()) {
@@ -157,9 +146,7 @@ void DialogSession::onAfterPaint(GdkFrameClock* clock, gpointer data) {
         return;
     }
     self->shownSent_ = true;
-    Answer shown;
-    shown.kind = Answer::Kind::Shown;
-    writeAnswer(shown);
+    writeAnswer(Answer::shown());
 }
 
 gboolean DialogSession::onStdin(gint fd, GIOCondition, gpointer data) {

@@ -23,7 +23,6 @@ inline constexpr int kExitHostGone = 3;    // stdin ended before an answer
 
 // Writes answer's line on stdout; false when nobody reads it any more.
 bool writeAnswer(const Answer& answer);
-Answer errorAnswer(std::string message);
 
 // Calls fn(data) on key+mods anywhere in widget, before the focused child
 // sees the key (Escape must cancel even from inside a search field).

@@ -43,17 +43,13 @@ std::string takeActivationToken() {
 }
 
 // What the compose window's onShown writes (see onComposeActivate).
-[[maybe_unused]] std::string shownLine() {
-    Answer shown;
-    shown.kind = Answer::Kind::Shown;
-    return encodeAnswer(shown);
-}
+[[maybe_unused]] std::string shownLine() { return encodeAnswer(Answer::shown()); }
 
 const char* kNoDisplay = "cannot open the display (DISPLAY or WAYLAND_DISPLAY)";
 
 int runModal(const Request& request, const std::string& token) {
     if (!gtk_init_check()) {
-        writeAnswer(errorAnswer(kNoDisplay));
+        writeAnswer(Answer::error(kNoDisplay));
         return kExitFailed;
     }
     DialogSession session(request.parent, token);
@@ -88,7 +84,7 @@ void onComposeActivate(GtkApplication* app, gpointer data) {
     //   presentComposeWindow(app, run->request, [run] { run->child.shown(shownLine()); });
     //   return;
     // ---- until it is merged, a compose request is answered with an error. ----
-    writeAnswer(errorAnswer("the compose window is not part of this build"));
+    writeAnswer(Answer::error("the compose window is not part of this build"));
     run->child.answered();
     run->exitCode = kExitFailed;
 }
@@ -100,7 +96,7 @@ int runComposeChild(const Request& request, const std::string& token, DetachedCh
         setenv("XDG_ACTIVATION_TOKEN", token.c_str(), 1);
     }
     if (!gtk_init_check()) {
-        writeAnswer(errorAnswer(kNoDisplay));
+        writeAnswer(Answer::error(kNoDisplay));
         child.answered();
         return kExitFailed;
     }
@@ -116,9 +112,9 @@ int runComposeChild(const Request& request, const std::string& token, DetachedCh
 
 int runCompose(const Request& request, const std::string& token) {
     int code = runDetached([&](DetachedChild& child) { return runComposeChild(request, token, child); },
-                           encodeAnswer(errorAnswer("the compose window ended before it was shown")));
+                           encodeAnswer(Answer::error("the compose window ended before it was shown")));
     if (code < 0) {
-        writeAnswer(errorAnswer("cannot start the compose window: fork failed"));
+        writeAnswer(Answer::error("cannot start the compose window: fork failed"));
         return kExitFailed;
     }
     return code;
@@ -135,13 +131,13 @@ int main() {
 
     RequestLine line = readRequestLine(STDIN_FILENO, kMaxLineBytes);
     if (!line.error.empty()) {
-        writeAnswer(errorAnswer(line.error));
+        writeAnswer(Answer::error(line.error));
         return kExitBadRequest;
     }
     std::string error;
     std::optional<Request> request = decodeRequest(line.text, error);
     if (!request) {
-        writeAnswer(errorAnswer("the request cannot be read: " + error));
+        writeAnswer(Answer::error("the request cannot be read: " + error));
         return kExitBadRequest;
     }
     std::string token = takeActivationToken();

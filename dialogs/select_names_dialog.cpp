@@ -488,10 +488,7 @@ gboolean SelectNamesDialog::onConfirmKey(GtkWidget*, GVariant*, gpointer self) {
 }
 
 void SelectNamesDialog::confirm() {
-    Answer ok;
-    ok.kind = Answer::Kind::Ok;
-    ok.wells = wells_.wells();
-    session_.finish(ok);
+    session_.finish(Answer::chosen(wells_.wells()));
 }
 
 }  // namespace mb::dialogs

@@ -206,7 +206,10 @@ class SelectNames(DialogTest):
         run, _ = self.show(select_names([]), "Select Names")
         self.x.type("bob")
         self.x.key("Return", "ctrl+Return")
-        self.assertEqual(self.finish(run), {"result": "ok", "wells": []})
+        answer = self.finish(run)
+        # No wells to return: the protocol's encoder leaves the empty list out.
+        self.assertEqual(answer.pop("wells", []), [])
+        self.assertEqual(answer, {"result": "ok"})
 
     def test_escape_cancels_even_from_the_search(self):
         run, _ = self.show(select_names(self.WELLS), "Select Names")
