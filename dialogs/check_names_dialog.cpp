@@ -37,9 +37,9 @@ CheckNamesDialog::CheckNamesDialog(DialogSession& session, const Request& reques
     std::string heading;
     gchar* text = nullptr;
     if (candidateCount_ > 0) {
-        text = g_strdup_printf(_("“%s” is ambiguous: more than one entry matches it."), request.text.c_str());
+        text = g_strdup_printf(_("“%s” is ambiguous: several entries match it."), request.text.c_str());
     } else {
-        text = g_strdup_printf(_("“%s” is unknown: no entry in the address book matches it."),
+        text = g_strdup_printf(_("“%s” is unknown: no entry matches it."),
                                request.text.c_str());
     }
     GtkWidget* title = headingLabel(text);

@@ -131,7 +131,9 @@ SelectNamesDialog::SelectNamesDialog(DialogSession& session, const Request& requ
             g_free(tip);
 
             auto* list = GTK_LIST_BOX(gtk_list_box_new());
-            gtk_list_box_set_selection_mode(list, GTK_SELECTION_BROWSE);
+            // Nothing is selected until the user goes there: three lit wells
+            // would say nothing.
+            gtk_list_box_set_selection_mode(list, GTK_SELECTION_SINGLE);
             g_object_set_data(G_OBJECT(list), kWell, GSIZE_TO_POINTER(i));
             GtkWidget* empty = gtk_label_new(_("No recipients"));
             gtk_widget_add_css_class(empty, "dim-label");
@@ -370,14 +372,12 @@ void SelectNamesDialog::add(std::size_t well, const std::vector<Entry>& entries)
     if (well >= wells_.size()) {
         return;
     }
-    std::optional<std::size_t> last;
+    bool added = false;
     for (const Entry& entry : entries) {
-        if (wells_.add(well, entry)) {
-            last = wells_.well(well).entries.size() - 1;
-        }
+        added = wells_.add(well, entry) || added;
     }
-    if (last) {
-        refreshWell(well, last);
+    if (added) {
+        refreshWell(well, std::nullopt);
     }
     // Typing a name and sending it off (Return, Alt+T/C/B) leaves the search
     // ready for the next name; browsing the book keeps its view.
@@ -473,7 +473,12 @@ gboolean SelectNamesDialog::onWellKey(GtkEventControllerKey* controller, guint k
         return FALSE;
     }
     GtkWidget* list = gtk_event_controller_get_widget(GTK_EVENT_CONTROLLER(controller));
-    GtkListBoxRow* row = gtk_list_box_get_selected_row(GTK_LIST_BOX(list));
+    // The row with the keyboard focus, which need not be selected yet.
+    GtkWidget* focus = gtk_root_get_focus(GTK_ROOT(self->window_));
+    GtkWidget* focused = focus != nullptr ? gtk_widget_get_ancestor(focus, GTK_TYPE_LIST_BOX_ROW) : nullptr;
+    GtkListBoxRow* row = focused != nullptr && gtk_widget_is_ancestor(focused, list)
+                             ? GTK_LIST_BOX_ROW(focused)
+                             : gtk_list_box_get_selected_row(GTK_LIST_BOX(list));
     if (row == nullptr) {
         return FALSE;
     }

@@ -195,12 +195,25 @@ class SelectNames(DialogTest):
                          [DAVE, ANNUAL["members"][0], ANNUAL])
 
     def test_delete_removes_from_a_well(self):
-        wells = [{"type": "to", "entries": [DAVE, ANN, BOB]}]
+        wells = [{"type": "to", "entries": [DAVE, ANN, BOB]},
+                 {"type": "cc", "entries": [CAROL, JOSE]}]
         run, _ = self.show(select_names(wells), "Select Names")
-        # Search, book, the To button, then the To list at its first entry.
-        self.x.key("Tab", "Tab", "Tab", "Down", "Delete")
+        # Search, book, the To button, then the To list at its first entry;
+        # the second entry goes, and then the one after it, now second.
+        self.x.key("Tab", "Tab", "Tab", "Down", "Delete", "Delete")
+        # The Cc button, then the Cc list at its first entry, which goes.
+        self.x.key("Tab", "Tab", "Delete")
         self.x.key("ctrl+Return")
-        self.assertEqual(self.finish(run)["wells"], [{"type": "to", "entries": [DAVE, BOB]}])
+        self.assertEqual(self.finish(run)["wells"], [{"type": "to", "entries": [DAVE]},
+                                                     {"type": "cc", "entries": [JOSE]}])
+
+    def test_double_click_adds_to_the_first_well(self):
+        run, window = self.show(select_names(self.WELLS), "Select Names")
+        self.x.type("carol")
+        # The one match is the book's first row, below the caption and search.
+        self.x.double_click(window, 200, 105)
+        self.x.key("ctrl+Return")
+        self.assertEqual(self.finish(run)["wells"][0]["entries"], [DAVE, CAROL])
 
     def test_without_wells_it_only_browses(self):
         run, _ = self.show(select_names([]), "Select Names")

@@ -148,6 +148,11 @@ class XSession:
         """Key presses through XTEST, to the focused window ("ctrl+Return")."""
         self.tool("xdotool", "key", "--delay", "20", *keys)
 
+    def double_click(self, window, x, y):
+        """Two clicks of the first button at (x, y) inside window."""
+        self.tool("xdotool", "mousemove", "--window", str(window), str(x), str(y),
+                  "click", "--repeat", "2", "--delay", "80", "1")
+
     def type(self, text):
         self.tool("xdotool", "type", "--delay", "10", text)
 
