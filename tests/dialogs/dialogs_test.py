@@ -12,6 +12,7 @@ import os
 import pathlib
 import sys
 import tempfile
+import time
 import unittest
 
 # Nothing of ours is written into the source tree.
@@ -156,6 +157,8 @@ class SelectNames(DialogTest):
         self.x.key("alt+b")             # the match goes to Bcc
         self.x.type("ann ex")
         self.x.key("alt+c")             # Ann Example goes to Cc
+        if SCREENSHOTS:
+            time.sleep(0.4)  # cosmetic: the Cc button's pressed look fades
         self.screenshot(window, "select-names.png")
         self.x.key("ctrl+Return")
         self.assertEqual(self.finish(run), {"result": "ok", "wells": [

@@ -183,10 +183,11 @@ class XSession:
 
     # --- the dialog program ---------------------------------------------
 
-    def start_dialog(self, program, request, env=None):
+    def start_dialog(self, program, request, env=None, argv=None):
         """Starts program with request (a dict, or a str/bytes line as it
-        stands) on stdin, which stays open until close_stdin()."""
-        run = DialogRun(program, request, self.env(env))
+        stands) on stdin, which stays open until close_stdin(). argv, when
+        given, is the whole command line (a wrapper such as time(1) first)."""
+        run = DialogRun(argv or [program], request, self.env(env))
         self._runs.append(run)
         return run
 
@@ -269,12 +270,12 @@ def _regex_escape(text):
 class DialogRun:
     """One run of the dialog program: its answer lines and its end."""
 
-    def __init__(self, program, request, env):
+    def __init__(self, argv, request, env):
         if isinstance(request, dict):
             request = json.dumps(request) + "\n"
         if isinstance(request, str):
             request = request.encode("utf-8")
-        self.process = subprocess.Popen([program], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+        self.process = subprocess.Popen(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                         stderr=subprocess.PIPE, env=env)
         self.lines = queue.Queue()
         self.stderr = b""
@@ -295,6 +296,11 @@ class DialogRun:
 
     def _read_stderr(self):
         self.stderr = self.process.stderr.read()
+
+    def stderr_text(self, timeout=DEFAULT_TIMEOUT):
+        """All of stderr, once the program has ended."""
+        self._err_reader.join(timeout)
+        return self.stderr.decode(errors="replace")
 
     def read_line(self, timeout=DEFAULT_TIMEOUT):
         """The next line on stdout as JSON, or None at the end of the stream."""
