@@ -54,7 +54,7 @@ CheckNamesDialog::CheckNamesDialog(DialogSession& session, const Request& reques
         gtk_list_box_set_selection_mode(list_, GTK_SELECTION_BROWSE);
         gtk_list_box_set_activate_on_single_click(list_, FALSE);
         for (const Entry& candidate : request.candidates) {
-            gtk_list_box_append(list_, newEntryRow(candidate, false));
+            appendLabelledRow(list_, newEntryRow(candidate, false), entryAccessibleLabel(candidate).c_str());
         }
         GtkWidget* label = mnemonicLabel(_("_Matching entries:"), GTK_WIDGET(list_));
         gtk_box_append(GTK_BOX(content), label);
@@ -82,6 +82,8 @@ CheckNamesDialog::CheckNamesDialog(DialogSession& session, const Request& reques
     gtk_widget_add_css_class(hint_, "error");
     gtk_widget_set_visible(hint_, FALSE);
     gtk_box_append(GTK_BOX(content), hint_);
+    gtk_accessible_update_relation(GTK_ACCESSIBLE(field_), GTK_ACCESSIBLE_RELATION_DESCRIBED_BY, hint_,
+                                   nullptr, -1);
 
     GtkWidget* cancel = nullptr;
     gtk_box_append(GTK_BOX(content), buttonRow(window, _("_Cancel"), &cancel, &ok_));

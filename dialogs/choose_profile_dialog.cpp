@@ -12,7 +12,7 @@ namespace {
 
 // The display name, and beneath it the profile's name when that differs
 // (two profiles may share a display name; their names never clash).
-GtkWidget* profileRow(const ProfileItem& profile) {
+GtkWidget* profileRow(const ProfileItem& profile, std::string& accessible) {
     const std::string& shown = profile.displayName.empty() ? profile.name : profile.displayName;
     GtkWidget* box = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 10);
     gtk_widget_set_margin_top(box, 6);
@@ -27,7 +27,7 @@ GtkWidget* profileRow(const ProfileItem& profile) {
     gtk_label_set_xalign(GTK_LABEL(title), 0.0f);
     gtk_label_set_ellipsize(GTK_LABEL(title), PANGO_ELLIPSIZE_END);
     gtk_box_append(GTK_BOX(lines), title);
-    std::string accessible = shown;
+    accessible = shown;
     if (profile.name != shown) {
         gchar* text = g_strdup_printf(_("profile “%s”"), profile.name.c_str());
         GtkWidget* name = gtk_label_new(text);
@@ -40,7 +40,6 @@ GtkWidget* profileRow(const ProfileItem& profile) {
         g_free(text);
     }
     gtk_box_append(GTK_BOX(box), lines);
-    gtk_accessible_update_property(GTK_ACCESSIBLE(box), GTK_ACCESSIBLE_PROPERTY_LABEL, accessible.c_str(), -1);
     return box;
 }
 
@@ -56,7 +55,9 @@ ChooseProfileDialog::ChooseProfileDialog(DialogSession& session, const Request& 
     gtk_list_box_set_selection_mode(list_, GTK_SELECTION_BROWSE);
     gtk_list_box_set_activate_on_single_click(list_, FALSE);
     for (const ProfileItem& profile : request.profiles) {
-        gtk_list_box_append(list_, profileRow(profile));
+        std::string accessible;
+        GtkWidget* row = profileRow(profile, accessible);
+        appendLabelledRow(list_, row, accessible.c_str());
     }
     gtk_box_append(GTK_BOX(content), mnemonicLabel(_("_Profiles:"), GTK_WIDGET(list_)));
     GtkWidget* scroller = framedScroller(GTK_WIDGET(list_), 120);

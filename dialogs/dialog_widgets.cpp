@@ -47,6 +47,12 @@ GtkWidget* mnemonicLabel(const char* text, GtkWidget* target) {
     return label;
 }
 
+void appendLabelledRow(GtkListBox* list, GtkWidget* content, const char* label) {
+    gtk_list_box_append(list, content);
+    GtkWidget* row = gtk_widget_get_parent(content);
+    gtk_accessible_update_property(GTK_ACCESSIBLE(row), GTK_ACCESSIBLE_PROPERTY_LABEL, label, -1);
+}
+
 GtkWidget* buttonRow(GtkWindow* window, const char* cancelLabel, GtkWidget** cancel, GtkWidget** ok) {
     GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 8);
     gtk_widget_set_halign(row, GTK_ALIGN_END);

@@ -20,6 +20,10 @@ GtkWidget* quietLabel(const char* text);
 // gives target its accessible name.
 GtkWidget* mnemonicLabel(const char* text, GtkWidget* target);
 
+// Appends content to list as a new row that carries content's accessible
+// label (a screen reader announces the row, not what is inside it).
+void appendLabelledRow(GtkListBox* list, GtkWidget* content, const char* label);
+
 // The row of Cancel and OK at the bottom right; OK is the window's default,
 // so Return confirms from any field that passes Return on.
 GtkWidget* buttonRow(GtkWindow* window, const char* cancelLabel, GtkWidget** cancel, GtkWidget** ok);

@@ -126,8 +126,11 @@ SelectNamesDialog::SelectNamesDialog(DialogSession& session, const Request& requ
             g_object_set_data(G_OBJECT(button), kWell, GSIZE_TO_POINTER(i));
             g_signal_connect(button, "activate", G_CALLBACK(onAddActivate), this);
             g_signal_connect(button, "clicked", G_CALLBACK(onAddClicked), this);
+            // Named by its well ("Cc", not "Cc →"), described by what it does.
             gchar* tip = g_strdup_printf(_("Add the selected entries to %s"), wellTitle(type));
             gtk_widget_set_tooltip_text(button, tip);
+            gtk_accessible_update_property(GTK_ACCESSIBLE(button), GTK_ACCESSIBLE_PROPERTY_LABEL, wellTitle(type),
+                                           GTK_ACCESSIBLE_PROPERTY_DESCRIPTION, tip, -1);
             g_free(tip);
 
             auto* list = GTK_LIST_BOX(gtk_list_box_new());
@@ -364,7 +367,11 @@ void SelectNamesDialog::selectOnly(guint position) {
         gtk_selection_model_unselect_all(GTK_SELECTION_MODEL(selection_));
         return;
     }
-    gtk_selection_model_select_item(GTK_SELECTION_MODEL(selection_), position, TRUE);
+    // Through the view, not the model: the view then also starts Shift+arrow
+    // ranges from here.
+    if (!gtk_widget_activate_action(view_, "list.select-item", "(ubb)", position, FALSE, FALSE)) {
+        gtk_selection_model_select_item(GTK_SELECTION_MODEL(selection_), position, TRUE);
+    }
     gtk_widget_activate_action(view_, "list.scroll-to-item", "u", position);
 }
 
@@ -428,7 +435,7 @@ void SelectNamesDialog::refreshWell(std::size_t well, std::optional<std::size_t>
         g_object_set_data(G_OBJECT(removeButton), kIndex, GSIZE_TO_POINTER(i));
         g_signal_connect(removeButton, "clicked", G_CALLBACK(onRemoveClicked), this);
         gtk_box_append(GTK_BOX(line), removeButton);
-        gtk_list_box_append(list, line);
+        appendLabelledRow(list, line, entryAccessibleLabel(entry).c_str());
     }
     if (select) {
         if (GtkListBoxRow* row = gtk_list_box_get_row_at_index(list, static_cast<int>(*select))) {

@@ -210,6 +210,13 @@ class SelectNames(DialogTest):
         self.assertEqual(self.finish(run)["wells"], [{"type": "to", "entries": [DAVE]},
                                                      {"type": "cc", "entries": [JOSE]}])
 
+    def test_several_entries_at_once(self):
+        run, _ = self.show(select_names(self.WELLS), "Select Names")
+        # Into the book at Ann; Shift+Down twice takes Anne and the list too.
+        self.x.key("Down", "shift+Down", "shift+Down", "alt+b")
+        self.x.key("ctrl+Return")
+        self.assertEqual(self.finish(run)["wells"][2]["entries"], [ANN, ANNE, ANNUAL])
+
     def test_double_click_adds_to_the_first_well(self):
         run, window = self.show(select_names(self.WELLS), "Select Names")
         self.x.type("carol")
@@ -242,6 +249,11 @@ class ChooseProfile(DialogTest):
         self.screenshot(window, "choose-profile.png")
         self.x.key("Down", "Return")
         self.assertEqual(self.finish(run), {"result": "ok", "pick": 1})
+
+    def test_nothing_to_choose_from_only_cancels(self):
+        run, _ = self.show(choose_profile([]), "Choose Profile")
+        self.x.key("Return", "alt+o", "Escape")
+        self.assertEqual(self.finish(run), {"result": "cancel"})
 
     def test_escape_cancels(self):
         run, _ = self.show(choose_profile(PROFILES), "Choose Profile")
