@@ -3,6 +3,7 @@
 #include <gio/gio.h>
 
 #include "dialogs/entry_filter.h"
+#include "dialogs/gobject_ref.h"
 
 struct _MbEntryItem {
     GObject parent_instance;
@@ -44,9 +45,8 @@ const std::string& searchKeyOf(MbEntryItem* item) { return *item->key; }
 GListStore* newEntryStore(const std::vector<Entry>& entries) {
     GListStore* store = g_list_store_new(MB_TYPE_ENTRY_ITEM);
     for (const Entry& entry : entries) {
-        MbEntryItem* item = newEntryItem(entry);
-        g_list_store_append(store, item);
-        g_object_unref(item);
+        GObjectRef<MbEntryItem> item(newEntryItem(entry));
+        g_list_store_append(store, item.get());
     }
     return store;
 }

@@ -16,6 +16,7 @@
 #include "dialogs/choose_profile_dialog.h"
 #include "dialogs/detach.h"
 #include "dialogs/dialog_session.h"
+#include "dialogs/gobject_ref.h"
 #include "dialogs/i18n.h"
 #include "dialogs/select_names_dialog.h"
 #include "dialogs/stdio_line.h"
@@ -110,10 +111,9 @@ int runComposeChild(const Request& request, const std::string& token, DetachedCh
     ComposeRun run{request, child};
     // No application id: nothing to register on the session bus, and every
     // compose window is a process of its own.
-    GtkApplication* app = gtk_application_new(nullptr, G_APPLICATION_NON_UNIQUE);
-    g_signal_connect(app, "activate", G_CALLBACK(onComposeActivate), &run);
-    int status = g_application_run(G_APPLICATION(app), 0, nullptr);
-    g_object_unref(app);
+    GObjectRef<GtkApplication> app(gtk_application_new(nullptr, G_APPLICATION_NON_UNIQUE));
+    g_signal_connect(app.get(), "activate", G_CALLBACK(onComposeActivate), &run);
+    int status = g_application_run(G_APPLICATION(app.get()), 0, nullptr);
     return status != 0 ? status : run.exitCode;
 }
 

@@ -5,6 +5,7 @@
 #include "dialogs/dialog_widgets.h"
 #include "dialogs/entry_item.h"
 #include "dialogs/entry_row.h"
+#include "dialogs/gobject_ref.h"
 #include "dialogs/i18n.h"
 
 namespace mb::dialogs {
@@ -79,9 +80,10 @@ SelectNamesDialog::SelectNamesDialog(DialogSession& session, const Request& requ
     // Each model takes over the reference to the one below it, the view the
     // selection's and the factory's.
     GListStore* store = newEntryStore(request.book);
-    filter_ = gtk_custom_filter_new(keepEntry, this, nullptr);
-    g_object_ref(filter_);  // released in the destructor, which must reach it
-    GtkFilterListModel* filtered = gtk_filter_list_model_new(G_LIST_MODEL(store), GTK_FILTER(filter_));
+    filter_.reset(gtk_custom_filter_new(keepEntry, this, nullptr));
+    // The filter model takes a reference of its own; ours is for the destructor.
+    GtkFilterListModel* filtered =
+        gtk_filter_list_model_new(G_LIST_MODEL(store), GTK_FILTER(g_object_ref(filter_.get())));
     tree_ = gtk_tree_list_model_new(G_LIST_MODEL(filtered), FALSE, FALSE, membersOf, this, nullptr);
     selection_ = gtk_multi_selection_new(G_LIST_MODEL(tree_));
     GtkListItemFactory* factory = gtk_signal_list_item_factory_new();
@@ -184,17 +186,15 @@ SelectNamesDialog::SelectNamesDialog(DialogSession& session, const Request& requ
 SelectNamesDialog::~SelectNamesDialog() {
     // The filter calls back into this object; the model may outlive it
     // (the window is destroyed after the dialog), so cut the tie first.
-    gtk_custom_filter_set_filter_func(filter_, nullptr, nullptr, nullptr);
-    g_object_unref(filter_);
+    gtk_custom_filter_set_filter_func(filter_.get(), nullptr, nullptr, nullptr);
 }
 
 void SelectNamesDialog::onBind(GtkSignalListItemFactory*, GtkListItem* item, gpointer data) {
     auto* row = GTK_TREE_LIST_ROW(gtk_list_item_get_item(item));
     auto* expander = GTK_TREE_EXPANDER(gtk_list_item_get_child(item));
     gtk_tree_expander_set_list_row(expander, row);
-    auto* entry = MB_ENTRY_ITEM(gtk_tree_list_row_get_item(row));
-    setEntryRowContent(gtk_tree_expander_get_child(expander), entryOf(entry));
-    g_object_unref(entry);
+    GObjectRef<MbEntryItem> entry(MB_ENTRY_ITEM(gtk_tree_list_row_get_item(row)));
+    setEntryRowContent(gtk_tree_expander_get_child(expander), entryOf(entry.get()));
     static_cast<SelectNamesDialog*>(data)->bound_.insert(item);
 }
 
@@ -235,7 +235,7 @@ GListModel* SelectNamesDialog::membersOf(gpointer item, gpointer) {
 void SelectNamesDialog::onSearchChanged(GtkEditable* editable, gpointer data) {
     auto* self = static_cast<SelectNamesDialog*>(data);
     self->query_ = EntryFilter(gtk_editable_get_text(editable));
-    gtk_filter_changed(GTK_FILTER(self->filter_), GTK_FILTER_CHANGE_DIFFERENT);
+    gtk_filter_changed(GTK_FILTER(self->filter_.get()), GTK_FILTER_CHANGE_DIFFERENT);
     // The best match is ready for Return.
     self->selectOnly(0);
 }
@@ -297,27 +297,24 @@ bool SelectNamesDialog::expandSelected(bool expand) {
     if (!position) {
         return false;
     }
-    GtkTreeListRow* row = gtk_tree_list_model_get_row(tree_, *position);
-    if (row == nullptr) {
+    GObjectRef<GtkTreeListRow> row(gtk_tree_list_model_get_row(tree_, *position));
+    if (!row) {
         return false;
     }
-    bool handled = false;
-    if (gtk_tree_list_row_is_expandable(row)) {
-        gtk_tree_list_row_set_expanded(row, expand);
-        handled = true;
-    } else if (!expand) {
-        // On a member, Left goes back to its list and closes it.
-        if (GtkTreeListRow* parent = gtk_tree_list_row_get_parent(row)) {
-            guint at = gtk_tree_list_row_get_position(parent);
-            gtk_tree_list_row_set_expanded(parent, FALSE);
-            selectOnly(at);
-            focusRow(at);
-            g_object_unref(parent);
-            handled = true;
-        }
+    if (gtk_tree_list_row_is_expandable(row.get())) {
+        gtk_tree_list_row_set_expanded(row.get(), expand);
+        return true;
     }
-    g_object_unref(row);
-    return handled;
+    // On a member, Left goes back to its list and closes it.
+    GObjectRef<GtkTreeListRow> parent(expand ? nullptr : gtk_tree_list_row_get_parent(row.get()));
+    if (!parent) {
+        return false;
+    }
+    guint at = gtk_tree_list_row_get_position(parent.get());
+    gtk_tree_list_row_set_expanded(parent.get(), FALSE);
+    selectOnly(at);
+    focusRow(at);
+    return true;
 }
 
 void SelectNamesDialog::onBookActivate(GtkListView*, guint position, gpointer data) {
@@ -339,14 +336,12 @@ std::vector<Entry> SelectNamesDialog::selectedEntries() const {
     guint position = 0;
     for (bool more = gtk_bitset_iter_init_first(&iter, selected, &position); more;
          more = gtk_bitset_iter_next(&iter, &position)) {
-        GtkTreeListRow* row = gtk_tree_list_model_get_row(tree_, position);
-        if (row == nullptr) {
+        GObjectRef<GtkTreeListRow> row(gtk_tree_list_model_get_row(tree_, position));
+        if (!row) {
             continue;
         }
-        auto* item = MB_ENTRY_ITEM(gtk_tree_list_row_get_item(row));
-        entries.push_back(entryOf(item));
-        g_object_unref(item);
-        g_object_unref(row);
+        GObjectRef<MbEntryItem> item(MB_ENTRY_ITEM(gtk_tree_list_row_get_item(row.get())));
+        entries.push_back(entryOf(item.get()));
     }
     gtk_bitset_unref(selected);
     return entries;

@@ -13,6 +13,7 @@
 
 #include "dialogs/dialog_session.h"
 #include "dialogs/entry_filter.h"
+#include "dialogs/gobject_ref.h"
 #include "dialogs/well_set.h"
 
 namespace mb::dialogs {
@@ -55,7 +56,7 @@ class SelectNamesDialog : public ModalDialog {
     DialogSession& session_;
     GtkWindow* window_ = nullptr;
     EntryFilter query_;
-    GtkCustomFilter* filter_ = nullptr;     // one reference is ours
+    GObjectRef<GtkCustomFilter> filter_;
     GtkTreeListModel* tree_ = nullptr;      // owned by the selection
     GtkMultiSelection* selection_ = nullptr;  // owned by the view
     GtkWidget* view_ = nullptr;

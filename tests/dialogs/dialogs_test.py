@@ -298,9 +298,7 @@ class Program(DialogTest):
         self.assertEqual(answer, {"result": "error", "message": "no request on standard input"})
 
     def test_no_display_is_an_error(self):
-        run = self.x.start_dialog(PROGRAM, choose_profile(PROFILES))
         # Started against a display that does not exist.
-        run.kill()
         bad = {"DISPLAY": ":%d" % (int(self.x.display[1:]) + 500)}
         run = self.x.start_dialog(PROGRAM, choose_profile(PROFILES), env=bad)
         answer = self.finish(run, EXIT_FAILED)
