@@ -84,6 +84,8 @@ class ComposeWindow {
         window_ = gtk_application_window_new(app_);
         gtk_window_set_title(GTK_WINDOW(window_), _("New Message"));
         gtk_window_set_default_size(GTK_WINDOW(window_), 640, 560);
+        // The title shows the same on every desktop, a window manager or not.
+        gtk_window_set_titlebar(GTK_WINDOW(window_), gtk_header_bar_new());
         g_object_set_data_full(G_OBJECT(window_), "mb-compose", this,
                                [](gpointer self) { delete static_cast<ComposeWindow*>(self); });
 

@@ -264,11 +264,11 @@ void runClient(const std::vector<std::string>& argv, const std::string& profile,
         args.push_back(arg.c_str());
     }
     args.push_back(nullptr);
-    // stdin a pipe closed at once: the client must not read the program's
-    // own stdin, which belongs to the desktop driver.
-    GSubprocessLauncher* launcher = g_subprocess_launcher_new(static_cast<GSubprocessFlags>(
-        G_SUBPROCESS_FLAGS_STDIN_PIPE | G_SUBPROCESS_FLAGS_STDOUT_PIPE |
-        G_SUBPROCESS_FLAGS_STDERR_PIPE));
+    GSubprocessLauncher* launcher = g_subprocess_launcher_new(
+        static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_PIPE));
+    // The client must not read the program's own stdin, which belongs to
+    // the desktop driver.
+    g_subprocess_launcher_set_stdin_file_path(launcher, "/dev/null");
     if (profile.empty()) {
         g_subprocess_launcher_unsetenv(launcher, "MAILBROKER_PROFILE");  // the default profile
     } else {

@@ -146,8 +146,9 @@ std::vector<std::string> checkRecipients(const std::vector<std::string>& entries
     std::vector<std::string> problems;
     for (const std::string& entry : entries) {
         const RecipientText recipient = parseRecipient(entry);
-        if (recipient.address.find(';') != std::string::npos ||
-            (!recipient.hasAddress() && entry.find(';') != std::string::npos)) {
+        // Even inside quotes: the client joins values with ';' and the Broker
+        // splits at it, quotes or not.
+        if (entry.find(';') != std::string::npos) {
             problems.push_back(std::string(_("Recipient")) + " \"" + entry + "\": " +
                                _("a ';' cannot be sent; remove it"));
             continue;
