@@ -30,6 +30,7 @@ void showPrompt(GtkWindow* parent, const std::string& title, const std::string& 
                 std::function<void(int)> done) {
     GtkWidget* window = gtk_window_new();
     gtk_window_set_title(GTK_WINDOW(window), title.c_str());
+    gtk_window_set_titlebar(GTK_WINDOW(window), gtk_header_bar_new());
     gtk_window_set_transient_for(GTK_WINDOW(window), parent);
     gtk_window_set_modal(GTK_WINDOW(window), TRUE);
     gtk_window_set_resizable(GTK_WINDOW(window), FALSE);
