@@ -64,7 +64,8 @@ void printHelp(std::ostream& out) {
            "options:\n"
            "  --broker PATH    the Broker to start (default: mailbroker beside this program)\n"
            "  --pipe NAME      use the running Broker that serves pipe NAME; start none\n"
-           "  --timeout MS     how long to wait for a reply (default 60000), and at most\n"
+           "  --timeout MS     how long to wait for a reply (default: as long as it takes,\n"
+           "                   since the Broker may be showing a dialog), and at most\n"
            "                   5000 for --pipe's Broker to be reached\n"
            "  --help           this text\n\ncommands:\n";
     for (const auto& c : subcommands()) {

@@ -15,7 +15,10 @@
 struct ClientSettings {
     std::string brokerPath;
     std::string pipeName;  // set: talk to a running Broker instead of starting one
-    uint32_t timeoutMs = 60000;
+    // No limit unless --timeout sets one: every request logs on, and any of
+    // them may be waiting on a person in a dialog (the profile chooser, Check
+    // Names, the address book, the compose window) for as long as they like.
+    uint32_t timeoutMs = INFINITE;
 };
 
 class ClientSession {

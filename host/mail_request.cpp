@@ -231,7 +231,13 @@ std::string addrsRequest(const std::vector<std::string>& args) {
     ParamMap params;
     putRecipients("addrs", options, params);
     if (options.count("--show-address-book") != 0) {
+        const bool recipientGiven = !params.empty();
         params[KsString("ShowAddressBook")] = KsString("1");
+        if (!recipientGiven) {
+            // The Broker offers the dialog a well for each recipient key it
+            // gets: with none given, one To well to pick into.
+            params[KsString("to")] = KsString("");
+        }
     }
     if (auto it = options.find("--caption"); it != options.end()) {
         params[KsString("caption")] = text("addrs", "--caption", it->second.front());

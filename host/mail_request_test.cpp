@@ -102,6 +102,10 @@ TEST(MailRequests, AddrsProfileAndFlush) {
                             "--caption", "Pick", "--parent", "12"}),
               "OutlookGetAddrs?ShowAddressBook=1&bcc=&caption=Pick&parent=12&to=Ann%3bTeam");
     EXPECT_THROW(addrsRequest({"--parent", "2147483648"}), UsageError);
+    // The address book alone: one To well to pick into.
+    EXPECT_EQ(addrsRequest({"--show-address-book"}), "OutlookGetAddrs?ShowAddressBook=1&to=");
+    EXPECT_EQ(addrsRequest({"--show-address-book", "--cc", "Ann"}),
+              "OutlookGetAddrs?ShowAddressBook=1&cc=Ann");
     EXPECT_EQ(profileRequest({"--display-name", "Work mail"}),
               "AutoCompleteFileName?displayName=Work%20mail");
     EXPECT_EQ(profileRequest({}), "AutoCompleteFileName?");

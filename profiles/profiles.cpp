@@ -276,6 +276,17 @@ bool applyKey(ParseState& state, Profile& profile, const std::string& key,
             state.fail("unknown ui '" + value + "' (auto, headless or desktop)");
             return false;
         }
+    } else if (key == "compose") {
+        if (value == "auto") {
+            profile.compose = ComposeWindow::Auto;
+        } else if (value == "mailer") {
+            profile.compose = ComposeWindow::Mailer;
+        } else if (value == "builtin") {
+            profile.compose = ComposeWindow::Builtin;
+        } else {
+            state.fail("unknown compose '" + value + "' (auto, mailer or builtin)");
+            return false;
+        }
     } else {
         state.fail("unknown key '" + key + "'");
         return false;

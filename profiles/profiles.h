@@ -22,6 +22,11 @@
 //   ui             = auto               ; auto (the default: desktop when one is
 //                                       ; reachable, headless otherwise), headless
 //                                       ; or desktop
+//   compose        = auto               ; the desktop's compose window: mailer (the
+//                                       ; user's mail program, through xdg-email),
+//                                       ; builtin (our own), or auto (the default:
+//                                       ; the mail program unless the mailto:
+//                                       ; handler is a web browser or there is none)
 //   reject_unicode = false              ; the store refuses Unicode properties
 //
 // A profile name may not be empty, contain '/' or be "." or ".."; names are
@@ -48,6 +53,7 @@
 namespace mb::provider {
 
 enum class UiDriver { Auto, Headless, Desktop };
+enum class ComposeWindow { Auto, Mailer, Builtin };
 
 struct Profile {
     std::string name;
@@ -64,6 +70,7 @@ struct Profile {
     std::string netrc;  // a file, "default", or empty: no netrc
     int timeout = 60;   // seconds
     UiDriver ui = UiDriver::Auto;
+    ComposeWindow compose = ComposeWindow::Auto;
     bool rejectUnicode = false;
 };
 

@@ -56,6 +56,7 @@ TEST_F(Profiles, TwoProfilesOneDefault) {
         "  /c.vcf\n"
         "transport = smtps://mail.work.example:465\n"
         "ui = desktop\n"
+        "compose = builtin\n"
         "reject_unicode = true\n");
     ProfileLoad load = loadProfiles();
     ASSERT_EQ(load.result, S_OK) << load.error;
@@ -77,6 +78,7 @@ TEST_F(Profiles, TwoProfilesOneDefault) {
     EXPECT_EQ(work.addressBooks, (std::vector<std::string>{"/a.vcf", "/b.vcf", "/dir/", "/c.vcf"}));
     EXPECT_EQ(work.transport, "smtps://mail.work.example:465");
     EXPECT_EQ(work.ui, UiDriver::Desktop);
+    EXPECT_EQ(work.compose, ComposeWindow::Builtin);
     EXPECT_TRUE(work.rejectUnicode);
     EXPECT_EQ(defaultProfile(load), &load.profiles[1]);
 }
@@ -135,6 +137,7 @@ TEST_F(Profiles, MalformedFilesNameTheLine) {
         {"[profile ../x]\n", 1, "bad profile name"},
         {"[profile a]\ntransport = pigeon\n", 2, "unknown transport"},
         {"[profile a]\nui = fancy\n", 2, "unknown ui"},
+        {"[profile a]\ncompose = web\n", 2, "unknown compose 'web' (auto, mailer or builtin)"},
         {"[profile a]\ntransport = smtp://mail.example.org:0\n", 2, "bad transport URL"},
         {"[profile a]\ntransport = smtps://host:465/path\n", 2, "bad transport URL"},
         {"[profile a]\nstarttls = maybe\n", 2, "unknown starttls"},

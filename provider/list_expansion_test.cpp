@@ -251,7 +251,7 @@ TEST_F(ListMail, ComposeWindowGetsTheMembersOfAList) {
     setenv("DISPLAY", ":99", 1);
     writeProfiles(
         "[profile Default]\ndefault = true\nsender_address = ana@example.net\n"
-        "ui = desktop\ntransport = none\naddress_books = " +
+        "ui = desktop\ncompose = mailer\ntransport = none\naddress_books = " +
         cards_.write("book.vcf", kCards) + "\n");
     openStore();
     IAddrBook* book = nullptr;

@@ -1,8 +1,11 @@
 #include "provider/session.h"
 
+#include <stdlib.h>
+
 #include <new>
 
 #include "provider/com/abi_guard.h"
+#include "provider/com/diagnostics.h"
 #include "provider/addressbook/address_book.h"
 #include "provider/initialize.h"
 #include "provider/list_expansion.h"
@@ -72,12 +75,13 @@ HRESULT Session::PrepareForm(LPCIID, LPMESSAGE lpMessage, ULONG* lpulMessageToke
     return forms_.prepare(lpMessage, lpulMessageToken);
 }
 
-HRESULT Session::ShowForm(ULONG_PTR, LPMDB, LPMAPIFOLDER, LPCIID, ULONG ulMessageToken, LPMESSAGE,
+HRESULT Session::ShowForm(ULONG_PTR ulUIParam, LPMDB, LPMAPIFOLDER, LPCIID, ULONG ulMessageToken, LPMESSAGE,
                           ULONG, ULONG, ULONG, ULONG, LPSTR) {
     if (!ui_) {
         return MAPI_E_CALL_FAILED;
     }
-    return forms_.show(ulMessageToken, *ui_);
+    return forms_.show(ulMessageToken, static_cast<std::uint64_t>(ulUIParam), profile_.name,
+                       *ui_);
 }
 
 // Not called by the Broker.
@@ -148,7 +152,7 @@ const Profile* chooseProfile(const ProfileLoad& load, const char* name, ULONG fl
 
 }  // namespace mb::provider
 
-extern "C" HRESULT MAPILogonEx(ULONG_PTR, LPMAPITSTR lpszProfileName, LPMAPITSTR, ULONG ulFlags,
+extern "C" HRESULT MAPILogonEx(ULONG_PTR ulUIParam, LPMAPITSTR lpszProfileName, LPMAPITSTR, ULONG ulFlags,
                                LPMAPISESSION* lppSession) {
     using namespace mb::provider;
     if (lppSession == nullptr) {
@@ -168,14 +172,33 @@ extern "C" HRESULT MAPILogonEx(ULONG_PTR, LPMAPITSTR lpszProfileName, LPMAPITSTR
             return load.result;
         }
         HRESULT result = S_OK;
-        const Profile* profile = chooseProfile(load, lpszProfileName, ulFlags, result);
+        const char* name = lpszProfileName;
+        const char* chosenByEnvironment = getenv("MAILBROKER_PROFILE");
+        if ((name == nullptr || name[0] == '\0') && chosenByEnvironment != nullptr &&
+            chosenByEnvironment[0] != '\0') {
+            // A program acting for a profile already chosen (the compose
+            // window sending what was written in it) names it for itself and
+            // its children.
+            name = chosenByEnvironment;
+        }
+        const Profile* profile = chooseProfile(load, name, ulFlags, result);
+        if (profile == nullptr && name == chosenByEnvironment && name != nullptr) {
+            reportProblem(std::string("MAILBROKER_PROFILE names no profile: ") + name);
+        }
         if (profile == nullptr && (ulFlags & MAPI_LOGON_UI) != 0 &&
-            (lpszProfileName == nullptr || lpszProfileName[0] == '\0') && !load.profiles.empty()) {
-            // No profile to take without asking: the logon dialog offers the
-            // first one, and the user goes on or cancels.
-            const Profile& offered = load.profiles.front();
-            result = makeUi(offered)->logon(offered.name);
-            profile = SUCCEEDED(result) ? &offered : nullptr;
+            (name == nullptr || name[0] == '\0') && !load.profiles.empty()) {
+            // No profile to take without asking: the logon dialog offers
+            // them all, the first one selected, and shows as the first
+            // profile's `ui` says.
+            UiLogon logon{static_cast<std::uint64_t>(ulUIParam), {}};
+            for (const Profile& p : load.profiles) {
+                logon.profiles.push_back({p.name, p.displayName});
+            }
+            std::size_t chosen = 0;
+            result = makeUi(load.profiles.front())->logon(logon, chosen);
+            profile = SUCCEEDED(result) && chosen < load.profiles.size() ? &load.profiles[chosen]
+                                                                          : nullptr;
+            result = SUCCEEDED(result) && profile == nullptr ? MAPI_E_CALL_FAILED : result;
         }
         if (profile == nullptr) {
             return result;

@@ -88,7 +88,10 @@ class Session final : public ComObject<IMAPISession, IID_IMAPISession> {
     PendingForms forms_;  // between PrepareForm and ShowForm
 };
 
-// The profile MAPILogonEx would use, or null (result then says why).
+// The profile MAPILogonEx would use without asking, or null (result then
+// says why): the one named, or without a name and with MAPI_USE_DEFAULT the
+// default profile. MAPILogonEx takes the environment variable
+// MAILBROKER_PROFILE, when set and not empty, as the name when given none.
 const Profile* chooseProfile(const ProfileLoad& load, const char* name, ULONG flags,
                              HRESULT& result);
 

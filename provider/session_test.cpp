@@ -119,9 +119,35 @@ TEST_F(Logon, WithoutADefaultTheLogonDialogDecides) {
     EXPECT_EQ(static_cast<Session*>(session)->profile().name, "home");
     session->Release();
 
+    std::ofstream(script) << "logon pick 2\n";
+    ASSERT_EQ(MAPILogonEx(0, nullptr, nullptr, kBrokerFlags, &session), S_OK);
+    EXPECT_EQ(static_cast<Session*>(session)->profile().name, "work");
+    session->Release();
+
+    std::ofstream(script) << "logon pick 3\n";  // offered two
+    EXPECT_EQ(MAPILogonEx(0, nullptr, nullptr, kBrokerFlags, &session), MAPI_E_NOT_FOUND);
+    EXPECT_EQ(session, nullptr);
+
     std::ofstream(script) << "logon cancel\n";
     EXPECT_EQ(MAPILogonEx(0, nullptr, nullptr, kBrokerFlags, &session), MAPI_E_USER_CANCEL);
     ::unsetenv("MAILBROKER_UI_SCRIPT");
+}
+
+TEST_F(Logon, TheEnvironmentMayNameTheProfile) {
+    writeProfiles("[profile home]\ndefault = true\n[profile work]\ndisplay_name = Work mail\n");
+    IMAPISession* session = nullptr;
+    ::setenv("MAILBROKER_PROFILE", "Work mail", 1);
+    ASSERT_EQ(MAPILogonEx(0, nullptr, nullptr, kBrokerFlags, &session), S_OK);
+    EXPECT_EQ(static_cast<Session*>(session)->profile().name, "work");
+    session->Release();
+    char home[] = "home";  // a name the caller passes still wins
+    ASSERT_EQ(MAPILogonEx(0, home, nullptr, kBrokerFlags, &session), S_OK);
+    EXPECT_EQ(static_cast<Session*>(session)->profile().name, "home");
+    session->Release();
+    ::setenv("MAILBROKER_PROFILE", "gone", 1);
+    EXPECT_EQ(MAPILogonEx(0, nullptr, nullptr, kBrokerFlags, &session), MAPI_E_LOGON_FAILED);
+    EXPECT_EQ(session, nullptr);
+    ::unsetenv("MAILBROKER_PROFILE");
 }
 
 TEST_F(Logon, InitialisationNests) {

@@ -16,10 +16,12 @@ mb_install_packages() {
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# What building and running the Broker, the provider and the client needs.
+# What building and running the Broker, the provider, the client and the
+# desktop dialogs needs.
 MB_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libinih-dev libgmime-3.0-dev
-  libcurl4-openssl-dev)
+  libcurl4-openssl-dev nlohmann-json3-dev libgtk-4-dev)
 
-# What the delivery tests need besides: a loopback SMTP server and a sendmail
-# interface to drive against it.
-MB_TEST_PACKAGES=(python3-aiosmtpd msmtp)
+# What the tests need besides: a loopback SMTP server and a sendmail interface
+# to drive against it; an X server without a screen, key strokes, window
+# properties and screenshots for the dialogs.
+MB_TEST_PACKAGES=(python3-aiosmtpd msmtp xvfb xauth xdotool x11-utils imagemagick)

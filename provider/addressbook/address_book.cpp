@@ -79,7 +79,7 @@ HRESULT AddressBook::CreateOneOff(LPMAPITSTR lpszName, LPMAPITSTR lpszAdrType,
     }
 }
 
-HRESULT AddressBook::ResolveName(ULONG_PTR, ULONG ulFlags, LPMAPITSTR, LPADRLIST lpAdrList) {
+HRESULT AddressBook::ResolveName(ULONG_PTR ulUIParam, ULONG ulFlags, LPMAPITSTR, LPADRLIST lpAdrList) {
     if (lpAdrList == nullptr) {
         return MAPI_E_INVALID_PARAMETER;
     }
@@ -87,7 +87,7 @@ HRESULT AddressBook::ResolveName(ULONG_PTR, ULONG ulFlags, LPMAPITSTR, LPADRLIST
         return MAPI_E_BAD_CHARWIDTH;
     }
     try {
-        return resolveNames(ulFlags, *lpAdrList);
+        return resolveNames(static_cast<std::uint64_t>(ulUIParam), ulFlags, *lpAdrList);
     } catch (const std::bad_alloc&) {
         return MAPI_E_NOT_ENOUGH_MEMORY;
     } catch (...) {
@@ -95,11 +95,13 @@ HRESULT AddressBook::ResolveName(ULONG_PTR, ULONG ulFlags, LPMAPITSTR, LPADRLIST
     }
 }
 
-HRESULT AddressBook::Address(ULONG_PTR*, LPADRPARM lpAdrParms, LPADRLIST* lppAdrList) {
+HRESULT AddressBook::Address(ULONG_PTR* lpulUIParam, LPADRPARM lpAdrParms,
+                             LPADRLIST* lppAdrList) {
     if (lpAdrParms == nullptr) {
         return MAPI_E_INVALID_PARAMETER;
     }
-    return abiGuard([&]() -> HRESULT { return addressDialog(*lpAdrParms, lppAdrList); });
+    const std::uint64_t parent = lpulUIParam != nullptr ? *lpulUIParam : 0;
+    return abiGuard([&]() -> HRESULT { return addressDialog(parent, *lpAdrParms, lppAdrList); });
 }
 
 // Not needed by the Broker: notifications, the entry and details dialogs,

@@ -77,8 +77,8 @@ class AddressBook final : public AbProp<IAddrBook, IID_IAddrBook> {
   private:
     AddressBook(std::shared_ptr<const Directory> directory, std::shared_ptr<Ui> ui);
 
-    HRESULT resolveNames(ULONG ulFlags, ADRLIST& list);
-    HRESULT addressDialog(const ADRPARM& params, LPADRLIST* lppAdrList);
+    HRESULT resolveNames(std::uint64_t parent, ULONG ulFlags, ADRLIST& list);
+    HRESULT addressDialog(std::uint64_t parent, const ADRPARM& params, LPADRLIST* lppAdrList);
 
     const std::shared_ptr<const Directory> directory_;
     const std::shared_ptr<Ui> ui_;

@@ -76,7 +76,7 @@ HRESULT refuseOneOff(std::string_view text, AddressProblem problem) {
 }
 
 UiEntry uiEntryOf(const AbEntry& e) {
-    return UiEntry{e.displayName, e.addrType, e.address, e.entryId};
+    return UiEntry{e.displayName, e.addrType, e.address, e.entryId, {}};
 }
 
 // A new value array for an entry: its properties, then recipientType when
@@ -117,7 +117,7 @@ void freeList(LPADRLIST list) {
 
 }  // namespace
 
-HRESULT AddressBook::resolveNames(ULONG ulFlags, ADRLIST& list) {
+HRESULT AddressBook::resolveNames(std::uint64_t parent, ULONG ulFlags, ADRLIST& list) {
     // Decide every entry first, so that a failure leaves the list untouched.
     std::vector<std::optional<AbEntry>> decided(list.cEntries);
     for (ULONG i = 0; i < list.cEntries; ++i) {
@@ -168,7 +168,7 @@ HRESULT AddressBook::resolveNames(ULONG ulFlags, ADRLIST& list) {
         if ((ulFlags & MAPI_DIALOG) == 0) {
             return matches.empty() ? MAPI_E_NOT_FOUND : MAPI_E_AMBIGUOUS_RECIP;
         }
-        UiNameQuery query{std::string(text), {}};
+        UiNameQuery query{parent, std::string(text), {}};
         for (std::size_t m : matches) {
             query.candidates.push_back(uiEntryOf(directory_->entries()[m]));
         }
@@ -210,11 +210,13 @@ HRESULT AddressBook::resolveNames(ULONG ulFlags, ADRLIST& list) {
     return S_OK;
 }
 
-HRESULT AddressBook::addressDialog(const ADRPARM& params, LPADRLIST* lppAdrList) {
+HRESULT AddressBook::addressDialog(std::uint64_t parent, const ADRPARM& params,
+                                   LPADRLIST* lppAdrList) {
     if ((params.ulFlags & DIALOG_SDI) != 0) {
         return MAPI_E_NO_SUPPORT;  // a modeless dialog needs a window system
     }
     UiAddressDialog dialog;
+    dialog.parent = parent;
     if (params.lpszCaption == nullptr) {
         dialog.caption = "Address Book";
     } else if ((params.ulFlags & MAPI_UNICODE) != 0) {
@@ -243,7 +245,7 @@ HRESULT AddressBook::addressDialog(const ADRPARM& params, LPADRLIST* lppAdrList)
         UiEntry shown{*name,
                       text8(entry, PR_ADDRTYPE_A, PR_ADDRTYPE_W).value_or(""),
                       text8(entry, PR_EMAIL_ADDRESS_A, PR_EMAIL_ADDRESS_W).value_or(""),
-                      {}};
+                      {}, {}};
         if (const SPropValue* id = findValue(entry, PR_ENTRYID); id && id->Value.bin.lpb) {
             shown.entryId.assign(id->Value.bin.lpb, id->Value.bin.lpb + id->Value.bin.cb);
         }
@@ -256,7 +258,11 @@ HRESULT AddressBook::addressDialog(const ADRPARM& params, LPADRLIST* lppAdrList)
     }
     for (const AbEntry& e : directory_->entries()) {
         if (!e.memberOnly) {
-            dialog.addressBook.push_back(uiEntryOf(e));
+            UiEntry shown = uiEntryOf(e);
+            for (std::size_t m : e.members) {
+                shown.members.push_back(uiEntryOf(directory_->entries()[m]));
+            }
+            dialog.addressBook.push_back(std::move(shown));
         }
     }
     HRESULT hr = ui_->address(dialog);

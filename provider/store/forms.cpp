@@ -33,7 +33,8 @@ HRESULT PendingForms::prepare(IMessage* message, ULONG* token) {
     }
 }
 
-HRESULT PendingForms::show(ULONG token, Ui& ui) {
+HRESULT PendingForms::show(ULONG token, std::uint64_t parent, const std::string& profile,
+                           Ui& ui) {
     Message* message = nullptr;
     {
         std::lock_guard<std::mutex> guard(lock_);
@@ -48,6 +49,8 @@ HRESULT PendingForms::show(ULONG token, Ui& ui) {
     try {
         ComposeForm form;
         hr = message->fileDraft(form);
+        form.parent = parent;
+        form.profile = profile;
         if (SUCCEEDED(hr)) {
             hr = ui.showForm(form);
         }

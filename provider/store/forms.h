@@ -21,8 +21,9 @@ class PendingForms {
     // PrepareForm: only the provider's own messages can be shown.
     HRESULT prepare(IMessage* message, ULONG* token);
     // ShowForm: files the message in Drafts and opens it in ui's compose
-    // window. A token is good for one ShowForm.
-    HRESULT show(ULONG token, Ui& ui);
+    // window, owned by the host's window `parent`, for sending from
+    // `profile`. A token is good for one ShowForm.
+    HRESULT show(ULONG token, std::uint64_t parent, const std::string& profile, Ui& ui);
 
   private:
     std::mutex lock_;

@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "base/launcher.h"
+#include "base/sigpipe_block.h"
 #include "provider/transport/queued_message.h"
 
 namespace mb::provider {
@@ -21,33 +22,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kMaxOutput = 4096;
 constexpr int kPollMs = 50;
-
-// Writing to a pipe whose reader has gone raises SIGPIPE, which would kill
-// the host process: it is blocked in this thread while the child is fed, and
-// any left pending is taken before the old mask returns.
-class SigpipeBlock {
-  public:
-    SigpipeBlock() {
-        sigemptyset(&pipe_);
-        sigaddset(&pipe_, SIGPIPE);
-        pthread_sigmask(SIG_BLOCK, &pipe_, &old_);
-    }
-    ~SigpipeBlock() {
-        sigset_t pending;
-        sigpending(&pending);
-        if (sigismember(&pending, SIGPIPE) == 1 && sigismember(&old_, SIGPIPE) == 0) {
-            const timespec zero{};
-            sigtimedwait(&pipe_, nullptr, &zero);
-        }
-        pthread_sigmask(SIG_SETMASK, &old_, nullptr);
-    }
-    SigpipeBlock(const SigpipeBlock&) = delete;
-    SigpipeBlock& operator=(const SigpipeBlock&) = delete;
-
-  private:
-    sigset_t pipe_;
-    sigset_t old_;
-};
 
 void setNonBlocking(int fd) {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
@@ -129,7 +103,7 @@ DeliveryOutcome SendmailTransport::deliver(int fd, const Envelope&, std::chrono:
     command.stdoutMode = mb::Stdio::pipe();
     command.stderrMode = mb::Stdio::sameAsStdout();
     command.group = mb::Command::Group::OwnGroup;
-    SigpipeBlock block;
+    mb::SigpipeBlock block;
     std::error_code failed;
     mb::Process child = mb::Process::start(command, failed);
     if (failed) {

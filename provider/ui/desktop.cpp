@@ -11,6 +11,9 @@
 #include <system_error>
 
 #include "provider/com/diagnostics.h"
+#include "provider/contacts/directory.h"
+#include "provider/ui/dialog_requests.h"
+#include "provider/ui/mail_handler.h"
 
 namespace mb::provider {
 namespace {
@@ -92,11 +95,35 @@ const char* exitMeaning(int code) {
 
 class DesktopUi final : public Ui {
   public:
-    DesktopUi(std::string storePath, std::unique_ptr<Ui> others, std::chrono::milliseconds wait)
-        : storePath_(std::move(storePath)), others_(std::move(others)), wait_(wait) {}
+    DesktopUi(Profile profile, std::chrono::milliseconds wait)
+        : profile_(std::move(profile)), wait_(wait) {}
 
     HRESULT showForm(const ComposeForm& form) override {
-        pruneForms(storePath_ + "/forms", kFormLifetime);
+        pruneForms(profile_.storePath + "/forms", kFormLifetime);
+        const bool mailer = profile_.compose == ComposeWindow::Mailer ||
+                            (profile_.compose == ComposeWindow::Auto && autoComposesWithMailer());
+        if (!mailer) {
+            const std::shared_ptr<const Directory> book = Directory::load(profile_.addressBooks);
+            return applyCompose(runDialog(composeRequest(form, book.get())), form);
+        }
+        return showInMailer(form);
+    }
+
+    HRESULT logon(const UiLogon& logon, std::size_t& chosen) override {
+        return applyChooseProfile(runDialog(chooseProfileRequest(logon)), logon, chosen);
+    }
+
+    HRESULT resolveName(const UiNameQuery& query, UiNameChoice& choice) override {
+        return applyCheckNames(runDialog(checkNamesRequest(query)), query, choice);
+    }
+
+    HRESULT address(UiAddressDialog& dialog) override {
+        return applySelectNames(runDialog(selectNamesRequest(dialog)), dialog);
+    }
+
+  private:
+    // The user's own mail program, through xdg-email.
+    HRESULT showInMailer(const ComposeForm& form) {
         const std::string kept = "; the message stays in Drafts as " + form.draftPath;
         const std::string program = findOnPath("xdg-email");
         if (program.empty()) {
@@ -143,17 +170,7 @@ class DesktopUi final : public Ui {
         return MAPI_E_CALL_FAILED;
     }
 
-    HRESULT logon(const std::string& profileName) override { return others_->logon(profileName); }
-
-    HRESULT resolveName(const UiNameQuery& query, UiNameChoice& choice) override {
-        return others_->resolveName(query, choice);
-    }
-
-    HRESULT address(UiAddressDialog& dialog) override { return others_->address(dialog); }
-
-  private:
-    const std::string storePath_;
-    const std::unique_ptr<Ui> others_;
+    const Profile profile_;
     const std::chrono::milliseconds wait_;
 };
 
@@ -170,8 +187,7 @@ bool desktopSessionPresent() {
 }
 
 bool autoChoosesDesktop() {
-    return getenv("MAILBROKER_UI_SCRIPT") == nullptr && desktopSessionPresent() &&
-           !findOnPath("xdg-email").empty();
+    return getenv("MAILBROKER_UI_SCRIPT") == nullptr && desktopSessionPresent();
 }
 
 std::string findOnPath(const std::string& name) {
@@ -285,9 +301,8 @@ void pruneForms(const std::string& formsRoot, std::chrono::seconds maxAge) {
     }
 }
 
-std::unique_ptr<Ui> makeDesktopUi(std::string storePath, std::unique_ptr<Ui> others,
-                                  std::chrono::milliseconds wait) {
-    return std::make_unique<DesktopUi>(std::move(storePath), std::move(others), wait);
+std::unique_ptr<Ui> makeDesktopUi(Profile profile, std::chrono::milliseconds wait) {
+    return std::make_unique<DesktopUi>(std::move(profile), wait);
 }
 
 }  // namespace mb::provider

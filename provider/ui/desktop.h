@@ -1,8 +1,9 @@
-// Dialogs on a desktop. The compose window is the user's own mail program,
-// opened through xdg-email with the recipients, subject, body and attachment
-// files of the form; the draft already sits in Drafts, so a compose window
-// that never opens loses nothing. No desktop address-book, logon or name
-// dialog exists, so those go to the headless driver given as `others`.
+// Dialogs on a desktop. Check Names, Select Names and Choose Profile are the
+// dialog program's (ui/dialog_program.h). The compose window is, by the
+// profile's `compose` key, the user's own mail program, opened through
+// xdg-email with the recipients, subject, body and attachment files of the
+// form, or the dialog program's own New Message window; the draft already
+// sits in Drafts, so a compose window that never opens loses nothing.
 //
 // xdg-email runs without a shell and without our standard streams, in a
 // session of its own. It may return at once or only when the mail program
@@ -29,9 +30,9 @@ inline constexpr std::chrono::seconds kFormWait{30};
 // DISPLAY or WAYLAND_DISPLAY is set and not empty.
 bool desktopSessionPresent();
 
-// What `ui = auto` picks: the desktop when a desktop session is present,
-// xdg-email is on PATH and MAILBROKER_UI_SCRIPT is not set at all (a script,
-// even an empty one, means a test or a scripted run: headless).
+// What `ui = auto` picks: the desktop when a desktop session is present and
+// MAILBROKER_UI_SCRIPT is not set at all (a script, even an empty one, means
+// a test or a scripted run: headless).
 bool autoChoosesDesktop();
 
 // The executable file `name` on PATH, or "" when there is none.
@@ -76,8 +77,8 @@ LaunchResult launchDetached(const std::string& program, const std::vector<std::s
 // Removes the folders of <forms> whose last change is older than maxAge.
 void pruneForms(const std::string& formsRoot, std::chrono::seconds maxAge);
 
-// The desktop driver for the store at storePath.
-std::unique_ptr<Ui> makeDesktopUi(std::string storePath, std::unique_ptr<Ui> others,
-                                  std::chrono::milliseconds wait = kFormWait);
+// The desktop driver for the profile; `wait` is how long xdg-email may take
+// before it is left to run on its own.
+std::unique_ptr<Ui> makeDesktopUi(Profile profile, std::chrono::milliseconds wait = kFormWait);
 
 }  // namespace mb::provider

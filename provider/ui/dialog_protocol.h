@@ -132,6 +132,19 @@ struct Answer {
     std::optional<OneOff> oneOff;      // Ok: check-names
     std::vector<Well> wells;           // Ok: select-names
     bool operator==(const Answer&) const = default;
+
+    static Answer shown() { return Answer{Kind::Shown}; }
+    static Answer cancel() { return Answer{Kind::Cancel}; }
+    static Answer error(std::string message);
+    static Answer picked(std::size_t index);
+    static Answer typed(OneOff address);
+    static Answer chosen(std::vector<Well> wells);
+
+  private:
+    explicit Answer(Kind k) : kind(k) {}
+
+  public:
+    Answer() = default;
 };
 
 // The wire names: "check-names", "to", ...

@@ -55,7 +55,7 @@ HRESULT pickEntry(const std::vector<UiEntry>& book, std::string_view item, UiEnt
         }
         return MAPI_E_NOT_FOUND;
     }
-    out = UiEntry{std::string(item), "SMTP", std::string(item), {}};
+    out = UiEntry{std::string(item), "SMTP", std::string(item), {}, {}};
     return S_OK;
 }
 
@@ -76,13 +76,18 @@ class HeadlessUi final : public Ui {
         return step->action == UiStep::Action::Error ? step->code : MAPI_E_USER_CANCEL;
     }
 
-    HRESULT logon(const std::string&) override {
+    HRESULT logon(const UiLogon& logon, std::size_t& chosen) override {
         std::lock_guard guard(lock_);
         const std::optional<UiStep> step = next(UiStepKind::Logon);
         if (FAILED(failure_)) {
             return failure_;
         }
-        return step && step->action == UiStep::Action::Ok ? S_OK : MAPI_E_USER_CANCEL;
+        if (!step || step->action == UiStep::Action::Cancel) {
+            return MAPI_E_USER_CANCEL;
+        }
+        chosen = step->action == UiStep::Action::Pick ? step->pick - 1 : 0;
+        // A script that picks a profile the dialog did not offer.
+        return chosen < logon.profiles.size() ? S_OK : MAPI_E_NOT_FOUND;
     }
 
     HRESULT resolveName(const UiNameQuery& query, UiNameChoice& choice) override {
@@ -97,7 +102,7 @@ class HeadlessUi final : public Ui {
         if (step->action == UiStep::Action::OneOff) {
             choice.oneOff = true;
             choice.oneOffEntry =
-                UiEntry{step->name.empty() ? step->address : step->name, "SMTP", step->address, {}};
+                UiEntry{step->name.empty() ? step->address : step->name, "SMTP", step->address, {}, {}};
             return S_OK;
         }
         if (step->pick > query.candidates.size()) {
@@ -183,10 +188,9 @@ std::unique_ptr<Ui> makeHeadlessUi() {
 }
 
 std::unique_ptr<Ui> makeUi(const Profile& profile) {
-    std::unique_ptr<Ui> headless = makeHeadlessUi();
     const bool desktop = profile.ui == UiDriver::Desktop ||
                          (profile.ui != UiDriver::Headless && autoChoosesDesktop());
-    return desktop ? makeDesktopUi(profile.storePath, std::move(headless)) : std::move(headless);
+    return desktop ? makeDesktopUi(profile) : makeHeadlessUi();
 }
 
 }  // namespace mb::provider

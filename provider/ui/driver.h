@@ -6,6 +6,7 @@
 // that the compose window leaves the message in Drafts and succeeds.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +17,8 @@
 namespace mb::provider {
 
 struct ComposeForm {  // what the compose window shows
+    std::uint64_t parent = 0;  // the host's window (an X11 window id), 0 for none
+    std::string profile;       // the profile the message was made in
     struct Recipient {
         ULONG type;               // MAPI_TO, MAPI_CC or MAPI_BCC
         std::string displayName;  // UTF-8
@@ -34,10 +37,12 @@ struct UiEntry {
     std::string addressType;    // "SMTP", "EX", "MAPIPDL" for a distribution list, "" unresolved
     std::string address;        // e-mail or X500 address; empty for a list
     std::vector<BYTE> entryId;  // empty for an unresolved name or a new one-off
+    std::vector<UiEntry> members;  // a list's own members, one level, for showing only
 };
 
 // A name that did not resolve to exactly one entry.
 struct UiNameQuery {
+    std::uint64_t parent = 0;         // the host's window, 0 for none
     std::string text;                 // what the user typed, UTF-8
     std::vector<UiEntry> candidates;  // empty when nothing matched
 };
@@ -53,6 +58,7 @@ struct UiNameChoice {
 // The address-book dialog: the wells it offers, each with a MAPI recipient
 // type (MAPI_TO/CC/BCC) and the entries already in it.
 struct UiAddressDialog {
+    std::uint64_t parent = 0;  // the host's window, 0 for none
     std::string caption;  // UTF-8
     struct Well {
         ULONG type;
@@ -60,6 +66,15 @@ struct UiAddressDialog {
     };
     std::vector<Well> wells;           // may be empty: browse only
     std::vector<UiEntry> addressBook;  // every entry the dialog can offer
+};
+
+// The logon dialog: the profiles to choose from, none of them the default.
+struct UiLogon {
+    std::uint64_t parent = 0;
+    struct Choice {
+        std::string name, displayName;
+    };
+    std::vector<Choice> profiles;  // at least one
 };
 
 class Ui {  // one per logon session
@@ -70,9 +85,9 @@ class Ui {  // one per logon session
     // Drafts and S_OK.
     virtual HRESULT showForm(const ComposeForm& form) = 0;
 
-    // The logon dialog for the named profile: S_OK to go on, or
+    // The logon dialog: S_OK with `chosen` an index into logon.profiles, or
     // MAPI_E_USER_CANCEL.
-    virtual HRESULT logon(const std::string& profileName) = 0;
+    virtual HRESULT logon(const UiLogon& logon, std::size_t& chosen) = 0;
 
     // Asks the user to settle a name that is ambiguous or unknown: S_OK with
     // choice set, or MAPI_E_USER_CANCEL.

@@ -56,9 +56,26 @@ bool parseWells(std::string_view text, std::vector<UiStep::Well>& wells, std::st
     return true;
 }
 
+// "N": a whole number from 1, and nothing after it.
+bool parsePick(std::string_view& line, std::size_t& pick) {
+    const std::string_view n = word(line);
+    const auto [end, ec] = std::from_chars(n.data(), n.data() + n.size(), pick);
+    return ec == std::errc() && end == n.data() + n.size() && pick > 0 && line.empty();
+}
+
 bool parseStep(std::string_view line, UiStep& step, std::string& error) {
     const std::string_view kind = word(line);
     using A = UiStep::Action;
+    if (kind == "logon" && line.starts_with("pick")) {
+        step.kind = UiStepKind::Logon;
+        word(line);
+        if (parsePick(line, step.pick)) {
+            step.action = A::Pick;
+            return true;
+        }
+        error = "'logon pick' needs a number from 1";
+        return false;
+    }
     if (kind == "logon" || kind == "form") {
         step.kind = kind == "logon" ? UiStepKind::Logon : UiStepKind::Form;
         const std::string_view action = word(line);
@@ -83,7 +100,8 @@ bool parseStep(std::string_view line, UiStep& step, std::string& error) {
             error = "'form error' needs a failure code such as 0x80004005";
             return false;
         }
-        error = "expected '" + std::string(kind) + " ok' or '" + std::string(kind) + " cancel'";
+        error = kind == "logon" ? "expected 'logon ok', 'logon pick N' or 'logon cancel'"
+                                : "expected 'form ok' or 'form cancel'";
         return false;
     }
     if (kind == "resolve") {
@@ -94,9 +112,7 @@ bool parseStep(std::string_view line, UiStep& step, std::string& error) {
             return true;
         }
         if (action == "pick") {
-            const std::string_view n = word(line);
-            const auto [end, ec] = std::from_chars(n.data(), n.data() + n.size(), step.pick);
-            if (ec == std::errc() && end == n.data() + n.size() && step.pick > 0 && line.empty()) {
+            if (parsePick(line, step.pick)) {
                 step.action = A::Pick;
                 return true;
             }

@@ -5,7 +5,8 @@
 // ignored. A dialog whose kind has no answer left acts as if cancelled
 // (the compose window as if sent to Drafts).
 //
-//   logon ok | logon cancel
+//   logon ok | logon cancel     ok takes the first profile offered
+//   logon pick N                the Nth profile (from 1)
 //   resolve pick N              the Nth candidate (from 1) for an ambiguous name
 //   resolve address ADDR [NAME] a one-off SMTP recipient, e.g. for an unknown name
 //   resolve cancel
@@ -37,7 +38,7 @@ struct UiStep {
     enum class Action { Ok, Cancel, Pick, OneOff, Keep, Choose, Error };
     UiStepKind kind = UiStepKind::Form;
     Action action = Action::Ok;
-    std::size_t pick = 0;       // Pick: from 1
+    std::size_t pick = 0;       // Pick (resolve, logon): from 1
     std::string address, name;  // OneOff
     HRESULT code = S_OK;        // Error
     struct Well {

@@ -38,11 +38,24 @@ TEST(UiScript, EachKindKeepsItsOwnPlace) {
 TEST(UiScript, BadLinesAreNamed) {
     for (const char* text :
          {"resolve pick 0", "resolve pick two", "resolve address nobody", "address cc Ann",
-          "address to: a | to: b", "form error 5", "logon maybe", "dance", "address"}) {
+          "address to: a | to: b", "form error 5", "logon maybe", "logon pick 0", "logon pick 1 2", "dance", "address"}) {
         std::string error;
         EXPECT_FALSE(UiScript::parse(std::string("# first\n") + text + "\n", error)) << text;
         EXPECT_EQ(error.rfind("line 2: ", 0), 0u) << error;
     }
+}
+
+TEST(UiScript, LogonPicksAProfile) {
+    std::string error;
+    std::optional<UiScript> script = UiScript::parse("logon pick 3\nlogon ok\n", error);
+    ASSERT_TRUE(script) << error;
+    auto step = script->next(UiStepKind::Logon);
+    ASSERT_TRUE(step);
+    EXPECT_EQ(step->action, UiStep::Action::Pick);
+    EXPECT_EQ(step->pick, 3u);
+    step = script->next(UiStepKind::Logon);
+    ASSERT_TRUE(step);
+    EXPECT_EQ(step->action, UiStep::Action::Ok);
 }
 
 class Headless : public ::testing::Test {
@@ -61,8 +74,9 @@ TEST_F(Headless, WithoutAScriptEveryDialogCancelsButTheFormIsKept) {
     UiNameChoice choice;
     UiAddressDialog dialog;
     EXPECT_EQ(ui->showForm(ComposeForm{}), S_OK);
-    EXPECT_EQ(ui->logon("Default"), MAPI_E_USER_CANCEL);
-    EXPECT_EQ(ui->resolveName(UiNameQuery{"x", {}}, choice), MAPI_E_USER_CANCEL);
+    std::size_t chosen = 0;
+    EXPECT_EQ(ui->logon(UiLogon{0, {{"Default", "Default"}}}, chosen), MAPI_E_USER_CANCEL);
+    EXPECT_EQ(ui->resolveName(UiNameQuery{0, "x", {}}, choice), MAPI_E_USER_CANCEL);
     EXPECT_EQ(ui->address(dialog), MAPI_E_USER_CANCEL);
 }
 
@@ -78,9 +92,9 @@ TEST_F(Headless, AddressDialogChoosesPerWell) {
     const std::unique_ptr<Ui> ui = withScript(
         "address cc: ann l ; new@example.org | to: Team\naddress to: An\naddress to: Zed\n"
         "address bcc: Ann\naddress keep\n");
-    const UiEntry ann{"Ann Lee", "SMTP", "ann@example.org", {1}};
-    const UiEntry anne{"Anne", "SMTP", "anne@example.org", {2}};
-    const UiEntry team{"Team", "MAPIPDL", "", {3}};
+    const UiEntry ann{"Ann Lee", "SMTP", "ann@example.org", {1}, {}};
+    const UiEntry anne{"Anne", "SMTP", "anne@example.org", {2}, {}};
+    const UiEntry team{"Team", "MAPIPDL", "", {3}, {}};
     UiAddressDialog dialog;
     dialog.wells = {{MAPI_TO, {anne}}, {MAPI_CC, {}}};
     dialog.addressBook = {ann, anne, team};
@@ -106,7 +120,7 @@ TEST_F(Headless, ResolveDialogPicksOrAddsOrCancels) {
     const std::unique_ptr<Ui> ui = withScript(
         "resolve pick 2\nresolve pick 3\nresolve address g@example.org\nresolve cancel\n");
     const UiNameQuery query{
-        "An", {{"Ann", "SMTP", "ann@x.org", {1}}, {"Anne", "SMTP", "anne@x.org", {2}}}};
+        0, "An", {{"Ann", "SMTP", "ann@x.org", {1}, {}}, {"Anne", "SMTP", "anne@x.org", {2}, {}}}};
     UiNameChoice choice;
     ASSERT_EQ(ui->resolveName(query, choice), S_OK);
     EXPECT_FALSE(choice.oneOff);
