@@ -1,5 +1,6 @@
-// mailbroker-dialogs, for now only the compose window: one request line on
-// stdin, the window presented, {"event":"shown"} once it is up.
+// mailbroker-dialogs as the compose window's developer runs it: one request
+// line on stdin, the window presented, {"event":"shown"} once it is up. The
+// program's own main (the modal dialogs, the detaching) replaces this.
 #include <gtk/gtk.h>
 
 #include <cstdio>
@@ -21,7 +22,7 @@ void answer(const mb::dialogs::Answer& reply) {
 
 void activate(GtkApplication* app, gpointer) {
     mb::dialogs::presentComposeWindow(app, *gRequest, [] {
-        answer({mb::dialogs::Answer::Kind::Shown, {}, {}, {}, {}});
+        answer(mb::dialogs::Answer::shown());
     });
 }
 
@@ -40,7 +41,7 @@ int main(int argc, char** argv) {
         }
     }
     if (!gRequest) {
-        answer({mb::dialogs::Answer::Kind::Error, error, {}, {}, {}});
+        answer(mb::dialogs::Answer::error(error));
         return 1;
     }
     GtkApplication* app = gtk_application_new(nullptr, G_APPLICATION_NON_UNIQUE);
