@@ -68,6 +68,7 @@ class ComposeWindow {
     GtkWidget* subject_ = nullptr;
     GtkWidget* body_ = nullptr;
     GtkWidget* attachmentList_ = nullptr;
+    GtkWidget* addButton_ = nullptr;
     GtkWidget* removeButton_ = nullptr;
     GtkWidget* saveButton_ = nullptr;
     GtkWidget* sendButton_ = nullptr;
@@ -290,6 +291,15 @@ class ComposeWindow {
         GtkWidget* placeholder = gtk_label_new(_("No attachments"));
         gtk_widget_add_css_class(placeholder, "dim-label");
         gtk_list_box_set_placeholder(GTK_LIST_BOX(attachmentList_), placeholder);
+        // The list itself takes no focus, its rows do: the mnemonic goes to
+        // the selected row, else the first (selecting it, so that Delete
+        // works at once), else to Add.
+        g_signal_connect_swapped(attachmentList_, "mnemonic-activate",
+                                 G_CALLBACK(+[](ComposeWindow* self, gboolean) -> gboolean {
+                                     self->focusAttachments();
+                                     return TRUE;
+                                 }),
+                                 this);
         g_signal_connect_swapped(attachmentList_, "selected-rows-changed",
                                  G_CALLBACK(+[](ComposeWindow* self) { self->updateRemove(); }), this);
         GtkEventController* keys = gtk_event_controller_key_new();
@@ -314,7 +324,8 @@ class ComposeWindow {
         gtk_box_append(GTK_BOX(row), scroll);
 
         GtkWidget* buttons = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
-        GtkWidget* add = gtk_button_new_with_mnemonic(_("_Add…"));
+        addButton_ = gtk_button_new_with_mnemonic(_("_Add…"));
+        GtkWidget* add = addButton_;
         nameControl(add, _("Add attachments"));
         g_signal_connect_swapped(add, "clicked", G_CALLBACK(+[](ComposeWindow* self) { self->chooseFiles(); }), this);
         removeButton_ = gtk_button_new_with_mnemonic(_("_Remove"));
@@ -358,6 +369,19 @@ class ComposeWindow {
             gtk_list_box_append(GTK_LIST_BOX(attachmentList_), item);
         }
         updateRemove();
+    }
+
+    void focusAttachments() {
+        GtkListBoxRow* row = gtk_list_box_get_selected_row(GTK_LIST_BOX(attachmentList_));
+        if (row == nullptr) {
+            row = gtk_list_box_get_row_at_index(GTK_LIST_BOX(attachmentList_), 0);
+        }
+        if (row == nullptr) {
+            gtk_widget_grab_focus(addButton_);
+            return;
+        }
+        gtk_list_box_select_row(GTK_LIST_BOX(attachmentList_), row);
+        gtk_widget_grab_focus(GTK_WIDGET(row));
     }
 
     void updateRemove() {

@@ -244,6 +244,9 @@ DraftMailbox readSender(const std::string& path) {
 
 MbMimeRenderFn loadRenderer(std::string& error) {
     std::vector<std::string> candidates;
+#ifdef MB_MIME_FIRST_PATH
+    candidates.push_back(MB_MIME_FIRST_PATH);
+#endif
     char self[4096];
     const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
     if (length > 0) {

@@ -55,7 +55,7 @@ std::string uniqueMessageName();
 DraftMailbox readSender(const std::string& path);
 
 // libmbmime.so's entry point: beside this program, then where the build put
-// it, then by name. Null with error set when it cannot be loaded.
+// it, then by name (a sanitizer build names its own copy to try first). Null with error set when it cannot be loaded.
 MbMimeRenderFn loadRenderer(std::string& error);
 
 class DraftWriter {

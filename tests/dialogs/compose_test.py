@@ -276,12 +276,20 @@ def save_and_send(program, display, root, env, screenshot):
 
 
 def close_and_keep_or_discard(program, display, root, env):
-    # Keep: the changed subject is saved before the window goes.
+    # Keep: the changed subject and attachments are saved before the window goes.
     folder, draft = make_store(os.path.join(root, "keep"))
-    session = Session(program, display, request_for(draft, [], "First"), env)
+    attachments = []
+    for name in ("drop.txt", "keep.txt"):
+        path = os.path.join(root, "keep", name)
+        with open(path, "w") as f:
+            f.write(name)
+        attachments.append({"name": name, "path": path, "size": len(name)})
+    session = Session(program, display, request_for(draft, attachments, "First"), env)
     try:
         session.key("alt+u", "End")  # the Subject field's mnemonic
         session.type(" and more")
+        session.key("alt+h")  # the attachments, the first one selected
+        session.key("Delete")
         session.key("ctrl+w")
         prompt = wait_for("the question", lambda: session.find("Keep This Message?"))
         session.focus(prompt)
@@ -292,6 +300,23 @@ def close_and_keep_or_discard(program, display, root, env):
               "Keep should replace the draft: %r" % names)
         text = read(os.path.join(folder, "new", names[0])).decode("utf-8", "replace")
         check("Subject: First and more" in text, "the kept draft lacks the subject:\n" + text)
+        check("filename=keep.txt" in text and "drop.txt" not in text,
+              "Delete should have removed drop.txt, and only it:\n" + text)
+    finally:
+        session.stop()
+
+    # Keep with nothing changed: the draft stays as it was, not written again.
+    folder, draft = make_store(os.path.join(root, "unchanged"))
+    before = read(draft)
+    session = Session(program, display, request_for(draft, []), env)
+    try:
+        session.key("Escape")
+        prompt = wait_for("the question", lambda: session.find("Keep This Message?"))
+        session.focus(prompt)
+        session.key("Return")
+        check(session.wait_end() == 0, "the program should end after Keep")
+        check(drafts(folder) == [os.path.basename(draft)] and read(draft) == before,
+              "an unchanged draft should stay as it was: %r" % drafts(folder))
     finally:
         session.stop()
 
