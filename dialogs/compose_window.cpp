@@ -84,7 +84,7 @@ class ComposeWindow {
     void build(const Request& request) {
         window_ = gtk_application_window_new(app_);
         gtk_window_set_title(GTK_WINDOW(window_), _("New Message"));
-        gtk_window_set_default_size(GTK_WINDOW(window_), 640, 560);
+        gtk_window_set_default_size(GTK_WINDOW(window_), 680, 640);
         // The title shows the same on every desktop, a window manager or not.
         gtk_window_set_titlebar(GTK_WINDOW(window_), gtk_header_bar_new());
         g_object_set_data_full(G_OBJECT(window_), "mb-compose", this,
@@ -163,6 +163,9 @@ class ComposeWindow {
                                  }),
                                  app_);
         gtk_widget_grab_focus(fields_[0]);
+        // Focus selects the whole field, and the first key typed would then
+        // replace the recipients the request brought: the cursor goes to the end.
+        gtk_editable_set_position(GTK_EDITABLE(fields_[0]), -1);
     }
 
     GtkWidget* addRow(GtkWidget* grid, int row, const char* label, const char* name,

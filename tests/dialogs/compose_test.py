@@ -290,6 +290,17 @@ def close_and_keep_or_discard(program, display, root, env):
         session.type(" and more")
         session.key("alt+h")  # the attachments, the first one selected
         session.key("Delete")
+        added = os.path.join(root, "keep", "added file.txt")
+        with open(added, "w") as f:
+            f.write("added by the file chooser")
+        session.key("alt+a")
+        chooser = wait_for("the file chooser", lambda: session.find("Attach Files"))
+        session.focus(chooser)
+        session.key("ctrl+l")
+        session.type(added)
+        session.key("Return")
+        wait_for("the file chooser to close", lambda: not session.find("Attach Files"))
+        session.focus(session.window)
         session.key("ctrl+w")
         prompt = wait_for("the question", lambda: session.find("Keep This Message?"))
         session.focus(prompt)
@@ -302,6 +313,8 @@ def close_and_keep_or_discard(program, display, root, env):
         check("Subject: First and more" in text, "the kept draft lacks the subject:\n" + text)
         check("filename=keep.txt" in text and "drop.txt" not in text,
               "Delete should have removed drop.txt, and only it:\n" + text)
+        check('filename="added file.txt"' in text,
+              "the file added through the chooser is missing:\n" + text)
     finally:
         session.stop()
 
