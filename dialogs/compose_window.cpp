@@ -53,6 +53,8 @@ class ComposeWindow {
         dirty_ = false;  // the request's contents are what the draft holds
     }
 
+    ~ComposeWindow() { *alive_ = false; }
+
     void present() { gtk_window_present(GTK_WINDOW(window_)); }
 
   private:
@@ -78,6 +80,9 @@ class ComposeWindow {
     bool sending_ = false;
     bool closing_ = false;
     MbMimeRenderFn render_ = nullptr;
+    // Whether this object still exists, for a client that ends after the
+    // window went some way other than its own close.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 
     // --- building --------------------------------------------------------
 
@@ -641,7 +646,11 @@ class ComposeWindow {
         const std::string client = findClient(std::getenv("MAILBROKER_CLIENT"), programDirectory());
         setSending(true);
         runClient(clientArguments(client, message, bodyFile, paths), profile_, std::move(folder),
-                  [this](bool ok, const std::string& failure) { sent(ok, failure); });
+                  [this, alive = alive_](bool ok, const std::string& failure) {
+                      if (*alive) {
+                          sent(ok, failure);
+                      }
+                  });
     }
 
     void setSending(bool sending) {
