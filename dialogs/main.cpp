@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "dialogs/check_names_dialog.h"
+#include "dialogs/compose_window.h"
 #include "dialogs/choose_profile_dialog.h"
 #include "dialogs/detach.h"
 #include "dialogs/dialog_session.h"
@@ -87,14 +88,7 @@ struct ComposeRun {
 
 void onComposeActivate(GtkApplication* app, gpointer data) {
     auto* run = static_cast<ComposeRun*>(data);
-    (void)app;
-    // ---- The compose window (dialogs/compose_window.h) is called here: ----
-    //   presentComposeWindow(app, run->request, [run] { run->child.shown(shownLine()); });
-    //   return;
-    // ---- until it is merged, a compose request is answered with an error. ----
-    writeAnswer(Answer::error("the compose window is not part of this build"));
-    run->child.answered();
-    run->exitCode = kExitFailed;
+    presentComposeWindow(app, run->request, [run] { run->child.shown(shownLine()); });
 }
 
 int runComposeChild(const Request& request, const std::string& token, DetachedChild& child) {
