@@ -17,12 +17,11 @@
 #include <glib.h>
 
 #include "base/scoped_fd.h"
+#include "base/maildir_name.h"
 #include "dialogs/compose_i18n.h"
 
 namespace mb::dialogs {
 namespace {
-
-std::atomic<unsigned long> gSaves{0};
 
 // The renderer's recipient types are MAPI's: MAPI_TO, MAPI_CC, MAPI_BCC.
 std::uint32_t mimeType(WellType type) {
@@ -151,23 +150,7 @@ std::string maildirFolderOf(const std::string& messagePath) {
 }
 
 std::string uniqueMessageName() {
-    struct timeval now {};
-    ::gettimeofday(&now, nullptr);
-    char host[256] = "localhost";
-    if (::gethostname(host, sizeof host - 1) != 0) {
-        std::snprintf(host, sizeof host, "localhost");
-    }
-    host[sizeof host - 1] = '\0';
-    // '/' and ':' cannot stand in a Maildir name; the usual octal escapes.
-    std::string safeHost;
-    for (const char* c = host; *c != '\0'; ++c) {
-        safeHost += *c == '/' ? std::string("\\057") : *c == ':' ? std::string("\\072") : std::string(1, *c);
-    }
-    char name[128];
-    std::snprintf(name, sizeof name, "%lld.M%lldP%lldQ%lu.", static_cast<long long>(now.tv_sec),
-                  static_cast<long long>(now.tv_usec), static_cast<long long>(::getpid()),
-                  ++gSaves);
-    return name + safeHost;
+    return mb::uniqueMaildirName();
 }
 
 DraftMailbox readSender(const std::string& path) {

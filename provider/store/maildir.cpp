@@ -3,10 +3,8 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -14,11 +12,6 @@
 #include "provider/com/diagnostics.h"
 
 namespace mb::provider {
-namespace {
-
-std::atomic<unsigned long> gDeliveries{0};
-
-}  // namespace
 
 HRESULT syncDirectory(const std::string& dir) {
     ScopedFd handle(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -59,32 +52,6 @@ bool writeAll(int fd, const void* data, std::size_t size) {
         size -= static_cast<std::size_t>(written);
     }
     return true;
-}
-
-std::string uniqueMaildirName() {
-    struct timeval now {};
-    ::gettimeofday(&now, nullptr);
-    char host[256] = "localhost";
-    if (::gethostname(host, sizeof host - 1) != 0) {
-        std::snprintf(host, sizeof host, "localhost");
-    }
-    host[sizeof host - 1] = '\0';
-    // '/' and ':' cannot stand in a Maildir name; the usual octal escapes.
-    std::string safeHost;
-    for (const char* c = host; *c != '\0'; ++c) {
-        if (*c == '/') {
-            safeHost += "\\057";
-        } else if (*c == ':') {
-            safeHost += "\\072";
-        } else {
-            safeHost += *c;
-        }
-    }
-    char name[128];
-    std::snprintf(name, sizeof name, "%lld.M%lldP%lldQ%lu.", static_cast<long long>(now.tv_sec),
-                  static_cast<long long>(now.tv_usec), static_cast<long long>(::getpid()),
-                  ++gDeliveries);
-    return name + safeHost;
 }
 
 std::size_t removeStaleTemporaries(const std::string& storePath, std::time_t now) {

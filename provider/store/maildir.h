@@ -12,6 +12,8 @@
 #include <functional>
 #include <string>
 
+#include "base/maildir_name.h"
+
 #include "base/scoped_fd.h"
 #include "mapi/mapi.h"
 
@@ -56,7 +58,7 @@ inline constexpr std::chrono::seconds kStaleTemporaryAge = std::chrono::hours(36
 std::size_t removeStaleTemporaries(const std::string& storePath, std::time_t now);
 
 // A file name unique across processes and hosts, as Maildir readers expect.
-std::string uniqueMaildirName();
+using mb::uniqueMaildirName;
 
 // Makes the renames and unlinks in dir durable.
 HRESULT syncDirectory(const std::string& dir);
