@@ -40,7 +40,7 @@ const std::vector<Subcommand>& subcommands() {
          1, 1, rawCommand},
         {"send",
          "send [--to ADDR]... [--cc ADDR]... [--bcc ADDR]... [--subject TEXT]\n"
-         "       [--body TEXT | --body-file PATH] [--attach PATH]... [--silent] [--parent N]",
+         "       [--body TEXT | --body-file PATH|-] [--attach PATH]... [--silent] [--parent N]",
          "compose a message in the default profile's Outbox: submitted at once with --silent,\n"
          "      else left for the compose window; says where the message was filed",
          0, kAnyCount, sendCommand},
@@ -71,10 +71,25 @@ void printHelp(std::ostream& out) {
     for (const auto& c : subcommands()) {
         out << "  " << c.usage << "\n      " << c.summary << '\n';
     }
+    out << "  help [COMMAND]\n      this text, or one command's (as COMMAND --help or -h)\n";
     out << "\nRepeated --to, --cc, --bcc and --attach values are joined with ';'.\n"
            "\nexit codes: 0 done, 1 usage, 2 Broker not started, 3 Broker not reached,\n"
            "            4 access denied, 5 connection broken or reply malformed,\n"
            "            6 the command failed (the MAPI error is named on stderr)\n";
+}
+
+void printCommandHelp(const Subcommand& c, std::ostream& out) {
+    out << "usage: mailbroker-client [OPTIONS] " << c.usage << "\n\n      " << c.summary
+        << "\n\nOPTIONS are those of mailbroker-client --help.\n";
+}
+
+const Subcommand* findSubcommand(const std::string& name) {
+    for (const auto& c : subcommands()) {
+        if (name == c.name) {
+            return &c;
+        }
+    }
+    return nullptr;
 }
 
 int exitFor(HostError::Kind kind) {
@@ -143,11 +158,30 @@ int runClient(const std::vector<std::string>& args, const std::string& selfPath,
         err << "mailbroker-client: no command given (see --help)\n";
         return kExitUsage;
     }
-    for (const auto& c : subcommands()) {
-        if (args[i] != c.name) {
-            continue;
+    std::vector<std::string> rest(args.begin() + static_cast<long>(i) + 1, args.end());
+    if (args[i] == "-h") {
+        printHelp(out);
+        return kExitOk;
+    }
+    if (args[i] == "help") {
+        if (rest.empty()) {
+            printHelp(out);
+            return kExitOk;
         }
-        std::vector<std::string> rest(args.begin() + static_cast<long>(i) + 1, args.end());
+        const Subcommand* c = rest.size() == 1 ? findSubcommand(rest[0]) : nullptr;
+        if (c == nullptr) {
+            err << "mailbroker-client: usage: mailbroker-client help [COMMAND] (see --help)\n";
+            return kExitUsage;
+        }
+        printCommandHelp(*c, out);
+        return kExitOk;
+    }
+    if (const Subcommand* found = findSubcommand(args[i])) {
+        const Subcommand& c = *found;
+        if (asksForHelp(c.name, rest)) {
+            printCommandHelp(c, out);
+            return kExitOk;
+        }
         if (rest.size() < c.minArguments || rest.size() > c.maxArguments) {
             err << "mailbroker-client: usage: mailbroker-client [OPTIONS] " << c.usage << '\n';
             return kExitUsage;

@@ -32,6 +32,27 @@ TEST(ClientCli, UsageErrorsSayWhatIsWrong) {
               "mailbroker-client: usage: mailbroker-client [OPTIONS] flush\n");
 }
 
+TEST(ClientCli, EachCommandHasItsOwnHelp) {
+    for (const char* command : {"send", "addrs", "profile", "flush", "raw"}) {
+        for (const char* ask : {"--help", "-h"}) {
+            const Outcome o = run({command, ask});
+            EXPECT_EQ(o.code, kExitOk) << command << " " << ask << ": " << o.err;
+            EXPECT_EQ(o.out.rfind(std::string("usage: mailbroker-client [OPTIONS] ") + command, 0),
+                      0u)
+                << o.out;
+        }
+        EXPECT_EQ(run({"help", command}).out, run({command, "--help"}).out);
+    }
+    // A value that looks like help stays a value: this one fails on the next
+    // option, before any Broker starts.
+    const Outcome subject = run({"send", "--subject", "-h", "--frob"});
+    EXPECT_EQ(subject.code, kExitUsage);
+    EXPECT_NE(subject.err.find("unknown option --frob"), std::string::npos) << subject.err;
+    EXPECT_EQ(run({"help", "mail"}).code, kExitUsage);
+    EXPECT_EQ(run({"help"}).code, kExitOk);
+    EXPECT_NE(run({"-h"}).out.find("help [COMMAND]"), std::string::npos);
+}
+
 TEST(ClientCli, MailCommandsRefuseBadOptionsBeforeStartingABroker) {
     Outcome o = run({"send", "--attach", "/etc/passwd;x"});
     EXPECT_EQ(o.code, kExitUsage);

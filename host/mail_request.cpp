@@ -1,5 +1,10 @@
 #include "host/mail_request.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -122,25 +127,6 @@ void putNumber(const char* command, const Options& options, const char* option, 
     params[KsString(key)] = KsString(v.c_str());
 }
 
-std::string readBodyFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::error_code ec;
-    if (!in || !fs::is_regular_file(path, ec)) {
-        throw UsageError("send: cannot read the body file " + path);
-    }
-    std::string body(kBodyFileLimit + 1, '\0');
-    in.read(body.data(), static_cast<std::streamsize>(body.size()));
-    if (in.bad()) {
-        throw UsageError("send: cannot read the body file " + path);
-    }
-    body.resize(static_cast<size_t>(in.gcount()));
-    if (body.size() > kBodyFileLimit) {
-        throw UsageError("send: the body file " + path + " is larger than " +
-                         std::to_string(kBodyFileLimit >> 20) + " MiB");
-    }
-    return body;
-}
-
 std::string absoluteAttachment(const std::string& path, const std::string& workingDir) {
     if (path.empty()) {
         throw UsageError("send: --attach needs a file, not an empty path");
@@ -175,22 +161,121 @@ std::string encoded(const char* name, ParamMap params) {
     record.params = std::move(params);
     record.escapeOnEncode = 1;
     KsString text = record.encode();
-    return text.utf8View();
+    std::string request = text.utf8View();
+    if (request.size() > kRequestLimit) {
+        throw UsageError(std::string(name) + ": the request would take " +
+                         std::to_string(request.size()) + " bytes, more than the " +
+                         std::to_string(kRequestLimit >> 20) + " MiB a Broker takes");
+    }
+    return request;
+}
+
+const std::vector<OptionRule>& sendRules() {
+    static const std::vector<OptionRule> rules = {
+        {"--to", true, true},        {"--cc", true, true},      {"--bcc", true, true},
+        {"--subject", true, false},  {"--body", true, false},   {"--body-file", true, false},
+        {"--attach", true, true},    {"--silent", false, false}, {"--parent", true, false}};
+    return rules;
+}
+
+const std::vector<OptionRule>& addrsRules() {
+    static const std::vector<OptionRule> rules = {
+        {"--to", true, true},         {"--cc", true, true},      {"--bcc", true, true},
+        {"--show-address-book", false, false}, {"--caption", true, false},
+        {"--parent", true, false}};
+    return rules;
+}
+
+const std::vector<OptionRule>& profileRules() {
+    static const std::vector<OptionRule> rules = {{"--display-name", true, false}};
+    return rules;
+}
+
+std::string checkedBody(const char* what, std::string body) {
+    if (body.size() > kBodyLimit) {
+        throw UsageError(std::string("send: ") + what + " is larger than " +
+                         std::to_string(kBodyLimit >> 20) + " MiB");
+    }
+    return body;
 }
 
 }  // namespace
 
+bool asksForHelp(const std::string& command, const std::vector<std::string>& args) {
+    static const std::vector<OptionRule> none;
+    const std::vector<OptionRule>& rules = command == "send"    ? sendRules()
+                                           : command == "addrs" ? addrsRules()
+                                           : command == "profile" ? profileRules()
+                                                                  : none;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--help" || args[i] == "-h") {
+            return true;
+        }
+        for (const OptionRule& rule : rules) {
+            if (rule.takesValue && args[i] == rule.name) {
+                ++i;  // its value, whatever it looks like
+                break;
+            }
+        }
+    }
+    return false;
+}
+
+std::string readBodyFile(const std::string& path) {
+    const bool standardInput = path == "-";
+    const std::string shown = standardInput ? std::string("on standard input") : path;
+    const int fd = standardInput ? 0 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        throw UsageError("send: cannot read the body file " + path + ": " +
+                         std::generic_category().message(errno));
+    }
+    struct Closer {
+        int fd;
+        bool owned;
+        ~Closer() {
+            if (owned) {
+                ::close(fd);
+            }
+        }
+    } closer{fd, !standardInput};
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+        throw UsageError("send: cannot read the body file " + path + ": not a file");
+    }
+    const auto tooLarge = [&] {
+        return UsageError("send: the body file " + shown + " is larger than " +
+                          std::to_string(kBodyLimit >> 20) + " MiB");
+    };
+    std::string body;
+    if (S_ISREG(info.st_mode)) {
+        if (static_cast<uint64_t>(info.st_size) > kBodyLimit) {
+            throw tooLarge();
+        }
+        // One byte more than the size, to see end of file in the same read.
+        body.reserve(static_cast<size_t>(info.st_size) + 1);
+    }
+    char chunk[65536];
+    while (true) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            throw UsageError("send: cannot read the body file " + shown + ": " +
+                             std::generic_category().message(errno));
+        }
+        if (n == 0) {
+            return body;
+        }
+        if (body.size() + static_cast<size_t>(n) > kBodyLimit) {
+            throw tooLarge();  // it grew, or it is a stream with more to say
+        }
+        body.append(chunk, static_cast<size_t>(n));
+    }
+}
+
 std::string sendRequest(const std::vector<std::string>& args, const std::string& workingDir) {
-    Options options = parseOptions("send", args,
-                                   {{"--to", true, true},
-                                    {"--cc", true, true},
-                                    {"--bcc", true, true},
-                                    {"--subject", true, false},
-                                    {"--body", true, false},
-                                    {"--body-file", true, false},
-                                    {"--attach", true, true},
-                                    {"--silent", false, false},
-                                    {"--parent", true, false}});
+    Options options = parseOptions("send", args, sendRules());
     ParamMap params;
     putRecipients("send", options, params);
     if (auto it = options.find("--subject"); it != options.end()) {
@@ -200,7 +285,8 @@ std::string sendRequest(const std::vector<std::string>& args, const std::string&
         throw UsageError("send: give --body or --body-file, not both");
     }
     if (auto it = options.find("--body"); it != options.end()) {
-        params[KsString("message")] = text("send", "--body", it->second.front());
+        params[KsString("message")] =
+            text("send", "--body", checkedBody("the --body text", it->second.front()));
     }
     if (auto it = options.find("--body-file"); it != options.end()) {
         const std::string& path = it->second.front();
@@ -221,13 +307,7 @@ std::string sendRequest(const std::vector<std::string>& args, const std::string&
 }
 
 std::string addrsRequest(const std::vector<std::string>& args) {
-    Options options = parseOptions("addrs", args,
-                                   {{"--to", true, true},
-                                    {"--cc", true, true},
-                                    {"--bcc", true, true},
-                                    {"--show-address-book", false, false},
-                                    {"--caption", true, false},
-                                    {"--parent", true, false}});
+    Options options = parseOptions("addrs", args, addrsRules());
     ParamMap params;
     putRecipients("addrs", options, params);
     if (options.count("--show-address-book") != 0) {
@@ -247,7 +327,7 @@ std::string addrsRequest(const std::vector<std::string>& args) {
 }
 
 std::string profileRequest(const std::vector<std::string>& args) {
-    Options options = parseOptions("profile", args, {{"--display-name", true, false}});
+    Options options = parseOptions("profile", args, profileRules());
     ParamMap params;
     if (auto it = options.find("--display-name"); it != options.end()) {
         params[KsString("displayName")] = text("profile", "--display-name", it->second.front());

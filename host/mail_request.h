@@ -15,9 +15,22 @@ class UsageError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// Bodies read from --body-file stop here: the whole request is held in memory
-// three times over on its way (file, escaped text, the Broker's copy).
-constexpr size_t kBodyFileLimit = 32u << 20;
+// A body, given with --body or read with --body-file, stops here; escaped for
+// the request it may take three times that, and a whole request stops at
+// kRequestLimit, the most a Broker takes.
+constexpr size_t kBodyLimit = 16u << 20;
+constexpr size_t kRequestLimit = 64u << 20;
+
+// The body file's text: `path`, or standard input for "-". A regular file is
+// read by its size; a FIFO or a terminal in chunks. Throws UsageError for a
+// file that cannot be read or holds more than kBodyLimit bytes (checked
+// against its size first, and again while reading, should it grow).
+std::string readBodyFile(const std::string& path);
+
+// Whether args (what follows the command's name) ask for the command's help:
+// "--help" or "-h" where an option may stand, not as an option's value
+// ("--subject -h" is a subject).
+bool asksForHelp(const std::string& command, const std::vector<std::string>& args);
 
 // "SendMail?...". Relative attachment paths are taken from workingDir.
 std::string sendRequest(const std::vector<std::string>& args, const std::string& workingDir);

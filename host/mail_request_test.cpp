@@ -1,7 +1,13 @@
 #include "host/mail_request.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <thread>
 
 #include <filesystem>
 #include <fstream>
@@ -75,13 +81,66 @@ TEST_F(MailRequest, BodyFileIsReadAndChecked) {
     EXPECT_EQ(sendError({"--body-file", write("nul.txt", std::string("a\0b", 3))}),
               "send: the body file " + dir_ + "/nul.txt holds a NUL character");
     EXPECT_EQ(sendError({"--body-file", dir_ + "/none"}),
-              "send: cannot read the body file " + dir_ + "/none");
+              "send: cannot read the body file " + dir_ + "/none: No such file or directory");
     EXPECT_EQ(sendError({"--body", "x", "--body-file", body}),
               "send: give --body or --body-file, not both");
     std::string big = write("big.txt", "");
-    fs::resize_file(big, kBodyFileLimit + 1);
+    fs::resize_file(big, kBodyLimit + 1);
     EXPECT_EQ(sendError({"--body-file", big}),
-              "send: the body file " + big + " is larger than 32 MiB");
+              "send: the body file " + big + " is larger than 16 MiB");
+    fs::resize_file(big, kBodyLimit);  // exactly the limit is fine
+    EXPECT_EQ(readBodyFile(big).size(), kBodyLimit);
+    EXPECT_EQ(sendError({"--body-file", dir_}),
+              "send: cannot read the body file " + dir_ + ": not a file");
+    EXPECT_EQ(sendError({"--body", std::string(kBodyLimit + 1, 'x')}),
+              "send: the --body text is larger than 16 MiB");
+}
+
+// A FIFO (or standard input) has no size to go by: read in chunks, and the
+// limit still holds.
+TEST_F(MailRequest, BodyFromAFifoIsReadInChunksUpToTheLimit) {
+    ::signal(SIGPIPE, SIG_IGN);  // the writer of a refused body finds no reader
+    const std::string fifo = dir_ + "/fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const auto feed = [&](size_t bytes) {
+        return std::thread([fifo, bytes] {
+            const int fd = ::open(fifo.c_str(), O_WRONLY);
+            const std::string chunk(100000, 'b');
+            for (size_t done = 0; done < bytes;) {
+                const size_t n = std::min(chunk.size(), bytes - done);
+                if (::write(fd, chunk.data(), n) <= 0) {
+                    break;
+                }
+                done += n;
+            }
+            ::close(fd);
+        });
+    };
+    std::thread writer = feed(250000);
+    EXPECT_EQ(readBodyFile(fifo), std::string(250000, 'b'));
+    writer.join();
+    writer = feed(kBodyLimit + 1);
+    EXPECT_EQ(sendError({"--body-file", fifo}),
+              "send: the body file " + fifo + " is larger than 16 MiB");
+    writer.join();
+}
+
+TEST_F(MailRequest, ARequestTooLargeForTheBrokerIsRefusedHere) {
+    // '%' takes three bytes escaped: a 23 MiB subject makes a 69 MiB request.
+    const std::string error = sendError({"--subject", std::string(23u << 20, '%')});
+    EXPECT_NE(error.find("SendMail: the request would take"), std::string::npos) << error;
+    EXPECT_NE(error.find("more than the 64 MiB a Broker takes"), std::string::npos) << error;
+}
+
+TEST(MailRequestHelp, HelpIsAskedWhereAnOptionMayStandNotAsAValue) {
+    EXPECT_TRUE(asksForHelp("send", {"--help"}));
+    EXPECT_TRUE(asksForHelp("send", {"--to", "a@b.org", "-h"}));
+    EXPECT_FALSE(asksForHelp("send", {"--subject", "-h"}));
+    EXPECT_FALSE(asksForHelp("send", {"--body", "--help", "--silent"}));
+    EXPECT_TRUE(asksForHelp("addrs", {"--show-address-book", "-h"}));
+    EXPECT_FALSE(asksForHelp("profile", {"--display-name", "--help"}));
+    EXPECT_TRUE(asksForHelp("flush", {"--help"}));
+    EXPECT_FALSE(asksForHelp("raw", {"SendMail?x=--help"}));
 }
 
 TEST_F(MailRequest, BadOptionsSayWhatIsWrong) {
