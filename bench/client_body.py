@@ -10,8 +10,8 @@ they share whatever the machine is doing. Reports; asserts nothing.
 BIN holds mailbroker-client, mailbroker, libmapi32.so and libmbmime.so (see
 bench/client_body.sh, which builds them for Release). The SMTP server is
 tests/smtp/smtp_server.py, on Debian's python3-aiosmtpd. Wall time is from
-start to exit of the sending program; peak memory is its own (GNU time's
-%M), not the Broker's.
+start to exit of the sending program; CPU time (user and system, 10 ms
+steps) and peak memory are its own (GNU time's), not the Broker's.
 """
 import os
 import pathlib
@@ -27,20 +27,20 @@ BODY = "Please find the report attached.\n"
 
 
 def run(argv, env, stdin=None):
-    """(wall ms, peak KiB) of one run that must succeed. GNU time reports the
+    """(wall ms, peak KiB, CPU ms) of one run that must succeed. GNU time reports the
     peak: a child forked from this interpreter would count the interpreter's
     own pages as its peak, since the high-water mark survives exec."""
     report = tempfile.NamedTemporaryFile(prefix="mb-time-")
     start = time.perf_counter()
     with open(stdin or os.devnull, "rb") as given:
-        done = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report.name, *argv], env=env,
+        done = subprocess.run(["/usr/bin/time", "-f", "%M %U %S", "-o", report.name, *argv], env=env,
                               stdin=given, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     wall = (time.perf_counter() - start) * 1000
     if done.returncode != 0:
         sys.exit("%s failed (%d): %s" % (argv[0], done.returncode, done.stderr.decode()))
-    peak = int(open(report.name).read().split()[-1])
+    peak, user, system = open(report.name).read().split()[-3:]
     report.close()
-    return wall, peak
+    return wall, int(peak), (float(user) + float(system)) * 1000
 
 
 def main():
@@ -97,12 +97,13 @@ def main():
               (rounds, sent, os.cpu_count()))
         medians = {}
         for name, samples in results.items():
-            walls = [w for w, _ in samples]
-            peaks = [p for _, p in samples]
+            walls = [w for w, _, _ in samples]
+            peaks = [p for _, p, _ in samples]
+            cpu = [c for _, _, c in samples]
             medians[name] = statistics.median(walls)
-            print("%-18s median %7.1f ms (min %6.1f, max %6.1f)   peak %6.1f MiB (median)"
-                  % (name, medians[name], min(walls), max(walls),
-                     statistics.median(peaks) / 1024))
+            print("%-18s median %7.1f ms (min %6.1f, max %6.1f)   CPU %5.0f ms   peak %6.1f MiB"
+                  " (medians)" % (name, medians[name], min(walls), max(walls),
+                                  statistics.median(cpu), statistics.median(peaks) / 1024))
         for name in ("send --body", "send --body-file"):
             print("%-18s %.2fx neomutt" % (name, medians[name] / medians["neomutt"]))
     finally:
