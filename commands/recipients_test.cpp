@@ -162,8 +162,9 @@ TEST_F(RecipientsTest, CommaSplitsUnlessTheSettingTurnsItOff) {
 }
 
 TEST_F(RecipientsTest, QuotedNamesAndAddressesKeepTheirSeparatorsWhateverTheSetting) {
-    EXPECT_EQ(resolve("\"Doe, John\" <jd@example.org>", "x;<a;b@example.org>", nullptr),
-              (Entries{"1:\"Doe, John\" <jd@example.org>", "2:x", "2:<a;b@example.org>", "-", "-"}));
+    EXPECT_EQ(
+        resolve("\"Doe, John\" <jd@example.org>", "x;<a;b@example.org>", nullptr),
+        (Entries{"1:\"Doe, John\" <jd@example.org>", "2:x", "2:<a;b@example.org>", "-", "-"}));
     EXPECT_EQ(resolve("O\"Brien, ann", nullptr, nullptr), (Entries{"1:O\"Brien", "1: ann"}))
         << "a stray quote protects nothing";
     commaOff();

@@ -134,10 +134,10 @@ TEST(Directory, EntryIdsRoundTripAndStaleOnesAreRefused) {
 
 TEST(Directory, EveryNameOfACardFindsIt) {
     CardFolder folder;
-    const auto d = Directory::load({folder.write(
-        "n.vcf", card("FN;PREF=2:Robert Roe\r\nFN;PREF=1:Bob Roe\r\nFN:Bobby\r\n"
-                      "EMAIL:roe@example.org\r\n") +
-                     card("FN:Rob Other\r\nEMAIL:other@example.org\r\n"))});
+    const auto d = Directory::load(
+        {folder.write("n.vcf", card("FN;PREF=2:Robert Roe\r\nFN;PREF=1:Bob Roe\r\nFN:Bobby\r\n"
+                                    "EMAIL:roe@example.org\r\n") +
+                                   card("FN:Rob Other\r\nEMAIL:other@example.org\r\n"))});
     EXPECT_EQ(names(*d, d->match("Bob Roe")), (std::vector<std::string>{"Bob Roe"}));
     EXPECT_EQ(names(*d, d->match("robert roe")), (std::vector<std::string>{"Bob Roe"}));
     EXPECT_EQ(names(*d, d->match("Bobby")), (std::vector<std::string>{"Bob Roe"}));
@@ -164,7 +164,8 @@ TEST(Directory, CorpusOfExportsLoadsAndResolves) {
         {"Ms. Siobh\xC3\xA1n M\xC3\xA1ire O'Brien PhD", {"siobhan.obrien@example.ie"}},
         {"J\xC3\xBCrgen M\xC3\xBCller", {"juergen@example.de", "juergen.home@example.de"}},
         {"Ren\xC3\xA9 Fran\xC3\xA7ois", {"rene.francois@example.fr"}},
-        {"\xD0\x90\xD0\xBD\xD0\xBD\xD0\xB0 \xD0\x9F\xD0\xB5\xD1\x82\xD1\x80\xD0\xBE\xD0\xB2\xD0\xB0",
+        {"\xD0\x90\xD0\xBD\xD0\xBD\xD0\xB0 "
+         "\xD0\x9F\xD0\xB5\xD1\x82\xD1\x80\xD0\xBE\xD0\xB2\xD0\xB0",
          {"anna.petrova@example.ru"}},
         {"Dr. Chidi Okafor", {"chidi.okafor@example.ng", "chidi@example.com"}},
         {"Z\xC3\xB6\x65 \xE2\x80\x9C\x42ud\xE2\x80\x9D \xE2\x82\xACuro", {"zoe@example.net"}},
@@ -183,8 +184,7 @@ TEST(Directory, CorpusOfExportsLoadsAndResolves) {
         }
     }
     // The other FN of a card finds it too.
-    EXPECT_EQ(names(*d, d->match("A. Lindqvist")),
-              (std::vector<std::string>{"Astrid Lindqvist"}));
+    EXPECT_EQ(names(*d, d->match("A. Lindqvist")), (std::vector<std::string>{"Astrid Lindqvist"}));
     EXPECT_EQ(names(*d, d->match("\xE5\xB1\xB1\xE7\x94\xB0\xE5\xA4\xAA\xE9\x83\x8E")),
               (std::vector<std::string>{"Taro Yamada"}));
 

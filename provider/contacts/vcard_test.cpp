@@ -120,10 +120,10 @@ TEST(VCard, Version21QuotedPrintableCharsetsAndBareTypes) {
         "FN:Long\r\n Name\r\n"  // 2.1 folds at a blank, and the blank stays
         "END:VCARD\r\n");
     EXPECT_TRUE(parse.problems.empty()) << parse.problems.front();
-    EXPECT_EQ(shownNames(parse),
-              (std::vector<std::string>{"J\xC3\xBCrgen M\xC3\xBCller", "Ren\xC3\xA9 Fran\xC3\xA7ois",
-                                        "\xE2\x80\x9CZ\xC3\xB6\x65\xE2\x80\x9D \xE2\x82\xAC",
-                                        "S\xC3\xB8ren", "Long Name"}));
+    EXPECT_EQ(shownNames(parse), (std::vector<std::string>{
+                                     "J\xC3\xBCrgen M\xC3\xBCller", "Ren\xC3\xA9 Fran\xC3\xA7ois",
+                                     "\xE2\x80\x9CZ\xC3\xB6\x65\xE2\x80\x9D \xE2\x82\xAC",
+                                     "S\xC3\xB8ren", "Long Name"}));
     ASSERT_EQ(parse.cards.size(), 5u);
     EXPECT_EQ(parse.cards[0].version, "2.1");
     EXPECT_EQ(parse.cards[0].emails,
@@ -142,13 +142,19 @@ TEST(VCard, PhotosOfPhonesAreReadOver) {
     const std::string data = "/9j/4AAQSkZJRgABAQAAAQABAAD/2wBDAAgGBgcGBQgHBwcJCQgKDBQNDAsLDBkSEw8U";
     const VCardParse parse = parseVCards(
         "BEGIN:VCARD\r\nVERSION:2.1\r\nFN:Indented\r\n"
-        "PHOTO;ENCODING=BASE64;JPEG:" + data + "\r\n  " + data + "\r\n  " + data + "==\r\n\r\n"
+        "PHOTO;ENCODING=BASE64;JPEG:" +
+        data + "\r\n  " + data + "\r\n  " + data +
+        "==\r\n\r\n"
         "EMAIL:a@example.org\r\nEND:VCARD\r\n"
         "BEGIN:VCARD\r\nVERSION:2.1\r\nFN:Flush left\r\n"
-        "PHOTO;ENCODING=BASE64;TYPE=JPEG:" + data + "\r\n" + data + "\r\n" + data + "==\r\n\r\n"
+        "PHOTO;ENCODING=BASE64;TYPE=JPEG:" +
+        data + "\r\n" + data + "\r\n" + data +
+        "==\r\n\r\n"
         "EMAIL:b@example.org\r\nEND:VCARD\r\n"
         "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Folded\r\n"
-        "PHOTO;ENCODING=b;TYPE=JPEG:" + data + "\r\n " + data + "\r\n " + data + "==\r\n"
+        "PHOTO;ENCODING=b;TYPE=JPEG:" +
+        data + "\r\n " + data + "\r\n " + data +
+        "==\r\n"
         "EMAIL:c@example.org\r\nEND:VCARD\r\n");
     EXPECT_TRUE(parse.problems.empty()) << parse.problems.front();
     ASSERT_EQ(parse.cards.size(), 3u);
@@ -174,10 +180,9 @@ TEST(VCard, UnknownCharsetOrTextNotInItLeavesTheValueOut) {
 }
 
 TEST(VCard, EveryLineEndReadsTheSame) {
-    const std::vector<std::string> lines = {"BEGIN:VCARD", "VERSION:3.0", "FN:Ann",
-                                            "EMAIL:ann@example.org", "END:VCARD",
-                                            "BEGIN:VCARD", "VERSION:4.0", "FN:Bob",
-                                            "EMAIL:bob@example.org", "END:VCARD"};
+    const std::vector<std::string> lines = {
+        "BEGIN:VCARD", "VERSION:3.0", "FN:Ann", "EMAIL:ann@example.org", "END:VCARD",
+        "BEGIN:VCARD", "VERSION:4.0", "FN:Bob", "EMAIL:bob@example.org", "END:VCARD"};
     for (const std::string eol : {"\n", "\r\n", "\r", "\r\r\n"}) {
         std::string text;
         for (const std::string& line : lines) {
