@@ -50,6 +50,8 @@ bool nameChar(char c) {
     return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-';
 }
 
+constexpr std::size_t kNamedSkippedLines = 100;
+
 struct PhysicalLine {
     std::string_view text;
     std::size_t number;  // from 1
@@ -506,6 +508,7 @@ VCardParse parseVCards(std::string_view text) {
     auto fail = [&](std::size_t number, const std::string& what) {
         result.problems.push_back("line " + std::to_string(number) + ": card skipped: " + what);
     };
+    std::size_t skippedLines = 0;
     const std::vector<PhysicalLine> lines = splitLines(text);
     for (std::size_t at = 0; at < lines.size();) {
         const LogicalLine logical = nextLogical(lines, at, card && card->version21());
@@ -551,10 +554,14 @@ VCardParse parseVCards(std::string_view text) {
         }
         if (!line) {
             // One bad line (a bare "FN", a stray fragment) costs that line,
-            // not the person on the card.
-            result.problems.push_back("line " + std::to_string(logical.number) +
-                                      ": line skipped: " + problem + ": " +
-                                      printableAddress(logical.text));
+            // not the person on the card. A file of nothing but such lines
+            // names the first ones and counts the rest, so that it cannot
+            // flood the provider log.
+            if (++skippedLines <= kNamedSkippedLines) {
+                result.problems.push_back("line " + std::to_string(logical.number) +
+                                          ": line skipped: " + problem + ": " +
+                                          printableAddress(logical.text));
+            }
         } else if (!card->take(*line, logical.number, problem)) {
             fail(logical.number, problem);
             broken = true;
@@ -562,6 +569,10 @@ VCardParse parseVCards(std::string_view text) {
     }
     if (card && !broken) {
         fail(begin, "no END:VCARD");
+    }
+    if (skippedLines > kNamedSkippedLines) {
+        result.problems.push_back(std::to_string(skippedLines - kNamedSkippedLines) +
+                                  " more lines skipped");
     }
     return result;
 }

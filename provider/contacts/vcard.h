@@ -16,7 +16,8 @@
 // read over and dropped.
 //
 // A line that cannot be read (no ':', an unterminated quote) is skipped with
-// a problem noted that shows it, and the card keeps its other lines. A card
+// a problem noted that shows it (the first hundred of a file; the rest are
+// counted in one more problem), and the card keeps its other lines. A card
 // that cannot be read (a nested BEGIN, a missing END, no or an unsupported
 // VERSION, text that is not UTF-8 or holds NUL) is skipped with a problem
 // noted, and reading goes on with the next card. A value whose CHARSET is

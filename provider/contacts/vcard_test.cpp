@@ -204,6 +204,19 @@ TEST(VCard, EveryLineEndReadsTheSame) {
               std::vector<std::string>{"Ann"});
 }
 
+TEST(VCard, ManyBadLinesAreNamedUpToAHundredAndCounted) {
+    std::string text = "BEGIN:VCARD\nVERSION:3.0\nFN:Ann\n";
+    for (int i = 0; i < 250; ++i) {
+        text += "bad line\n";
+    }
+    const VCardParse parse = parseVCards(text + "EMAIL:ann@example.org\nEND:VCARD\n");
+    ASSERT_EQ(parse.cards.size(), 1u);
+    EXPECT_EQ(parse.cards[0].emails, std::vector<std::string>{"ann@example.org"});
+    ASSERT_EQ(parse.problems.size(), 101u);
+    EXPECT_EQ(parse.problems[99].rfind("line 103: line skipped:", 0), 0u) << parse.problems[99];
+    EXPECT_EQ(parse.problems[100], "150 more lines skipped");
+}
+
 TEST(VCard, FirstNameOrTheMostPreferredIsShownAndTheOthersKept) {
     const VCardParse parse = parseVCards(
         "BEGIN:VCARD\nVERSION:3.0\nFN:First\nFN:Second\nEND:VCARD\n"
