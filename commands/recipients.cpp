@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "commands/mapi_session.h"
+#include "commands/recipient_splitter.h"
 
 namespace {
 
@@ -16,14 +17,6 @@ struct TypedSlot {
     RecipientSlot* slot;
     LONG type;
 };
-
-uint64_t separatorCount(const char* text, const char* separators) {
-    uint64_t count = 0;
-    for (const char* at = text; *at != '\0'; ++at) {
-        count += std::strchr(separators, *at) != nullptr ? 1 : 0;
-    }
-    return count;
-}
 
 }  // namespace
 
@@ -81,12 +74,11 @@ LPADRLIST resolveRecipients(MapiSession& session, IAddrBook* addressBook, ULONG_
         return nullptr;
     }
     const bool commaOff = readSendmailFlag(WLIT("bRemoveCommaDelimiter"));
-    const char* separators = commaOff ? ";\n" : ",;\n";
     const TypedSlot slots[] = {{to, MAPI_TO}, {cc, MAPI_CC}, {bcc, MAPI_BCC}};
     uint64_t count = 0;
     for (const TypedSlot& s : slots) {
         if (s.slot != nullptr && s.slot->hasText) {
-            count += 1 + separatorCount(s.slot->chars(), separators);
+            count += RecipientSplitter::upperBound(s.slot->chars(), !commaOff);
         }
     }
     const uint64_t bytes = CbNewADRLIST(count);
@@ -109,9 +101,8 @@ LPADRLIST resolveRecipients(MapiSession& session, IAddrBook* addressBook, ULONG_
         if (s.slot == nullptr || !s.slot->hasText) {
             continue;
         }
-        char* position = nullptr;
-        for (char* name = strtok_s(s.slot->chars(), separators, &position); name != nullptr;
-             name = strtok_s(nullptr, separators, &position)) {
+        RecipientSplitter split(s.slot->chars(), !commaOff);
+        for (char* name = split.next(); name != nullptr; name = split.next()) {
             ADRENTRY& entry = entries[next++];
             entry.ulReserved1 = 0;
             LPVOID values = nullptr;

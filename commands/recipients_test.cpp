@@ -161,6 +161,17 @@ TEST_F(RecipientsTest, CommaSplitsUnlessTheSettingTurnsItOff) {
     EXPECT_EQ(resolve("alpha, beta", nullptr, nullptr), (Entries{"1:alpha, beta"}));
 }
 
+TEST_F(RecipientsTest, QuotedNamesAndAddressesKeepTheirSeparatorsWhateverTheSetting) {
+    EXPECT_EQ(
+        resolve("\"Doe, John\" <jd@example.org>", "x;<a;b@example.org>", nullptr),
+        (Entries{"1:\"Doe, John\" <jd@example.org>", "2:x", "2:<a;b@example.org>", "-", "-"}));
+    EXPECT_EQ(resolve("O\"Brien, ann", nullptr, nullptr), (Entries{"1:O\"Brien", "1: ann"}))
+        << "a stray quote protects nothing";
+    commaOff();
+    EXPECT_EQ(resolve("\"Doe; John\" <jd@example.org>;ann, bob", nullptr, nullptr),
+              (Entries{"1:\"Doe; John\" <jd@example.org>", "1:ann, bob", "-"}));
+}
+
 TEST_F(RecipientsTest, CountIsAnUpperBoundAndEmptyTextsCount) {
     EXPECT_EQ(resolve("alpha, beta", "x;", ""), (Entries{"1:alpha", "1: beta", "2:x", "-", "-"}));
     EXPECT_EQ(resolve("\n;;a\nb;;", nullptr, nullptr), (Entries{"1:a", "1:b", "-", "-", "-", "-", "-"}));

@@ -66,6 +66,19 @@ TEST_F(SendMail, SilentMessageCarriesEverythingTheHostSent) {
                                "x:X-Mailbroker-Submitted=yes\n");
 }
 
+TEST_F(SendMail, QuotedNameWithACommaIsOneRecipient) {
+    EXPECT_EQ(request("SendMail?silent=1&subject=x&to=%22Doe%2C%20John%22%20%3Cjd%40example.org%3E"
+                      "%2C%20Ann%20Example"),
+              "error=0;result=1;");
+    EXPECT_NE(outboxMessage().find("to=jd@example.org,ann@example.org\n"), std::string::npos)
+        << outboxMessage();
+    const std::vector<std::string> files = install_.messages("Outbox/new");
+    ASSERT_EQ(files.size(), 1u);
+    std::ifstream in(files[0], std::ios::binary);
+    const std::string filed((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(filed.find("\"Doe, John\" <jd@example.org>"), std::string::npos) << filed;
+}
+
 TEST_F(SendMail, RunsOfSeparatorsGiveExactlyOneAttachment) {
     const std::string a = install_.writeFile("some/dir/a.txt", "alpha");
     EXPECT_EQ(request("SendMail?silent=1&to=ann%40example.org&attachment=%3B%3B" + a + "%3B%3B"),

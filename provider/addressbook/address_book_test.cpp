@@ -100,13 +100,16 @@ TEST_F(AddrBookTest, UnknownAddressesBecomeOneOffs) {
     open();
     BrokerList list({{MAPI_TO, "guest@example.org"},
                      {MAPI_CC, "\"Guest, Two\" <two@example.org>"},
-                     {MAPI_CC, "Robert <bob@example.org>"}});
+                     {MAPI_CC, "Robert <bob@example.org>"},
+                     {MAPI_CC, " \"Doe \\\"JD\\\", John\"  <jd@example.org> "}});
     ASSERT_EQ(book_->ResolveName(0, 0, nullptr, list.get()), S_OK);
     EXPECT_EQ(text(list[0], PR_ADDRTYPE_A), "SMTP");
     EXPECT_EQ(text(list[0], PR_SMTP_ADDRESS_A), "guest@example.org");
     EXPECT_EQ(text(list[1], PR_DISPLAY_NAME_A), "Guest, Two");
     EXPECT_EQ(text(list[1], PR_EMAIL_ADDRESS_A), "two@example.org");
     EXPECT_EQ(text(list[2], PR_DISPLAY_NAME_A), "Bob");  // a known address keeps its card
+    EXPECT_EQ(text(list[3], PR_DISPLAY_NAME_A), "Doe \"JD\", John");
+    EXPECT_EQ(text(list[3], PR_SMTP_ADDRESS_A), "jd@example.org");
     const SPropValue* id = value(list[1], PR_ENTRYID);
     ASSERT_NE(id, nullptr);
     ULONG type = 0;

@@ -38,7 +38,8 @@ std::optional<std::string> text8(const ADRENTRY& entry, ULONG tag8, ULONG tagW) 
     return std::nullopt;
 }
 
-// "Name <address>" as typed in a mail program; the address is not checked.
+// "Name <address>" or "\"Doe, John\" <address>" as typed in a mail program:
+// the quotes are not part of the name; the address is not checked.
 bool splitNameAddress(std::string_view text, std::string& name, std::string& address) {
     if (text.empty() || text.back() != '>') {
         return false;
@@ -49,11 +50,24 @@ bool splitNameAddress(std::string_view text, std::string& name, std::string& add
     }
     const std::string_view inner = trimBlanks(text.substr(open + 1, text.size() - open - 2));
     std::string_view shown = trimBlanks(text.substr(0, open));
-    if (shown.size() >= 2 && shown.front() == '"' && shown.back() == '"') {
+    const bool quoted = shown.size() >= 2 && shown.front() == '"' && shown.back() == '"';
+    if (quoted) {
         shown = shown.substr(1, shown.size() - 2);
     }
     address = std::string(inner);
-    name = shown.empty() ? address : std::string(shown);
+    name.clear();
+    if (quoted) {
+        // A quoted name's backslash stands before a '"' or '\\' it keeps.
+        for (std::size_t i = 0; i < shown.size(); ++i) {
+            i += shown[i] == '\\' && i + 1 < shown.size() ? 1 : 0;
+            name += shown[i];
+        }
+    } else {
+        name = shown;
+    }
+    if (trimBlanks(name).empty()) {
+        name = address;
+    }
     return true;
 }
 

@@ -192,6 +192,9 @@ void Directory::build(std::vector<Source>& sources) {
         // in place of an address (a user without an SMTP address), where a
         // line break would start another recipient.
         e.displayName = singleLine(e.displayName);
+        for (const std::string& other : card.otherNames) {
+            e.otherNames.push_back(singleLine(other));
+        }
         const std::size_t index = entries_.size();
         if (!card.uid.empty() && !byUid.emplace(uidKey(card.uid), index).second) {
             problems_.push_back(source.path + ": line " + std::to_string(card.line) + ": UID " +
@@ -295,8 +298,17 @@ std::vector<std::size_t> Directory::match(std::string_view text) const {
                std::any_of(e.otherEmails.begin(), e.otherEmails.end(),
                            [&](const std::string& o) { return equalsIgnoringCase(o, text); });
     }) ||
-        collect([&](const AbEntry& e) { return equalsIgnoringCase(e.displayName, text); }) ||
-        collect([&](const AbEntry& e) { return startsWithIgnoringCase(e.displayName, text); });
+        collect([&](const AbEntry& e) {
+            return equalsIgnoringCase(e.displayName, text) ||
+                   std::any_of(e.otherNames.begin(), e.otherNames.end(),
+                               [&](const std::string& o) { return equalsIgnoringCase(o, text); });
+        }) ||
+        collect([&](const AbEntry& e) {
+            return startsWithIgnoringCase(e.displayName, text) ||
+                   std::any_of(e.otherNames.begin(), e.otherNames.end(), [&](const std::string& o) {
+                       return startsWithIgnoringCase(o, text);
+                   });
+        });
     return found;
 }
 

@@ -29,6 +29,7 @@ struct AbEntry {
     std::string address;      // SMTP or X500 address; empty for a list
     std::string smtp;         // the SMTP address, empty when unknown or a list
     std::vector<std::string> otherEmails;
+    std::vector<std::string> otherNames;  // a card's other FN texts: they find it too
     bool list = false;
     bool memberOnly = false;           // a one-off list member: not offered or matched
     std::vector<std::size_t> members;  // indexes into entries(), lists only
@@ -52,7 +53,8 @@ class Directory {
     bool find(const BYTE* entryId, ULONG size, AbEntry& entry) const;
 
     // The entries text matches at the first level that matches any: the
-    // e-mail address, then the whole display name, then a prefix of it; all
+    // e-mail address, then the whole display name (or another of the
+    // card's names), then a prefix of one; all
     // case-insensitive for ASCII letters, with the text's outer blanks
     // ignored.
     std::vector<std::size_t> match(std::string_view text) const;

@@ -132,6 +132,91 @@ TEST(Directory, EntryIdsRoundTripAndStaleOnesAreRefused) {
                                            static_cast<ULONG>(unterminated.size()), found));
 }
 
+TEST(Directory, EveryNameOfACardFindsIt) {
+    CardFolder folder;
+    const auto d = Directory::load(
+        {folder.write("n.vcf", card("FN;PREF=2:Robert Roe\r\nFN;PREF=1:Bob Roe\r\nFN:Bobby\r\n"
+                                    "EMAIL:roe@example.org\r\n") +
+                                   card("FN:Rob Other\r\nEMAIL:other@example.org\r\n"))});
+    EXPECT_EQ(names(*d, d->match("Bob Roe")), (std::vector<std::string>{"Bob Roe"}));
+    EXPECT_EQ(names(*d, d->match("robert roe")), (std::vector<std::string>{"Bob Roe"}));
+    EXPECT_EQ(names(*d, d->match("Bobby")), (std::vector<std::string>{"Bob Roe"}));
+    EXPECT_EQ(names(*d, d->match("Rob")), (std::vector<std::string>{"Bob Roe", "Rob Other"}))
+        << "a prefix of another name counts as one of the shown name";
+}
+
+// Cards as phones, desktop and web address books and CardDAV servers write
+// them (testdata/): each person is found by every address and by the name
+// shown, and only the one broken line is reported.
+TEST(Directory, CorpusOfExportsLoadsAndResolves) {
+    const auto d = Directory::load({MB_CONTACTS_TESTDATA});
+    struct Person {
+        std::string name;
+        std::vector<std::string> emails;  // the preferred first
+    };
+    const std::vector<Person> people = {
+        {"Marek Kowalski", {"marek.kowalski@example.pl"}},
+        {"Claire Moreau", {"claire.moreau@example.fr"}},
+        {"Wei Ng", {"wei.ng@example.sg"}},
+        {"Priya Raman", {"priya.raman@example.in"}},
+        {"Tom\xC3\xA1s Ruiz", {"tomas.ruiz@example.es"}},
+        {"Astrid Lindqvist", {"astrid@example.se", "astrid.lindqvist@example.se"}},
+        {"Ms. Siobh\xC3\xA1n M\xC3\xA1ire O'Brien PhD", {"siobhan.obrien@example.ie"}},
+        {"J\xC3\xBCrgen M\xC3\xBCller", {"juergen@example.de", "juergen.home@example.de"}},
+        {"Ren\xC3\xA9 Fran\xC3\xA7ois", {"rene.francois@example.fr"}},
+        {"\xD0\x90\xD0\xBD\xD0\xBD\xD0\xB0 "
+         "\xD0\x9F\xD0\xB5\xD1\x82\xD1\x80\xD0\xBE\xD0\xB2\xD0\xB0",
+         {"anna.petrova@example.ru"}},
+        {"Dr. Chidi Okafor", {"chidi.okafor@example.ng", "chidi@example.com"}},
+        {"Z\xC3\xB6\x65 \xE2\x80\x9C\x42ud\xE2\x80\x9D \xE2\x82\xACuro", {"zoe@example.net"}},
+        {"S\xC3\xB8ren Kierk\xC3\xA5rd", {"soren@example.dk"}},
+        {"Taro Yamada", {"taro@example.jp", "yamada@example.jp"}},
+        {"Dr. John Philip Paul Stevenson Jr. M.D.", {"jp.stevenson@example.com"}},
+    };
+    for (const Person& person : people) {
+        SCOPED_TRACE(person.name);
+        const AbEntry* entry = byName(*d, person.name);
+        ASSERT_NE(entry, nullptr);
+        EXPECT_EQ(entry->smtp, person.emails.front());
+        EXPECT_EQ(names(*d, d->match(person.name)), std::vector<std::string>{person.name});
+        for (const std::string& email : person.emails) {
+            EXPECT_EQ(names(*d, d->match(email)), std::vector<std::string>{person.name}) << email;
+        }
+    }
+    // The other FN of a card finds it too.
+    EXPECT_EQ(names(*d, d->match("A. Lindqvist")), (std::vector<std::string>{"Astrid Lindqvist"}));
+    EXPECT_EQ(names(*d, d->match("\xE5\xB1\xB1\xE7\x94\xB0\xE5\xA4\xAA\xE9\x83\x8E")),
+              (std::vector<std::string>{"Taro Yamada"}));
+
+    const AbEntry* club = byName(*d, "Book Club");
+    ASSERT_NE(club, nullptr);
+    EXPECT_TRUE(club->list);
+    EXPECT_EQ(names(*d, club->members),
+              (std::vector<std::string>{"Astrid Lindqvist",
+                                        "Ms. Siobh\xC3\xA1n M\xC3\xA1ire O'Brien PhD"}));
+    EXPECT_EQ(names(*d, d->match("book club")), (std::vector<std::string>{"Book Club"}));
+    const AbEntry* lantern = byName(*d, "Project Lantern");
+    ASSERT_NE(lantern, nullptr);
+    EXPECT_EQ(names(*d, lantern->members),
+              (std::vector<std::string>{"Taro Yamada", "Dr. John Philip Paul Stevenson Jr. M.D.",
+                                        "contractor@example.org"}));
+
+    std::size_t people_and_groups = 0;
+    for (const AbEntry& e : d->entries()) {
+        people_and_groups += e.memberOnly ? 0 : 1;
+    }
+    EXPECT_EQ(people_and_groups, people.size() + 2);
+    std::string all;
+    for (const std::string& problem : d->problems()) {
+        all += problem + "\n";
+    }
+    ASSERT_EQ(d->problems().size(), 1u) << all;
+    EXPECT_NE(d->problems()[0].find("broken-line.vcf: line 3: line skipped: no ':' after the "
+                                    "property name and parameters: FN"),
+              std::string::npos)
+        << d->problems()[0];
+}
+
 TEST(Directory, RecognisesEmailAddresses) {
     EXPECT_TRUE(isEmailAddress("a.b+c@example.org"));
     EXPECT_FALSE(isEmailAddress("Ann"));

@@ -8,6 +8,7 @@
 
 #include "provider/com/address_check.h"
 #include "provider/com/utf8.h"
+#include "provider/contacts/charset.h"
 
 namespace mb::provider {
 namespace {
@@ -35,29 +36,48 @@ bool iequals(std::string_view a, std::string_view b) {
     return a.size() == b.size() && upper(a) == upper(b);
 }
 
+std::string_view trimWhitespace(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
+        s.remove_prefix(1);
+    }
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) {
+        s.remove_suffix(1);
+    }
+    return s;
+}
+
 bool nameChar(char c) {
     return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-';
 }
 
-std::vector<LogicalLine> unfold(std::string_view text) {
-    std::vector<LogicalLine> lines;
-    std::size_t number = 0;
+constexpr std::size_t kNamedSkippedLines = 100;
+
+struct PhysicalLine {
+    std::string_view text;
+    std::size_t number;  // from 1
+};
+
+// Exports end lines in LF, CRLF, a bare CR (old desktop systems) or CRCRLF
+// (a CRLF file passed once more through a text-mode copy). Each of these is
+// one line end, and a CR ends a line wherever it stands, so text after a CR
+// inside what was meant as one line is read as a line of its own.
+std::vector<PhysicalLine> splitLines(std::string_view text) {
+    std::vector<PhysicalLine> lines;
     std::size_t pos = 0;
     while (pos < text.size()) {
-        std::size_t end = text.find('\n', pos);
+        const std::size_t end = text.find_first_of("\r\n", pos);
         if (end == std::string_view::npos) {
-            end = text.size();
+            lines.push_back({text.substr(pos), lines.size() + 1});
+            break;
         }
-        std::string_view physical = text.substr(pos, end - pos);
-        if (!physical.empty() && physical.back() == '\r') {
-            physical.remove_suffix(1);
-        }
-        ++number;
+        lines.push_back({text.substr(pos, end - pos), lines.size() + 1});
         pos = end + 1;
-        if (!physical.empty() && (physical[0] == ' ' || physical[0] == '\t') && !lines.empty()) {
-            lines.back().text.append(physical.substr(1));
-        } else {
-            lines.push_back({std::string(physical), number});
+        if (text[end] == '\r') {
+            if (text.substr(pos, 2) == "\r\n") {
+                pos += 2;
+            } else if (text.substr(pos, 1) == "\n") {
+                pos += 1;
+            }
         }
     }
     return lines;
@@ -212,35 +232,152 @@ std::string decodeQuotedPrintable(std::string_view value) {
     return out;
 }
 
+std::string_view paramValue(const ContentLine& line, std::string_view param) {
+    for (const auto& [name, values] : line.params) {
+        if (name == param && !values.empty()) {
+            return values.front();
+        }
+    }
+    return {};
+}
+
+bool hasValueIn(const ContentLine& line, std::string_view param, std::string_view value) {
+    for (const auto& [name, values] : line.params) {
+        for (const auto& v : values) {
+            if (name == param && iequals(v, value)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+bool base64(const ContentLine& line) {
+    return hasValueIn(line, "ENCODING", "BASE64") || hasValueIn(line, "ENCODING", "B") ||
+           hasValueIn(line, "TYPE", "BASE64");
+}
+
+bool base64Only(std::string_view s) {
+    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '+' || c == '/' ||
+               c == '=' || c == ' ' || c == '\t';
+    });
+}
+
+bool cardBoundary(std::string_view s) {
+    return iequals(s, "BEGIN:VCARD") || iequals(s, "END:VCARD");
+}
+
+// Joins physical lines from `at` into one logical line, moving `at` past
+// them. How a value goes on over more lines depends on what the first
+// physical line says about it: a quoted-printable value ending in '=' goes
+// on with the next line whatever it starts with, and a 2.1 base64 value
+// with the lines of base64 that follow it, which phones write without
+// indenting. Looking only at the first line keeps this linear in the file.
+LogicalLine nextLogical(const std::vector<PhysicalLine>& lines, std::size_t& at, bool version21) {
+    LogicalLine logical{std::string(lines[at].text), lines[at].number};
+    std::string ignored;
+    const std::optional<ContentLine> head = parseLine(logical.text, ignored);
+    const bool qp = head && quotedPrintable(*head);
+    const bool b64 = version21 && head && base64(*head);
+    for (++at; at < lines.size(); ++at) {
+        const std::string_view next = lines[at].text;
+        if (qp && !logical.text.empty() && logical.text.back() == '=' && !cardBoundary(next)) {
+            logical.text.pop_back();
+            logical.text.append(next);
+        } else if (!next.empty() && (next[0] == ' ' || next[0] == '\t')) {
+            logical.text.append(version21 ? next : next.substr(1));
+        } else if (b64 && base64Only(next)) {
+            logical.text.append(next);
+        } else {
+            break;
+        }
+    }
+    return logical;
+}
+
+// N's components (family; given; additional; prefixes; suffixes), each a
+// comma list in 3.0 and 4.0, split at the separators that are not escaped.
+std::vector<std::vector<std::string>> structuredName(std::string_view value, bool commaLists) {
+    std::vector<std::vector<std::string>> components(1, std::vector<std::string>(1));
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const char c = value[i];
+        if (c == '\\' && i + 1 < value.size()) {
+            components.back().back() += value.substr(i, 2);
+            ++i;
+        } else if (c == ';') {
+            components.emplace_back(1);
+        } else if (c == ',' && commaLists) {
+            components.back().emplace_back();
+        } else {
+            components.back().back() += c;
+        }
+    }
+    for (auto& items : components) {
+        for (auto& item : items) {
+            item = unescapeText(item);
+        }
+    }
+    return components;
+}
+
+// "Prefix Given Additional Family Suffix", blanks only: a comma before a
+// suffix would make the name split in two when typed into a recipient text.
+std::string nameFromN(const std::vector<std::vector<std::string>>& n) {
+    std::string out;
+    for (const std::size_t component : {3u, 1u, 2u, 0u, 4u}) {
+        if (component >= n.size()) {
+            continue;
+        }
+        for (const std::string& item : n[component]) {
+            const std::string_view word = trimWhitespace(item);
+            if (!word.empty()) {
+                out += out.empty() ? "" : " ";
+                out += word;
+            }
+        }
+    }
+    return out;
+}
+
 class CardBuilder {
   public:
-    CardBuilder(std::size_t line, std::vector<std::string>& notes) : notes_(&notes) {
+    CardBuilder(std::size_t line, std::vector<std::string>& notes, CharsetDecoder& charsets)
+        : notes_(&notes), charsets_(&charsets) {
         card_.line = line;
     }
 
+    bool version21() const { return card_.version == "2.1"; }
+
     // False with problem set when the line makes the card unreadable. A
-    // value that cannot be used (an address that is not one) is left out
-    // with a note, and the rest of the card stays.
+    // value that cannot be used (an address that is not one, text in an
+    // unknown character set) is left out with a note, and the rest of the
+    // card stays.
     bool take(const ContentLine& line, std::size_t number, std::string& problem) {
         const std::string& n = line.name;
         if (n == "VERSION") {
             card_.version = line.value;
-            if (card_.version != "3.0" && card_.version != "4.0") {
+            if (card_.version != "2.1" && card_.version != "3.0" && card_.version != "4.0") {
                 problem = "unsupported VERSION " + line.value.substr(0, 20);
                 return false;
             }
         } else if (n == "UID") {
             card_.uid = line.value;
         } else if (n == "FN") {
-            card_.fn = unescapeText(line.value);
+            if (std::optional<std::string> text = decode(line, number)) {
+                fns_.push_back({preference(line), fns_.size(), unescapeText(*text)});
+            }
+        } else if (n == "N") {
+            if (std::optional<std::string> text = decode(line, number)) {
+                nameFromN_ = nameFromN(structuredName(*text, !version21()));
+            }
         } else if (n == "EMAIL") {
-            std::string email = unescapeText(
-                quotedPrintable(line) ? decodeQuotedPrintable(line.value) : line.value);
+            std::optional<std::string> decoded = decode(line, number);
+            std::string email = decoded ? unescapeText(*decoded) : std::string();
             if (const AddressProblem bad = checkAddress(email);
                 !email.empty() && bad != AddressProblem::None) {
-                notes_->push_back("line " + std::to_string(number) + ": EMAIL " +
-                                  printableAddress(email) + " left out: it " +
-                                  describeAddressProblem(bad));
+                note(number, "EMAIL " + printableAddress(email) + " left out: it " +
+                                 describeAddressProblem(bad));
             } else if (!email.empty()) {
                 emails_.push_back({preference(line), emails_.size(), std::move(email)});
             }
@@ -251,9 +388,8 @@ class CardBuilder {
         } else if (n == "X-MAILBROKER-X500") {
             std::string x500 = unescapeText(line.value);
             if (const AddressProblem bad = checkLineText(x500); bad != AddressProblem::None) {
-                notes_->push_back("line " + std::to_string(number) + ": X-MAILBROKER-X500 " +
-                                  printableAddress(x500) + " left out: it " +
-                                  describeAddressProblem(bad));
+                note(number, "X-MAILBROKER-X500 " + printableAddress(x500) + " left out: it " +
+                                 describeAddressProblem(bad));
             } else {
                 card_.x500 = std::move(x500);
             }
@@ -268,11 +404,31 @@ class CardBuilder {
         }
         std::sort(emails_.begin(), emails_.end());
         for (auto& e : emails_) {
-            card_.emails.push_back(std::move(e.address));
+            card_.emails.push_back(std::move(e.text));
         }
-        if (!isUtf8WithoutNul(card_.fn) || !isUtf8WithoutNul(card_.uid) || !isUtf8WithoutNul(card_.x500) ||
-            !std::all_of(card_.emails.begin(), card_.emails.end(), isUtf8WithoutNul) ||
-            !std::all_of(card_.members.begin(), card_.members.end(), isUtf8WithoutNul)) {
+        // Only 4.0 ranks names; older cards show their first FN.
+        if (card_.version == "4.0") {
+            std::sort(fns_.begin(), fns_.end());
+        }
+        for (auto& f : fns_) {
+            if (f.text.empty()) {
+                continue;
+            }
+            if (card_.fn.empty()) {
+                card_.fn = std::move(f.text);
+            } else {
+                card_.otherNames.push_back(std::move(f.text));
+            }
+        }
+        if (card_.fn.empty()) {
+            card_.fn = std::move(nameFromN_);
+        }
+        const auto utf8 = [](const std::vector<std::string>& texts) {
+            return std::all_of(texts.begin(), texts.end(), isUtf8WithoutNul);
+        };
+        if (!isUtf8WithoutNul(card_.fn) || !isUtf8WithoutNul(card_.uid) ||
+            !isUtf8WithoutNul(card_.x500) || !utf8(card_.emails) || !utf8(card_.members) ||
+            !utf8(card_.otherNames)) {
             problem = "text that is not UTF-8";
             return false;
         }
@@ -281,17 +437,47 @@ class CardBuilder {
     }
 
   private:
-    struct Email {
+    struct Ranked {
         int rank;
         std::size_t order;
-        std::string address;
-        bool operator<(const Email& o) const {
+        std::string text;
+        bool operator<(const Ranked& o) const {
             return rank != o.rank ? rank < o.rank : order < o.order;
         }
     };
+
+    void note(std::size_t number, const std::string& what) {
+        notes_->push_back("line " + std::to_string(number) + ": " + what);
+    }
+
+    // The value's bytes as UTF-8, quoted-printable undone; nothing (and a
+    // note) when its CHARSET cannot be read.
+    std::optional<std::string> decode(const ContentLine& line, std::size_t number) {
+        std::string bytes = quotedPrintable(line) ? decodeQuotedPrintable(line.value) : line.value;
+        const std::string_view charset = paramValue(line, "CHARSET");
+        if (!charset.empty()) {
+            std::optional<std::string> text = charsets_->toUtf8(bytes, charset);
+            if (!text) {
+                note(number,
+                     line.name + " left out: not text in CHARSET " + printableAddress(charset));
+            }
+            return text;
+        }
+        if (version21() && !isUtf8WithoutNul(bytes) && bytes.find('\0') == std::string::npos) {
+            // Bytes 0x81, 0x8D, 0x8F, 0x90 and 0x9D have no Windows-1252
+            // character; such text can only be Latin-1.
+            std::optional<std::string> text = charsets_->toUtf8(bytes, "WINDOWS-1252");
+            return text ? text : charsets_->toUtf8(bytes, "ISO-8859-1");
+        }
+        return bytes;
+    }
+
     VCard card_;
-    std::vector<Email> emails_;
+    std::vector<Ranked> emails_;
+    std::vector<Ranked> fns_;
+    std::string nameFromN_;
     std::vector<std::string>* notes_;
+    CharsetDecoder* charsets_;
 };
 
 }  // namespace
@@ -315,13 +501,17 @@ VCardParse parseVCards(std::string_view text) {
         text.remove_prefix(3);
     }
     VCardParse result;
+    CharsetDecoder charsets;
     std::optional<CardBuilder> card;
     bool broken = false;
     std::size_t begin = 0;
     auto fail = [&](std::size_t number, const std::string& what) {
         result.problems.push_back("line " + std::to_string(number) + ": card skipped: " + what);
     };
-    for (const LogicalLine& logical : unfold(text)) {
+    std::size_t skippedLines = 0;
+    const std::vector<PhysicalLine> lines = splitLines(text);
+    for (std::size_t at = 0; at < lines.size();) {
+        const LogicalLine logical = nextLogical(lines, at, card && card->version21());
         if (logical.text.empty()) {
             continue;
         }
@@ -331,7 +521,7 @@ VCardParse parseVCards(std::string_view text) {
         const bool isEnd = line && line->name == "END" && iequals(line->value, "VCARD");
         if (!card) {
             if (isBegin) {
-                card.emplace(logical.number, result.problems);
+                card.emplace(logical.number, result.problems, charsets);
                 broken = false;
                 begin = logical.number;
             }
@@ -342,7 +532,7 @@ VCardParse parseVCards(std::string_view text) {
                 fail(begin,
                      "BEGIN:VCARD at line " + std::to_string(logical.number) + " before END:VCARD");
             }
-            card.emplace(logical.number, result.problems);
+            card.emplace(logical.number, result.problems, charsets);
             broken = false;
             begin = logical.number;
             continue;
@@ -362,13 +552,27 @@ VCardParse parseVCards(std::string_view text) {
         if (broken) {
             continue;
         }
-        if (!line || !card->take(*line, logical.number, problem)) {
+        if (!line) {
+            // One bad line (a bare "FN", a stray fragment) costs that line,
+            // not the person on the card. A file of nothing but such lines
+            // names the first ones and counts the rest, so that it cannot
+            // flood the provider log.
+            if (++skippedLines <= kNamedSkippedLines) {
+                result.problems.push_back("line " + std::to_string(logical.number) +
+                                          ": line skipped: " + problem + ": " +
+                                          printableAddress(logical.text));
+            }
+        } else if (!card->take(*line, logical.number, problem)) {
             fail(logical.number, problem);
             broken = true;
         }
     }
     if (card && !broken) {
         fail(begin, "no END:VCARD");
+    }
+    if (skippedLines > kNamedSkippedLines) {
+        result.problems.push_back(std::to_string(skippedLines - kNamedSkippedLines) +
+                                  " more lines skipped");
     }
     return result;
 }

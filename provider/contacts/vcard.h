@@ -1,16 +1,27 @@
-// A reader for vCard 3.0 and 4.0 text: unfolds lines, splits groups,
-// parameters (quoted values, RFC 6868 caret escapes, 3.0's bare type names)
-// and values, and undoes the text escapes of the properties it keeps.
+// A reader for vCard 2.1, 3.0 and 4.0 text as phones, desktop and web
+// address books export it: lines may end in CR, LF, CRLF or CRCRLF (a bare
+// CR ends a line too); it unfolds lines (2.1 keeps the folding blank, as its
+// folding happens at a blank), joins quoted-printable soft breaks and 2.1's
+// unindented base64 lines, splits groups, parameters (quoted values, RFC 6868
+// caret escapes, bare type names such as EMAIL;PREF;INTERNET) and values,
+// and undoes the text escapes of the properties it keeps. Values with a
+// CHARSET parameter are converted to UTF-8; a 2.1 value without one that is
+// not UTF-8 is taken as Windows-1252, which is what such exports hold.
 //
-// Kept per card: VERSION, UID, FN, EMAIL (preferred first), KIND (4.0) or
-// X-ADDRESSBOOKSERVER-KIND (3.0), MEMBER or X-ADDRESSBOOKSERVER-MEMBER, and
-// X-MAILBROKER-X500, which makes the card an Exchange-type entry (see
-// README). Everything else is read over and dropped.
+// Kept per card: VERSION, UID, FN (every one; the first, or in 4.0 the one
+// with the lowest PREF, is the name shown), N (the name shown when there is
+// no FN), EMAIL (preferred first), KIND (4.0) or X-ADDRESSBOOKSERVER-KIND
+// (3.0), MEMBER or X-ADDRESSBOOKSERVER-MEMBER, and X-MAILBROKER-X500, which
+// makes the card an Exchange-type entry (see README). Everything else is
+// read over and dropped.
 //
-// A card that cannot be read (a line without ':', an unterminated quote, a
-// nested BEGIN, a missing END, no or an unsupported VERSION, text that is not
-// UTF-8 or holds NUL) is skipped with a problem noted, and reading goes on
-// with the next card.
+// A line that cannot be read (no ':', an unterminated quote) is skipped with
+// a problem noted that shows it (the first hundred of a file; the rest are
+// counted in one more problem), and the card keeps its other lines. A card
+// that cannot be read (a nested BEGIN, a missing END, no or an unsupported
+// VERSION, text that is not UTF-8 or holds NUL) is skipped with a problem
+// noted, and reading goes on with the next card. A value whose CHARSET is
+// unknown, or that is not text in it, is left out with a problem noted.
 //
 // An EMAIL value (after undoing quoted-printable, which older exporters
 // use, and the text escapes) that is not a one-line e-mail address (see
@@ -26,9 +37,10 @@
 namespace mb::provider {
 
 struct VCard {
-    std::string version;  // "3.0" or "4.0"
+    std::string version;  // "2.1", "3.0" or "4.0"
     std::string uid;      // as written, "urn:uuid:" included
-    std::string fn;
+    std::string fn;       // the name shown: the chosen FN, else one made from N
+    std::vector<std::string> otherNames;  // the card's other FN texts, in file order
     std::vector<std::string> emails;   // the preferred one first
     bool group = false;                // KIND:group
     std::vector<std::string> members;  // member URIs as written
