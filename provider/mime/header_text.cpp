@@ -271,8 +271,22 @@ void HeaderField::encodedRun(std::string_view utf8) {
     }
 }
 
+namespace {
+
+// `; name=value`, the value a token where it can be, else quoted.
+std::string plainParameterText(std::string_view name, std::string_view value) {
+    bool token = !value.empty();
+    for (const char c : value) {
+        token = token && c != ' ' && std::string_view("()<>@,;:\\\"/[]?=").find(c) ==
+                                         std::string_view::npos;
+    }
+    return ";\n " + std::string(name) + "=" + (token ? std::string(value) : quoted(value));
+}
+
+}  // namespace
+
 std::string parameter(std::string_view name, std::string_view utf8) {
-    std::string plain = ";\n " + std::string(name) + "=" + quoted(utf8);
+    std::string plain = plainParameterText(name, utf8);
     if (plainParameter(utf8) && plain.size() <= kLine) {
         return plain;
     }
@@ -311,7 +325,7 @@ std::string parameter(std::string_view name, std::string_view utf8) {
 }
 
 std::string encodedWordParameter(std::string_view name, std::string_view utf8) {
-    std::string plain = ";\n " + std::string(name) + "=" + quoted(utf8);
+    std::string plain = plainParameterText(name, utf8);
     if (plainParameter(utf8) && plain.size() <= kLine) {
         return plain;
     }

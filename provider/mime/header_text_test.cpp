@@ -108,7 +108,8 @@ TEST(HeaderText, DisplayNamesAreAtomsQuotedOrEncoded) {
 }
 
 TEST(HeaderText, FilenameParameters) {
-    EXPECT_EQ(parameter("filename", "report.pdf"), ";\n filename=\"report.pdf\"");
+    EXPECT_EQ(parameter("filename", "report.pdf"), ";\n filename=report.pdf");
+    EXPECT_EQ(parameter("filename", "my report.pdf"), ";\n filename=\"my report.pdf\"");
     EXPECT_EQ(parameter("filename", "M\xC3\xBCller.txt"), ";\n filename*=utf-8''M%C3%BCller.txt");
     EXPECT_EQ(parameter("filename", "=?utf-8?q?x?=.txt"),
               ";\n filename*=utf-8''%3D%3Futf-8%3Fq%3Fx%3F%3D.txt");

@@ -30,6 +30,30 @@ bool wellFormed(std::string_view type) {
     return true;
 }
 
+// Control bytes that text does not hold: GIO's sniffing takes binary data
+// that happens to begin with '%' for a text type.
+bool looksBinary(const unsigned char* head, std::size_t size) {
+    for (std::size_t i = 0; i < size; ++i) {
+        const unsigned char c = head[i];
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f' && c != 0x1B) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The type the name alone gives, lowercase; empty for none.
+std::string typeOfName(const std::string& fileName) {
+    if (fileName.empty()) {
+        return {};
+    }
+    gboolean uncertain = FALSE;
+    gchar* guessed = g_content_type_guess(fileName.c_str(), nullptr, 0, &uncertain);
+    std::string type = guessed != nullptr && !uncertain ? guessed : "";
+    g_free(guessed);
+    return type;
+}
+
 }  // namespace
 
 std::string mediaTypeOf(const std::string& fileName, const unsigned char* head, std::size_t size) {
@@ -52,6 +76,10 @@ std::string mediaTypeOf(const std::string& fileName, const unsigned char* head, 
     }
     for (char& c : type) {
         c = g_ascii_tolower(c);
+    }
+    if (type.rfind("text/", 0) == 0 && looksBinary(head, size) &&
+        typeOfName(fileName).rfind("text/", 0) != 0) {
+        return kUnknown;
     }
     return type;
 }

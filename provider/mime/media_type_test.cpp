@@ -25,6 +25,11 @@ TEST(MediaType, UnknownDataIsOctetStream) {
     EXPECT_EQ(typeOf("blob.zq9", std::string("\x01\x02\x03\xFF\x00\x7F", 6)),
               "application/octet-stream");
     EXPECT_EQ(typeOf("", ""), "application/octet-stream");
+    // Binary data whose first byte a text type's magic matches.
+    EXPECT_EQ(typeOf("part83.bin", std::string("%\x01\x00\xFE\x80\x7F data", 11)),
+              "application/octet-stream");
+    EXPECT_EQ(typeOf("", std::string("%\x01\x00\xFE\x80\x7F data", 11)),
+              "application/octet-stream");
 }
 
 }  // namespace
