@@ -196,7 +196,7 @@ void HeaderField::phrase(std::string_view utf8) {
     if (name.empty()) {
         return;
     }
-    if (printableAscii(name) && quoted(name).size() <= kLine - kMinimumRoom) {
+    if (printableAscii(name) && quoted(name).size() <= kLine - 2) {
         bool atoms = true;
         for (std::size_t i = 0; i < name.size(); ++i) {
             const auto c = static_cast<unsigned char>(name[i]);
