@@ -142,10 +142,11 @@ std::string quoted(std::string_view text) {
     return out + '"';
 }
 
-// Text a quoted parameter value carries as it is: readers differ on
-// backslash escapes, so names with '\\' or '"' are percent-encoded instead.
+// Text a parameter value carries as it is, quoted where it must be. A '\\'
+// goes as a quoted pair, which the readers we checked undo; a '"' does not:
+// ripmime then saves nothing, so such a name is encoded.
 bool plainParameter(std::string_view text) {
-    return printableAscii(text) && text.find_first_of("\\\"") == std::string_view::npos;
+    return printableAscii(text) && text.find('"') == std::string_view::npos;
 }
 
 // RFC 2231's attribute-char, less a few that some readers mistake.
@@ -329,9 +330,10 @@ std::string encodedWordParameter(std::string_view name, std::string_view utf8) {
     if (plainParameter(utf8) && plain.size() <= kLine) {
         return plain;
     }
-    // Readers that take the name this way decode what they decoded once
-    // more, so a name holding an encoded word's opening would change again.
-    if (utf8.find("=?") != std::string_view::npos) {
+    // Readers that take the name this way (ripmime) decode it and then read
+    // the result as header text again: an encoded word's opening would be
+    // decoded twice, a '"' would end the name.
+    if (utf8.find("=?") != std::string_view::npos || utf8.find('"') != std::string_view::npos) {
         return parameter(name, utf8);
     }
     std::string out = ";\n " + std::string(name) + "=\"";

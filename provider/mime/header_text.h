@@ -59,7 +59,8 @@ std::string parameter(std::string_view name, std::string_view utf8);
 
 // An RFC 2047 value for a parameter that old readers take only that way (the
 // Content-Type name): `; name="..."`, encoded words inside the quotes; as
-// parameter() when the text holds "=?", which such readers decode twice.
+// parameter() when the text holds "=?" or '"', which such readers decode
+// into something else.
 std::string encodedWordParameter(std::string_view name, std::string_view utf8);
 
 }  // namespace mb::mime

@@ -113,12 +113,14 @@ TEST(HeaderText, FilenameParameters) {
     EXPECT_EQ(parameter("filename", "M\xC3\xBCller.txt"), ";\n filename*=utf-8''M%C3%BCller.txt");
     EXPECT_EQ(parameter("filename", "=?utf-8?q?x?=.txt"),
               ";\n filename*=utf-8''%3D%3Futf-8%3Fq%3Fx%3F%3D.txt");
-    EXPECT_EQ(parameter("filename", "back\\slash.txt"), ";\n filename*=utf-8''back%5Cslash.txt");
+    EXPECT_EQ(parameter("filename", "back\\slash.txt"), ";\n filename=\"back\\\\slash.txt\"");
     const std::string longName = parameter("filename", std::string(100, 'x') + "\xC3\xBC");
     EXPECT_NE(longName.find(";\n filename*0*=utf-8''xxx"), std::string::npos) << longName;
     EXPECT_NE(longName.find(";\n filename*1*="), std::string::npos) << longName;
     EXPECT_EQ(encodedWordParameter("name", "=?utf-8?q?x?=.txt"),
               ";\n name*=utf-8''%3D%3Futf-8%3Fq%3Fx%3F%3D.txt");
+    EXPECT_EQ(encodedWordParameter("name", "say \"hi\".txt"),
+              ";\n name*=utf-8''say%20%22hi%22.txt");
     EXPECT_EQ(encodedWordParameter("name", "M\xC3\xBCller.txt"),
               ";\n name=\"=?utf-8?b?TcO8bGxlci50eHQ=?=\"");
 }

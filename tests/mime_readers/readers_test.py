@@ -85,6 +85,7 @@ NAMES = [
 FILES = [
     ("=?utf-8?q?x?=.txt", b"just text\n", "text/plain"),
     ("back\\slash.txt", b"just text\n", "text/plain"),
+    ('say "hi", ok.txt', b"just text\n", "text/plain"),
     ("résumé.pdf", b"%PDF-1.7\n%\xe2\xe3\xcf\xd3\n", "application/pdf"),
     ("Ελληνικά.png", b"\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x01", "image/png"),
     ("日本語のテスト.txt", "テキスト\n".encode(), "text/plain"),
@@ -258,13 +259,14 @@ def fixed(run):
     run.perl_reader()
     # ripmime keeps what follows the last '\\' (a path on another system) and
     # at most 128 bytes; munpack decodes neither RFC 2231 nor RFC 2047, so it
-    # only saves plain ASCII names as they are.
+    # only saves names written plain (ASCII without '"', '\\' or "=?") as they
+    # are.
     run.unpacker("ripmime", lambda path, out: ["ripmime", "-i", path, "-d", out, "--no-nameless"],
                  lambda name: "it cuts at '\\'" if "\\" in name else
                  "it keeps 128 bytes" if len(name.encode()) > 128 else None)
     run.unpacker("munpack", lambda path, out: ["munpack", "-q", "-C", out, path],
                  lambda name: None if name.isascii() and "=?" not in name and "\\" not in name
-                 else "it decodes no encoded name")
+                 and '"' not in name else "it decodes no encoded name")
 
 
 # Blocks the random text draws from, so that every script shows up often.
