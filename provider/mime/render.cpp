@@ -15,7 +15,6 @@
 #include <cstdio>
 #include <mutex>
 #include <string>
-#include <vector>
 
 namespace {
 
