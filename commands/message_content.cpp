@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "commands/attachment_file.h"
+#include "commands/attachment_name.h"
 #include "commands/mapi_ptr.h"
 #include "commands/mapi_session.h"
 
@@ -12,7 +13,6 @@ namespace {
 
 // The working sizes the Broker was built around; longer input grows them.
 constexpr size_t kPathListUnits = 52200;
-constexpr size_t kNameUnits = 256;
 constexpr HRESULT kAttachFileError = static_cast<HRESULT>(0x80044005);
 constexpr DWORD kShellFileAttributes = 0xD0;
 
@@ -31,17 +31,6 @@ size_t wideLength(const WCHAR* text) {
     return std::char_traits<WCHAR>::length(text);
 }
 
-// The path's last component: file name and extension.
-WideText fileNameOf(const WCHAR* path) {
-    const size_t units = std::max(kNameUnits, wideLength(path) + 1);
-    std::vector<WCHAR> name(units), extension(units);
-    if (_wsplitpath_s(path, nullptr, 0, nullptr, 0, name.data(), units, extension.data(), units) !=
-        0) {
-        return {};
-    }
-    return WideText(name.data()) + extension.data();
-}
-
 std::string toAnsi(const WCHAR* text) {
     const int bytes = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
     if (bytes <= 1) {
@@ -55,7 +44,7 @@ std::string toAnsi(const WCHAR* text) {
 
 // Method, file name and display name; 8-bit names when the store asks for them.
 void setAttachmentNames(MapiSession& session, IAttach* attachment, const WCHAR* path) {
-    WideText fileName = fileNameOf(path);
+    WideText fileName = attachmentFileName(path);
     SHFILEINFOW info{};
     const bool shown =
         SHGetFileInfoW(path, kShellFileAttributes, &info, sizeof info, SHGFI_DISPLAYNAME) != 0;

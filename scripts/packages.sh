@@ -17,11 +17,14 @@ mb_install_packages() {
 }
 
 # What building and running the Broker, the provider, the client and the
-# desktop dialogs needs.
+# desktop dialogs needs; shared-mime-info gives attachments their media type.
 MB_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libinih-dev libgmime-3.0-dev
-  libcurl4-openssl-dev nlohmann-json3-dev libgtk-4-dev)
+  libcurl4-openssl-dev nlohmann-json3-dev libgtk-4-dev shared-mime-info)
 
 # What the tests need besides: a loopback SMTP server and a sendmail interface
 # to drive against it; an X server without a screen, key strokes, window
-# properties and screenshots for the dialogs.
-MB_TEST_PACKAGES=(python3-aiosmtpd msmtp xvfb xauth xdotool x11-utils imagemagick)
+# properties and screenshots for the dialogs; mail readers that read back what
+# the renderer writes (Perl's Encode, ripmime and munpack) and the MIME
+# database it takes media types from.
+MB_TEST_PACKAGES=(python3-aiosmtpd msmtp xvfb xauth xdotool x11-utils imagemagick perl mpack
+  ripmime shared-mime-info)

@@ -91,6 +91,17 @@ TEST_F(SendMail, RunsOfSeparatorsGiveExactlyOneAttachment) {
 
 // A silent message leaves without anyone seeing it: a file it should carry
 // that cannot be read fails the request, and nothing is filed or sent.
+// On POSIX a '\\' belongs to the file name; only '/' separates.
+TEST_F(SendMail, AttachmentNameKeepsABackslash) {
+    const std::string a = install_.writeFile("some/dir/back\\slash.txt", "alpha");
+    EXPECT_EQ(request("SendMail?silent=1&to=ann%40example.org&attachment=" + a),
+              "error=0;result=1;");
+    const std::string message = outboxMessage();
+    EXPECT_NE(message.find("attachment=back\\slash.txt 5 " + sha256Of(a) + "\n"),
+              std::string::npos)
+        << message;
+}
+
 TEST_F(SendMail, SilentMessageWithAFileThatCannotBeReadIsNotSent) {
     const std::string root = install_.root();
     fs::create_directories(root + "/folder");

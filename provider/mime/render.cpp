@@ -5,6 +5,8 @@
 
 #include "base/scoped_generic.h"
 #include "provider/mime/base64_stream.h"
+#include "provider/mime/header_text.h"
+#include "provider/mime/media_type.h"
 
 #include <errno.h>
 #include <gmime/gmime.h>
@@ -82,13 +84,43 @@ GMimeAddressType addressType(std::uint32_t type) {
 
 // The parts below are held from the moment they are made: building their
 // texts allocates, and a std::bad_alloc must not leave a part behind.
+// Labelled utf-8 whatever the text: GMime's own choice for text that fits
+// Latin-1 is iso-8859-1, which readers then carry into what they save.
 GObjectRef<GMimeObject> textPart(const char* body) {
     GObjectRef<GMimeTextPart> text(g_mime_text_part_new_with_subtype("plain"));
-    g_mime_text_part_set_text(text.get(), bodyText(body).c_str());
+    const std::string utf8 = bodyText(body);
+    const GObjectRef<GMimeStream> content(g_mime_stream_mem_new_with_buffer(utf8.data(), utf8.size()));
+    const GObjectRef<GMimeDataWrapper> wrapper(
+        g_mime_data_wrapper_new_with_stream(content.get(), GMIME_CONTENT_ENCODING_DEFAULT));
     GMimePart* part = GMIME_PART(text.get());
+    g_mime_part_set_content(part, wrapper.get());
+    g_mime_text_part_set_charset(text.get(), "utf-8");
     g_mime_part_set_content_encoding(
         part, g_mime_part_get_best_content_encoding(part, GMIME_ENCODING_CONSTRAINT_7BIT));
     return GObjectRef<GMimeObject>(GMIME_OBJECT(text.release()));
+}
+
+// The media type of an attachment's data from its name and first bytes.
+std::string attachmentType(const MbMimeAttachment& attachment, const std::string& name) {
+    unsigned char head[mb::mime::kMediaTypeHead];
+    std::size_t size = 0;
+    if (attachment.fd >= 0) {
+        std::size_t wanted = sizeof head;
+        if (attachment.length >= 0 && static_cast<std::uint64_t>(attachment.length) < wanted) {
+            wanted = static_cast<std::size_t>(attachment.length);
+        }
+        const ssize_t got = ::pread(attachment.fd, head, wanted, attachment.offset);
+        size = got > 0 ? static_cast<std::size_t>(got) : 0;
+    }
+    return mb::mime::mediaTypeOf(name, head, size);
+}
+
+// Sets a header of the part to text we encoded ourselves, written as it is.
+void setRawHeader(GMimeObject* object, const char* name, const std::string& value) {
+    GMimeHeader* header = g_mime_header_list_get_header(g_mime_object_get_header_list(object), name);
+    if (header != nullptr) {
+        g_mime_header_set_raw_value(header, (" " + value + "\n").c_str());
+    }
 }
 
 GObjectRef<GMimeObject> attachmentPart(const MbMimeAttachment& attachment, int& error) {
@@ -111,98 +143,133 @@ GObjectRef<GMimeObject> attachmentPart(const MbMimeAttachment& attachment, int& 
         g_mime_part_set_content(part.get(), wrapper);
         g_object_unref(wrapper);
     }
-    const std::string name = headerText(attachment.fileName);
-    g_mime_part_set_filename(part.get(), name.empty() ? "attachment" : name.c_str());
-    // RFC 2231 in the disposition for current readers; RFC 2047 in the
-    // content type's name for older ones, which know only that.
-    GMimeContentType* type = g_mime_object_get_content_type(GMIME_OBJECT(part.get()));
-    GMimeParam* param =
-        g_mime_param_list_get_parameter(g_mime_content_type_get_parameters(type), "name");
-    if (param != nullptr) {
-        g_mime_param_set_encoding_method(param, GMIME_PARAM_ENCODING_METHOD_RFC2047);
+    std::string name = headerText(attachment.fileName);
+    if (name.find_first_not_of(' ') == std::string::npos) {
+        name = "attachment";
     }
+    // RFC 2231 in the disposition for current readers; RFC 2047 in the
+    // content type's name for older ones, which know only that. Both are
+    // ours: GMime writes a name that looks like an encoded word as it is,
+    // and labels Latin-1 names iso-8859-1.
+    GMimeObject* object = GMIME_OBJECT(part.get());
+    g_mime_object_set_disposition(object, "attachment");
+    setRawHeader(object, "Content-Type",
+                 attachmentType(attachment, name) + mb::mime::encodedWordParameter("name", name));
+    setRawHeader(object, "Content-Disposition",
+                 "attachment" + mb::mime::parameter("filename", name));
     return GObjectRef<GMimeObject>(GMIME_OBJECT(part.release()));
 }
 
-// A mailbox whose display name is only its address again (what a one-off
-// typed as a bare address resolves to) is written as the bare address: the
-// name adds nothing for a reader and doubles the header, which for many
-// recipients runs into the header block's limit.
-GObjectRef<InternetAddress> mailboxOf(const MbMimeAddress& person) {
-    const std::string name = headerText(person.name);
-    const std::string address = headerText(person.address);
-    return GObjectRef<InternetAddress>(
-        internet_address_mailbox_new(name == address ? "" : name.c_str(), address.c_str()));
+std::string_view withoutBlanks(std::string_view text) {
+    const std::size_t first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(' ') + 1 - first);
 }
 
-// Every address added to a list that belongs to a message makes GMime encode
-// that whole header again, so adding them one by one costs the square of their
-// number (20,000 recipients took 41 s). Each kind is gathered in a list of its
-// own first and handed over at once: one encoding per header.
-void addRecipients(GMimeMessage* message, const MbMimeMessage& in) {
-    constexpr GMimeAddressType kTypes[] = {GMIME_ADDRESS_TYPE_TO, GMIME_ADDRESS_TYPE_CC,
-                                           GMIME_ADDRESS_TYPE_BCC};
-    for (const GMimeAddressType type : kTypes) {
-        const GObjectRef<InternetAddressList> gathered(internet_address_list_new());
-        for (std::uint32_t i = 0; i < in.recipientCount; ++i) {
-            const MbMimeAddress& to = in.recipients[i];
-            // A group (no address) is followed by its members; the list's
-            // shape was checked before rendering began.
-            const std::uint32_t members = to.address == nullptr ? to.members : 0;
-            if (addressType(to.type) != type) {
-                i += members;
-                continue;
-            }
-            if (to.address != nullptr) {
-                const GObjectRef<InternetAddress> mailbox = mailboxOf(to);
-                internet_address_list_add(gathered.get(), mailbox.get());
-                continue;
-            }
-            const GObjectRef<InternetAddress> group(
-                internet_address_group_new(headerText(to.name).c_str()));
-            for (std::uint32_t k = 0; k < members; ++k) {
-                const MbMimeAddress& member = in.recipients[++i];
-                const GObjectRef<InternetAddress> mailbox = mailboxOf(member);
-                internet_address_group_add_member(INTERNET_ADDRESS_GROUP(group.get()), mailbox.get());
-            }
-            internet_address_list_add(gathered.get(), group.get());
+// A mailbox whose display name is only its address again (what a one-off
+// typed as a bare address resolves to, in whatever case it was typed) is
+// written as the bare address: the name adds nothing for a reader and doubles
+// the header, which for many recipients runs into the header block's limit.
+void addMailbox(mb::mime::HeaderField& field, const MbMimeAddress& person) {
+    const std::string name = headerText(person.name);
+    const std::string address = headerText(person.address);
+    const std::string_view shown = withoutBlanks(name);
+    if (shown.empty() || (shown.size() == address.size() &&
+                          g_ascii_strncasecmp(shown.data(), address.data(), shown.size()) == 0)) {
+        field.token(address);
+        return;
+    }
+    field.phrase(name);
+    field.token("<" + address + ">");
+}
+
+// One address header for the recipients of this kind, groups in place, or
+// nothing when there are none. Written in one pass: 20,000 recipients cost
+// what their text costs.
+std::string addressHeader(const MbMimeMessage& in, GMimeAddressType type, const char* name) {
+    mb::mime::HeaderField field(name);
+    bool any = false;
+    for (std::uint32_t i = 0; i < in.recipientCount; ++i) {
+        const MbMimeAddress& to = in.recipients[i];
+        // A group (no address) is followed by its members; the list's shape
+        // was checked before rendering began.
+        const std::uint32_t members = to.address == nullptr ? to.members : 0;
+        if (addressType(to.type) != type) {
+            i += members;
+            continue;
         }
-        if (internet_address_list_length(gathered.get()) > 0) {
-            internet_address_list_append(g_mime_message_get_addresses(message, type),
-                                         gathered.get());
+        if (any) {
+            field.append(",");
+        }
+        any = true;
+        if (to.address != nullptr) {
+            addMailbox(field, to);
+            continue;
+        }
+        field.phrase(headerText(to.name));
+        field.append(":");
+        for (std::uint32_t k = 0; k < members; ++k) {
+            if (k > 0) {
+                field.append(",");
+            }
+            addMailbox(field, in.recipients[++i]);
+        }
+        if (members == 0) {
+            field.token(";");
+        } else {
+            field.append(";");
         }
     }
+    return any ? std::move(field).finish() : std::string();
+}
+
+// The message's own header block, ours rather than GMime's: GMime's encoded
+// words and folding are what readers decoded into something else (see
+// header_text.h). The body's own headers follow it, written by GMime.
+std::string messageHeaders(const MbMimeMessage& in) {
+    std::string out;
+    GDateTime* date = g_date_time_new_from_unix_local(in.date);
+    if (date != nullptr) {
+        gchar* text = g_mime_utils_header_format_date(date);
+        g_date_time_unref(date);
+        out += std::string("Date: ") + text + "\n";
+        g_free(text);
+    }
+    mb::mime::HeaderField from("From");
+    const MbMimeAddress sender{1, in.fromName, in.fromAddress, 0};
+    addMailbox(from, sender);
+    out += std::move(from).finish();
+    const std::string subject = headerText(in.subject);
+    if (!withoutBlanks(subject).empty()) {
+        mb::mime::HeaderField field("Subject");
+        field.text(subject);
+        out += std::move(field).finish();
+    }
+    out += addressHeader(in, GMIME_ADDRESS_TYPE_TO, "To");
+    out += addressHeader(in, GMIME_ADDRESS_TYPE_CC, "Cc");
+    out += addressHeader(in, GMIME_ADDRESS_TYPE_BCC, "Bcc");
+    const std::string domain = headerText(in.messageIdDomain);
+    char* id = g_mime_utils_generate_message_id(domain.empty() ? "localhost" : domain.c_str());
+    out += std::string("Message-Id: <") + id + ">\n";
+    g_free(id);
+    for (std::uint32_t i = 0; i < in.headerCount; ++i) {
+        mb::mime::HeaderField field(in.headers[i].name == nullptr ? "" : in.headers[i].name);
+        field.text(headerText(in.headers[i].value));
+        out += std::move(field).finish();
+    }
+    return out + "MIME-Version: 1.0\n";
 }
 
 std::int32_t render(const MbMimeMessage& in, int outFd) {
-    const GObjectRef<GMimeMessage> message(g_mime_message_new(TRUE));
-    g_mime_message_add_mailbox(message.get(), GMIME_ADDRESS_TYPE_FROM,
-                               headerText(in.fromName).c_str(), headerText(in.fromAddress).c_str());
-    addRecipients(message.get(), in);
-    const std::string subject = headerText(in.subject);
-    if (!subject.empty()) {
-        g_mime_message_set_subject(message.get(), subject.c_str(), "utf-8");
-    }
-    GDateTime* date = g_date_time_new_from_unix_local(in.date);
-    if (date != nullptr) {
-        g_mime_message_set_date(message.get(), date);
-        g_date_time_unref(date);
-    }
-    const std::string domain = headerText(in.messageIdDomain);
-    char* id = g_mime_utils_generate_message_id(domain.empty() ? "localhost" : domain.c_str());
-    g_mime_message_set_message_id(message.get(), id);
-    g_free(id);
-    for (std::uint32_t i = 0; i < in.headerCount; ++i) {
-        g_mime_object_append_header(GMIME_OBJECT(message.get()), in.headers[i].name,
-                                    headerText(in.headers[i].value).c_str(), nullptr);
-    }
-
+    const std::string headers = messageHeaders(in);
+    GObjectRef<GMimeObject> body;
     int error = 0;
     if (in.attachmentCount == 0) {
-        const GObjectRef<GMimeObject> text = textPart(in.body);
-        g_mime_message_set_mime_part(message.get(), text.get());
+        body = textPart(in.body);
     } else {
-        const GObjectRef<GMimeMultipart> mixed(g_mime_multipart_new_with_subtype("mixed"));
+        GObjectRef<GMimeMultipart> mixed(g_mime_multipart_new_with_subtype("mixed"));
         {
             const GObjectRef<GMimeObject> text = textPart(in.body);
             g_mime_multipart_add(mixed.get(), text.get());
@@ -213,10 +280,10 @@ std::int32_t render(const MbMimeMessage& in, int outFd) {
                 g_mime_multipart_add(mixed.get(), part.get());
             }
         }
-        g_mime_message_set_mime_part(message.get(), GMIME_OBJECT(mixed.get()));
         if (error != 0) {
             return error;
         }
+        body.reset(GMIME_OBJECT(mixed.release()));
     }
 
     int fd = ::dup(outFd);
@@ -228,7 +295,9 @@ std::int32_t render(const MbMimeMessage& in, int outFd) {
         return errno != 0 ? errno : ENOMEM;
     }
     errno = 0;
-    if (g_mime_object_write_to_stream(GMIME_OBJECT(message.get()), nullptr, out.get()) < 0 ||
+    if (g_mime_stream_write(out.get(), headers.data(), headers.size()) !=
+            static_cast<ssize_t>(headers.size()) ||
+        g_mime_object_write_to_stream(body.get(), nullptr, out.get()) < 0 ||
         g_mime_stream_flush(out.get()) != 0) {
         return errno != 0 ? errno : EIO;
     }

@@ -13,6 +13,10 @@
 
 namespace mb::provider {
 
+std::string newFolderName(const std::string& name) {
+    return name.substr(0, name.find(':'));
+}
+
 HRESULT syncDirectory(const std::string& dir) {
     ScopedFd handle(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (handle.get() < 0 || ::fsync(handle.get()) != 0) {

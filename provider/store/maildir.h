@@ -60,6 +60,11 @@ std::size_t removeStaleTemporaries(const std::string& storePath, std::time_t now
 // A file name unique across processes and hosts, as Maildir readers expect.
 using mb::uniqueMaildirName;
 
+// The name a message takes in new/: without the ":2,FLAGS" info a reader adds
+// when it moves the message to cur/, since files in new/ carry none and
+// readers take a name in new/ with an info part for a broken one.
+std::string newFolderName(const std::string& name);
+
 // Makes the renames and unlinks in dir durable.
 HRESULT syncDirectory(const std::string& dir);
 

@@ -31,6 +31,12 @@ class MaildirTest : public ::testing::Test {
     std::string root_ = temp_.path();
 };
 
+TEST(MaildirNames, NewFolderNamesCarryNoInfo) {
+    EXPECT_EQ(newFolderName("1765.M1P2Q3.host:2,S"), "1765.M1P2Q3.host");
+    EXPECT_EQ(newFolderName("1765.M1P2Q3.host:2,"), "1765.M1P2Q3.host");
+    EXPECT_EQ(newFolderName("1765.M1P2Q3.host"), "1765.M1P2Q3.host");
+}
+
 TEST_F(MaildirTest, DeliveryLandsWholeInNew) {
     Maildir box(root_ + "/Box");
     std::string path;

@@ -240,9 +240,11 @@ class SendMail : public StoreTest {
         return path;
     }
 
-    static std::string attachmentJson(const std::string& name, const std::string& path) {
+    // type: the media type the shared MIME database gives the name and data.
+    static std::string attachmentJson(const std::string& name, const std::string& path,
+                                      const std::string& type = "application/octet-stream") {
         const auto size = std::filesystem::file_size(path);
-        return "{\"content_type\":\"application/octet-stream\",\"filename\":" + jsonString(name) +
+        return "{\"content_type\":\"" + type + "\",\"filename\":" + jsonString(name) +
                ",\"name_param\":" + jsonString(name) + ",\"sha256\":\"" + sha256Hex(path) +
                "\",\"size\":" + std::to_string(size) + "}";
     }
@@ -275,8 +277,8 @@ TEST_F(SendMail, SilentSubmitFilesTheWholeMessageInTheOutbox) {
     const auto filed = filesIn(folderPath("Outbox/new"));
     ASSERT_EQ(filed.size(), 1u);
     const std::string expected =
-        "{\"attachments\":[" + attachmentJson("Résumé 2024.pdf", pdf) + "," +
-        attachmentJson("a, b & \"c\".txt", txt) + "," + attachmentJson("日本語 ファイル.bin", cjk) +
+        "{\"attachments\":[" + attachmentJson("Résumé 2024.pdf", pdf, "application/pdf") + "," +
+        attachmentJson("a, b & \"c\".txt", txt, "text/plain") + "," + attachmentJson("日本語 ファイル.bin", cjk) +
         "],\"bcc\":" + jsonMailboxes({{"Tom & Jerry", "tj@example.org"}}) +
         ",\"body\":" + jsonString(request.body) + ",\"body_charset\":\"utf-8\",\"cc\":" +
         jsonMailboxes({{"Q \"Quote\" Person", "q@example.org"}}) +
@@ -310,7 +312,7 @@ TEST_F(SendMail, StoreWithoutUnicodeTakesTheEightBitFallback) {
     EXPECT_NE(json.find("\"subject\":" + jsonString(request.subject)), std::string::npos) << json;
     EXPECT_NE(json.find("\"body\":" + jsonString(request.body)), std::string::npos) << json;
     // The name came as Windows-1252 bytes, and reads back as the same text.
-    EXPECT_NE(json.find("\"attachments\":[" + attachmentJson("Café crème.txt", file) + "]"),
+    EXPECT_NE(json.find("\"attachments\":[" + attachmentJson("Café crème.txt", file, "text/plain") + "]"),
               std::string::npos)
         << json;
 }
@@ -333,7 +335,7 @@ TEST_F(SendMail, ComposeWindowGetsTheDraft) {
     ASSERT_EQ(drafts.size(), 1u);
     const std::string json = parseEml(drafts[0]);
     EXPECT_NE(json.find("\"attachments\":[" + attachmentJson("report.bin", file) +
-                        ",{\"content_type\":\"application/octet-stream\",\"filename\":"
+                        ",{\"content_type\":\"text/plain\",\"filename\":"
                         "\"missing.txt\",\"name_param\":\"missing.txt\",\"sha256\":"
                         "\"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\","
                         "\"size\":0}]"),

@@ -274,7 +274,7 @@ void Spooler::file(const std::string& path, const std::string& folder) {
         return;
     }
     const Maildir target(store_ + "/" + folder);
-    const std::string destination = target.path() + "/new/" + baseName(path);
+    const std::string destination = target.path() + "/new/" + newFolderName(baseName(path));
     if (FAILED(target.ensure()) || ::rename(path.c_str(), destination.c_str()) != 0) {
         // Delivered but not filed: it would go out again, so say so loudly.
         reportProblem("delivered " + baseName(path) + " but cannot file it in " + folder + ": " +
@@ -287,7 +287,7 @@ void Spooler::file(const std::string& path, const std::string& folder) {
 
 void Spooler::reject(const std::string& path, const std::string& reason) {
     const Maildir target(store_ + "/" + kUndeliverableFolder);
-    const std::string name = baseName(path);
+    const std::string name = newFolderName(baseName(path));
     if (FAILED(target.ensure()) ||
         !writeWholeFile(target.path() + "/" + name + ".reason", reason + "\n") ||
         ::rename(path.c_str(), (target.path() + "/new/" + name).c_str()) != 0) {

@@ -76,6 +76,27 @@ TEST_F(SpoolerTest, DeliveredMessageMovesIntoItsSentFolderUnchanged) {
     EXPECT_EQ(read(store_ + "/Sent Items/new/1.a"), bytes);
 }
 
+// A mail reader that opened the queued message moved it to cur/ and gave it
+// flags; what is filed in new/ carries none.
+TEST_F(SpoolerTest, MessageAReaderFlaggedIsFiledWithoutItsFlags) {
+    ASSERT_EQ(Maildir(store_ + "/Outbox").ensure(), S_OK);
+    const std::string sent = store_ + "/Outbox/cur/1.a:2,S";
+    std::ofstream(sent) << "To: a@x\nX-Mailbroker-Submitted: yes\n"
+                        << "X-Mailbroker-Sent-Folder: Sent Items\n\nbody\n";
+    const std::string refused = store_ + "/Outbox/cur/2.b:2,RS";
+    std::ofstream(refused) << "To: a@x\nX-Mailbroker-Submitted: yes\n\nbody\n";
+    const std::string bytes = read(sent);
+    fake_.answers = {DeliveryOutcome::delivered(), DeliveryOutcome::permanent("554 no")};
+    const SpoolReport report = spooler().deliverAll();
+    EXPECT_EQ(report.delivered, 1);
+    EXPECT_EQ(report.undeliverable, 1);
+    EXPECT_EQ(read(store_ + "/Sent Items/new/1.a"), bytes);
+    EXPECT_FALSE(fs::exists(store_ + "/Sent Items/new/1.a:2,S"));
+    EXPECT_TRUE(fs::exists(store_ + "/Undeliverable/new/2.b"));
+    EXPECT_EQ(read(store_ + "/Undeliverable/2.b.reason"), "554 no\n");
+    EXPECT_FALSE(fs::exists(refused));
+}
+
 TEST_F(SpoolerTest, DeliveredWithoutSentFolderLeavesNoCopy) {
     const std::string path = queue("1.a");
     SpoolReport report;
