@@ -16,10 +16,10 @@ nlohmann::json mailboxes(InternetAddressList* list) {
     for (int i = 0; list != nullptr && i < internet_address_list_length(list); ++i) {
         InternetAddress* address = internet_address_list_get_address(list, i);
         const char* name = internet_address_get_name(address);
-        const char* spec = INTERNET_ADDRESS_IS_MAILBOX(address)
+        const char* mailbox = INTERNET_ADDRESS_IS_MAILBOX(address)
                                ? internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address))
                                : "";
-        out.push_back({name != nullptr ? name : "", spec != nullptr ? spec : ""});
+        out.push_back({name != nullptr ? name : "", mailbox != nullptr ? mailbox : ""});
     }
     return out;
 }

@@ -144,10 +144,10 @@ class Run:
                              % (reader, what, os.path.basename(case["out"]), want, got))
 
     def render(self):
-        spec = os.path.join(self.dir, "cases.json")
-        with open(spec, "w", encoding="utf-8") as f:
+        cases_file = os.path.join(self.dir, "cases.json")
+        with open(cases_file, "w", encoding="utf-8") as f:
             json.dump([{k: v for k, v in c.items() if k != "files"} for c in self.cases], f)
-        subprocess.run([self.args.render, spec], check=True)
+        subprocess.run([self.args.render, cases_file], check=True)
 
     def python_reader(self):
         for case in self.cases:
