@@ -1,6 +1,7 @@
 // CSendMailConnectionDispatcher: the listener of the Broker's named pipe. One
-// instance at a time waits for a client; each connected instance is handed
-// to onConnect. listen returns once the host process has ended.
+// instance at a time waits for a client; once it is connected, the next one is
+// created and then the connected one is handed to onConnect. listen returns
+// once the host process has ended.
 #pragma once
 
 #include <cstdint>
@@ -44,7 +45,10 @@ class CSendMailConnectionDispatcher {
     };
     using PipeInstance = mb::ScopedGeneric<HANDLE, PipeInstanceTraits>;
 
-    void handOver(HANDLE connectEvent);
+    HANDLE createInstance(SECURITY_ATTRIBUTES& attributes);
+    // Makes the next instance into `next`, then hands the connected one to
+    // onConnect. Throws CMessageException when the next one cannot be made.
+    void handOver(HANDLE connectEvent, SECURITY_ATTRIBUTES& attributes, PipeInstance& next);
     void dropInstance();
     void dropRetiredInstance();
 
