@@ -56,7 +56,10 @@ void CSendMailConnectionHandler::reapClosedChannels() {
     KsMonitorLock lock(context_->registryLock);
     const std::set<CSendMailServerChannel*> snapshot(channels_);
     for (CSendMailServerChannel* channel : snapshot) {
-        if (channel == unstarted_ || channel->isConnected()) {
+        // A channel whose client has gone may still be carrying out its
+        // request (a slow server, a dialog): joining it here would stop the
+        // listener for as long. It is reaped at a later pass, once it has ended.
+        if (channel == unstarted_ || channel->isConnected() || !channel->hasEnded()) {
             continue;
         }
         channel->requestStop();

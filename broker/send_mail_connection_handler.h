@@ -19,8 +19,10 @@ class CSendMailConnectionHandler : public CSendMailConnectionDispatcher {
     ~CSendMailConnectionHandler() override;
 
     int32_t onConnect(HANDLE pipeInstance, CBrokerContext* context) override;
-    // Stops, joins and destroys every channel whose pipe is closed or broken.
-    // Throws KsException "unable to join thread"; the channel then stays registered.
+    // Joins and destroys every channel whose pipe is closed or broken and whose
+    // thread has ended; one still running is left for a later pass, so this
+    // never waits. Throws KsException "unable to join thread"; the channel
+    // then stays registered.
     void reapClosedChannels();
     // Stops, joins and destroys every channel.
     void closeAllChannels();

@@ -29,6 +29,13 @@ void KsThread::start() {
     *threadHandle_ = CreateThread(nullptr, 0, &KsThread::threadEntry, this, 0, nullptr);
 }
 
+bool KsThread::hasEnded() {
+    if (!threadHandle_ || *threadHandle_ == nullptr) {
+        return true;
+    }
+    return WaitForSingleObject(*threadHandle_, 0) == WAIT_OBJECT_0;
+}
+
 void KsThread::join() {
     if (!threadHandle_) {
         return;
