@@ -83,8 +83,15 @@ void CSendMailConnectionDispatcher::listen() {
         if (error != ERROR_IO_PENDING) {
             throw CMessageException("Failed to create connection");
         }
-        HANDLE waits[2] = {connectEvent.get(), hostProcess_.get()};
-        const DWORD which = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+        HANDLE waits[3] = {connectEvent.get(), hostProcess_.get(), reapEvent()};
+        const DWORD count = waits[2] != nullptr ? 3 : 2;
+        DWORD which;
+        while ((which = WaitForMultipleObjects(count, waits, FALSE,
+                                               reapDue() ? kReapRetryMs : INFINITE)) ==
+                   WAIT_TIMEOUT ||
+               which == WAIT_OBJECT_0 + 2) {
+            reapFinished();
+        }
         if (which == WAIT_OBJECT_0) {
             handOver(connectEvent.get(), attributes, next);
             continue;

@@ -35,6 +35,13 @@ class CSendMailConnectionDispatcher {
 
   protected:
     const KsString& pipeName() const { return pipeName_; }
+    // While it waits for a client, the listener calls reapFinished() when
+    // reapEvent() (if any) is signalled, and every kReapRetryMs while reapDue()
+    // says a channel whose client has gone is still finishing.
+    virtual HANDLE reapEvent() const { return nullptr; }
+    virtual bool reapDue() const { return false; }
+    virtual void reapFinished() {}
+    static constexpr DWORD kReapRetryMs = 50;
 
   private:
     // A server instance of the pipe (INVALID_HANDLE_VALUE for none, as

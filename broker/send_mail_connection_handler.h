@@ -30,6 +30,9 @@ class CSendMailConnectionHandler : public CSendMailConnectionDispatcher {
     size_t channelCount() const { return channels_.size(); }
 
   protected:
+    HANDLE reapEvent() const override;
+    bool reapDue() const override { return reapDue_; }
+    void reapFinished() override { reapClosedChannels(); }
     virtual CSendMailServerChannel* createChannel(const char* name, HANDLE pipeInstance,
                                                   CBrokerContext* context);
 
@@ -38,4 +41,6 @@ class CSendMailConnectionHandler : public CSendMailConnectionDispatcher {
     std::set<CSendMailServerChannel*> channels_;
     // The channel onConnect has registered but not yet started: never reaped.
     CSendMailServerChannel* unstarted_ = nullptr;
+    // The last pass left a channel whose client has gone but whose thread ran.
+    bool reapDue_ = false;
 };
