@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -116,6 +119,108 @@ TEST(ConnectionLoad, ARequestWhoseClientHasGoneDoesNotDelayTheNextClient) {
     // client: the Broker is back where it started.
     EXPECT_EQ(settleAt([&] { return openFdCount(pid); }, fds), fds);
     EXPECT_EQ(settleAt([&] { return threadCount(pid); }, threads), threads);
+}
+
+}  // namespace
+
+namespace {
+
+// The soft RLIMIT_NOFILE of a process, from /proc; 0 when unknown.
+unsigned long long softFileLimit(pid_t pid) {
+    std::ifstream limits("/proc/" + std::to_string(pid) + "/limits");
+    for (std::string line; std::getline(limits, line);) {
+        if (line.rfind("Max open files", 0) == 0) {
+            return std::stoull(line.substr(26));
+        }
+    }
+    return 0;
+}
+
+// Starts a Broker whose inherited soft limit is the common 1,024 (or the hard
+// limit, if lower); this process keeps its own.
+BrokerHost startWithCommonLimit(const BrokerInstall& install, rlimit& given) {
+    rlimit own{};
+    EXPECT_EQ(::getrlimit(RLIMIT_NOFILE, &own), 0);
+    given = own;
+    given.rlim_cur = std::min<rlim_t>(1024, own.rlim_max);
+    EXPECT_EQ(::setrlimit(RLIMIT_NOFILE, &given), 0);
+    BrokerHost broker = startBroker(install);
+    EXPECT_EQ(::setrlimit(RLIMIT_NOFILE, &own), 0);
+    return broker;
+}
+
+TEST(ConnectionLoad, FiveHundredIdleConnectionsDoNotStopTheHostsRequests) {
+    BrokerInstall install(Provider::None);
+    rlimit given{};
+    BrokerHost broker = startWithCommonLimit(install, given);
+    const pid_t pid = broker.pid();
+    {
+        BrokerConnection warm = broker.connect();
+        ASSERT_EQ(value(warm.request("X", kReplyMs), "error"), kNoSupport);
+    }
+    EXPECT_EQ(softFileLimit(pid), static_cast<unsigned long long>(given.rlim_max));
+    const size_t fds = settledFdCount(pid);
+    std::vector<BrokerConnection> idle;
+    for (int i = 0; i < 500; ++i) {
+        idle.push_back(broker.connect());
+    }
+    // Each idle connection is taken by a channel that waits for its request.
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (threadCount(pid) < 500 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(20ms);
+    }
+    const size_t perConnection = (settledFdCount(pid) - fds + 250) / 500;
+    RecordProperty("descriptors_per_idle_connection", static_cast<int>(perConnection));
+    std::printf("descriptors per idle connection: %zu\n", perConnection);
+    EXPECT_LE(perConnection, 2u);
+    for (int i = 0; i < 20; ++i) {
+        BrokerConnection host = broker.connect();
+        EXPECT_EQ(value(host.request("X", kReplyMs), "error"), kNoSupport) << i;
+    }
+    // The idle ones are served too.
+    EXPECT_EQ(value(idle.front().request("X", kReplyMs), "error"), kNoSupport);
+    EXPECT_EQ(value(idle.back().request("X", kReplyMs), "error"), kNoSupport);
+    idle.clear();
+    EXPECT_EQ(settleAt([&] { return openFdCount(pid); }, fds), fds);
+}
+
+// Two hundred clients connect at once, each retrying a busy pipe for up to
+// 5 s as the host library does: every one is answered.
+TEST(ConnectionLoad, ABurstOfTwoHundredConnectsIsServedCompletely) {
+    BrokerInstall install(Provider::None);
+    BrokerHost broker = startBroker(install);
+    {
+        BrokerConnection warm = broker.connect();
+        ASSERT_EQ(value(warm.request("X", kReplyMs), "error"), kNoSupport);
+    }
+    constexpr int kClients = 200;
+    std::atomic<int> answered{0};
+    std::atomic<bool> go{false};
+    std::vector<std::thread> clients;
+    std::vector<std::string> failures(kClients);
+    for (int i = 0; i < kClients; ++i) {
+        clients.emplace_back([&, i] {
+            while (!go) {
+                std::this_thread::yield();
+            }
+            try {
+                BrokerConnection c = BrokerConnection::open(broker.pipeName(), 5000);
+                if (value(c.request("X", kReplyMs), "error") == kNoSupport) {
+                    ++answered;
+                }
+            } catch (const HostError& e) {
+                failures[i] = e.what();
+            }
+        });
+    }
+    go = true;
+    for (std::thread& t : clients) {
+        t.join();
+    }
+    EXPECT_EQ(answered.load(), kClients);
+    for (int i = 0; i < kClients; ++i) {
+        EXPECT_EQ(failures[i], "") << "client " << i;
+    }
 }
 
 }  // namespace
