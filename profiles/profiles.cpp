@@ -365,10 +365,9 @@ ProfileLoad loadProfiles() {
 
 ProfileLoad loadProfilesFrom(const std::string& path) {
     ProfileLoad load;
-    ParseState state;
-    state.path = path;
+    std::string text;
     // Never blocks: a FIFO or a device named as the file is refused unopened.
-    int failure = readRegularFile(path, kMaxFileSize, state.text);
+    int failure = readRegularFile(path, kMaxFileSize, text);
     if (failure == ENOENT) {
         Profile builtIn;
         builtIn.name = "Default";
@@ -386,6 +385,14 @@ ProfileLoad loadProfilesFrom(const std::string& path) {
                                        : regularFileFailureText(failure));
         return load;
     }
+    return parseProfiles(path, std::move(text));
+}
+
+ProfileLoad parseProfiles(const std::string& path, std::string text) {
+    ProfileLoad load;
+    ParseState state;
+    state.path = path;
+    state.text = std::move(text);
     if (state.text.rfind("\xEF\xBB\xBF", 0) == 0) {
         state.text.erase(0, 3);  // a UTF-8 byte order mark
     }

@@ -94,6 +94,10 @@ ProfileLoad loadProfiles();
 // profile.
 ProfileLoad loadProfilesFrom(const std::string& path);
 
+// Parses the text of a profiles.ini; path only names the file in errors.
+// What loadProfilesFrom does once the file is read.
+ProfileLoad parseProfiles(const std::string& path, std::string text);
+
 // The default profile of a load, or null when none is marked default.
 const Profile* defaultProfile(const ProfileLoad& load);
 

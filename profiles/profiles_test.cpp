@@ -229,5 +229,27 @@ TEST_F(Profiles, EmptyFileHasNoProfiles) {
     EXPECT_EQ(defaultProfile(load), nullptr);
 }
 
+TEST_F(Profiles, TextParsesAsTheFileWouldAndNamesThePathGiven) {
+    const std::string text = "\xEF\xBB\xBF[profile a]\r\ndefault = yes\r\ntimeout = 9\r\n";
+    writeProfiles(text);
+    const ProfileLoad fromFile = loadProfiles();
+    const ProfileLoad fromText = parseProfiles("given.ini", text);
+    ASSERT_EQ(fromText.result, S_OK) << fromText.error;
+    ASSERT_EQ(fromText.profiles.size(), 1u);
+    ASSERT_EQ(fromFile.profiles.size(), 1u);
+    EXPECT_FALSE(fromText.builtIn);
+    EXPECT_EQ(fromText.profiles[0].name, fromFile.profiles[0].name);
+    EXPECT_EQ(fromText.profiles[0].timeout, 9);
+    EXPECT_EQ(fromText.profiles[0].storePath, fromFile.profiles[0].storePath);
+    EXPECT_TRUE(fromText.profiles[0].isDefault);
+    // Errors name the path it was given, and NUL bytes are refused as in a file.
+    const ProfileLoad bad = parseProfiles("given.ini", "[profile a]\nbogus = 1\n");
+    EXPECT_EQ(bad.result, MAPI_E_CORRUPT_DATA);
+    EXPECT_EQ(bad.error.rfind("given.ini:2: ", 0), 0u) << bad.error;
+    const ProfileLoad nul = parseProfiles("given.ini", std::string("[profile a]\n\0", 13));
+    EXPECT_EQ(nul.result, MAPI_E_CORRUPT_DATA);
+    EXPECT_NE(nul.error.find("NUL"), std::string::npos) << nul.error;
+}
+
 }  // namespace
 }  // namespace mb::provider::test

@@ -8,11 +8,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <set>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -22,6 +23,7 @@
 #include "provider/store/entry_id.h"
 #include "provider/store/maildir.h"
 #include "provider/transport/queued_message.h"
+#include "provider/transport/retry_schedule.h"
 #include "provider/store/store.h"
 
 namespace mb::provider {
@@ -87,31 +89,26 @@ bool writeWholeFile(const std::string& path, const std::string& text) {
 
 constexpr const char* kRetryDir = "/.retry";
 
-// "<attempts> <next attempt, epoch seconds>"; false when absent or damaged,
-// which makes the message due, never lost.
+// The schedule in path; false when absent or damaged, which makes the message
+// due, never lost. A record is one short line: a first line longer than 64
+// bytes is damage.
 bool readSchedule(const std::string& path, int& attempts, std::time_t& next) {
     std::FILE* file = std::fopen(path.c_str(), "re");
     if (file == nullptr) {
         return false;
     }
-    char line[64] = {};
-    const bool read = std::fgets(line, sizeof line, file) != nullptr;
+    char bytes[65];
+    const std::size_t got = std::fread(bytes, 1, sizeof bytes, file);
     std::fclose(file);
-    if (!read) {
+    if (got == sizeof bytes && std::memchr(bytes, '\n', got) == nullptr) {
         return false;
     }
-    // from_chars: out-of-range numbers are an error, not undefined.
-    const char* end = line + std::strlen(line);
-    long long when = 0;
-    auto [afterCount, countError] = std::from_chars(line, end, attempts);
-    if (countError != std::errc() || afterCount == end || *afterCount != ' ' || attempts <= 0) {
+    const std::optional<RetrySchedule> schedule = parseRetrySchedule(std::string_view(bytes, got));
+    if (!schedule) {
         return false;
     }
-    auto [afterTime, timeError] = std::from_chars(afterCount + 1, end, when);
-    if (timeError != std::errc() || (afterTime != end && *afterTime != '\n')) {
-        return false;
-    }
-    next = static_cast<std::time_t>(when);
+    attempts = schedule->attempts;
+    next = schedule->next;
     return true;
 }
 
@@ -150,9 +147,7 @@ void Spooler::postpone(const std::string& name) {
     ++attempts;
     next = clock_() + retryDelay(attempts);
     ::mkdir((store_ + kRetryDir).c_str(), 0700);
-    if (!writeWholeFile(schedulePath(name), std::to_string(attempts) + " " +
-                                                std::to_string(static_cast<long long>(next)) +
-                                                "\n")) {
+    if (!writeWholeFile(schedulePath(name), formatRetrySchedule({attempts, next}))) {
         // Without a schedule the message is merely retried sooner.
         reportProblem("cannot keep the retry time of " + name + ": " + std::strerror(errno));
     }
