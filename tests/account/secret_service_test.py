@@ -50,13 +50,14 @@ class SecretServiceTest(unittest.TestCase):
         for server in cls.servers:
             server.kill()
             server.wait()
+            server.stdout.close()
         shutil.rmtree(cls.root, ignore_errors=True)
 
     def start_server(self, password):
         folder = tempfile.mkdtemp(dir=self.root)
         server = subprocess.Popen(
             ["/usr/bin/python3", ARGS.smtp_server, "--dir", folder, "--auth",
-             "user1:" + password], stdout=subprocess.PIPE)
+             "user1:" + password], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         self.servers.append(server)
         port = int(server.stdout.readline())
         return port, folder
@@ -79,8 +80,11 @@ class SecretServiceTest(unittest.TestCase):
 
     @staticmethod
     def received(folder):
-        names = sorted(n for n in os.listdir(folder) if n.endswith(".json"))
-        return [json.load(open(os.path.join(folder, n))) for n in names]
+        mails = []
+        for name in sorted(n for n in os.listdir(folder) if n.endswith(".json")):
+            with open(os.path.join(folder, name), encoding="utf-8") as f:
+                mails.append(json.load(f))
+        return mails
 
     def log(self):
         try:
