@@ -19,7 +19,9 @@ message has begun. With --auth USER:PASSWORD the server offers AUTH (without
 TLS), refuses mail from clients that did not log in with those, and records
 the login in the envelope as "auth_login" (and the mechanism as
 "auth_mechanism"). With --bearer USER:TOKEN it offers XOAUTH2 and OAUTHBEARER
-instead of passwords, and takes only that user with that access token.
+instead of passwords, and takes only that user with that access token. With
+--external it offers only EXTERNAL, and takes a client that showed a
+certificate (with --client-ca), as the certificate's common name.
 
 TLS: --tls-cert and --tls-key offer STARTTLS with that certificate, or, with
 --implicit-tls, speak TLS from the first byte. --client-ca FILE asks for a
@@ -128,6 +130,28 @@ class BearerHandler(Handler):
                            token[7:] if token.startswith("Bearer ") else None)
 
 
+class ExternalHandler(Handler):
+    """SASL EXTERNAL: the login is the client certificate's common name."""
+
+    async def auth_EXTERNAL(self, server, args):
+        server.session.mechanism = "EXTERNAL"
+        if len(args) == 1:
+            # No initial response: ask for the authorization identity, which
+            # may be empty (the certificate's own).
+            # A lone "=" is an empty response (RFC 4954).
+            await server.push("334 ")
+            line = (await server._reader.readline()).strip()
+            if line == b"*":
+                await server.push("501 5.7.0 Auth aborted")
+                return AuthResult(success=False, handled=True)
+        peer = server.transport.get_extra_info("peercert") or {}
+        common = [value for rdn in peer.get("subject", ()) for key, value in rdn
+                  if key == "commonName"]
+        if not common:
+            return AuthResult(success=False, handled=False)
+        return AuthResult(success=True, auth_data=LoginPassword(common[0].encode(), b""))
+
+
 def tls_context(args):
     if not args.tls_cert:
         return None
@@ -148,6 +172,11 @@ class Server(SMTP):
             auth = dict(authenticator=self.check_login, auth_require_tls=False,
                         auth_required=True)
             self.expected = (user.encode(), password.encode())
+        elif options.args.external:
+            handler = ExternalHandler(options)
+            auth = dict(authenticator=self.check_login, auth_require_tls=False,
+                        auth_required=True, auth_exclude_mechanism=["LOGIN", "PLAIN"])
+            self.expected = (None, None)
         elif options.args.bearer:
             handler = BearerHandler(options)
             auth = dict(authenticator=self.check_login, auth_require_tls=False,
@@ -193,6 +222,7 @@ async def main():
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--auth")
     parser.add_argument("--bearer")
+    parser.add_argument("--external", action="store_true")
     parser.add_argument("--tls-cert")
     parser.add_argument("--tls-key")
     parser.add_argument("--implicit-tls", action="store_true")
