@@ -26,8 +26,8 @@ certificate (with --client-ca), as the certificate's common name.
 TLS: --tls-cert and --tls-key offer STARTTLS with that certificate, or, with
 --implicit-tls, speak TLS from the first byte. --client-ca FILE asks for a
 client certificate signed by that CA and refuses the handshake without one.
-The envelope records "tls" (whether the message came over TLS) and
-"client_cn" (the client certificate's common name, or null).
+The envelope records "tls": true when the message came over TLS, and
+"client_cn", the client certificate's common name, when there was one.
 """
 import argparse
 import asyncio
@@ -79,10 +79,17 @@ class Handler:
             peer = server.transport.get_extra_info("peercert") or {}
             common = [value for rdn in peer.get("subject", ()) for key, value in rdn
                       if key == "commonName"]
-            json.dump({"mail_from": envelope.mail_from, "rcpt_tos": envelope.rcpt_tos,
-                       "auth_login": login,
-                       "auth_mechanism": getattr(session, "mechanism", None),
-                       "tls": secure, "client_cn": common[0] if common else None}, f)
+            record = {"mail_from": envelope.mail_from, "rcpt_tos": envelope.rcpt_tos,
+                      "auth_login": login}
+            # Only when there is something to tell, so plain records stay as
+            # they always were.
+            if getattr(session, "mechanism", None):
+                record["auth_mechanism"] = session.mechanism
+            if secure:
+                record["tls"] = True
+            if common:
+                record["client_cn"] = common[0]
+            json.dump(record, f)
         os.rename(base + ".json.tmp", base + ".json")
         os.rename(base + ".eml.tmp", base + ".eml")
         return "250 2.0.0 Queued as %04d" % self.options.count
