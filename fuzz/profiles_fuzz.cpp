@@ -44,6 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(!profile.displayName.empty());
         FUZZ_CHECK(!profile.storePath.empty());
         FUZZ_CHECK(profile.timeout >= 1 && profile.timeout <= 3600);
+        // A pin is kept as 32 hex bytes joined by ':'.
+        FUZZ_CHECK(profile.tlsFingerprint.empty() || profile.tlsFingerprint.size() == 95);
         defaults += profile.isDefault ? 1 : 0;
     }
     FUZZ_CHECK(defaults <= 1);

@@ -7,7 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "base/regular_file.h"
+#include "provider/transport/connection_options.h"
+#include "provider/transport/credentials.h"
 #include "provider/transport/curl_loader.h"
 #include "provider/transport/queued_message.h"
 
@@ -61,12 +62,7 @@ void erase(std::string& text, const std::string& secret) {
 
 }  // namespace
 
-SmtpTransport::SmtpTransport(const Profile& profile)
-    : url_(profile.transport),
-      starttlsRequired_(profile.starttlsRequired),
-      username_(profile.username),
-      password_(profile.password),
-      netrc_(profile.netrc) {}
+SmtpTransport::SmtpTransport(const Profile& profile) : profile_(profile) {}
 
 DeliveryOutcome SmtpTransport::deliver(int fd, const Envelope& envelope,
                                        std::chrono::seconds timeout) {
@@ -94,52 +90,29 @@ DeliveryOutcome SmtpTransport::deliver(int fd, const Envelope& envelope,
         static_cast<void>(recipients.release());
         recipients.reset(grown);
     }
+    CredentialLookup login = lookupCredentials(profile_, timeout);
+    if (!login.credentials) {
+        return DeliveryOutcome::failed(login.failure);
+    }
+    const Credentials& credentials = *login.credentials;
     Transfer transfer{OutgoingStream(fd, false, true), 0, {}};
     char curlError[CURL_ERROR_SIZE] = "";
     const std::string from = "<" + envelope.sender + ">";
-    const long seconds = static_cast<long>(timeout.count());
+    ConnectionState connection;
+    if (std::optional<DeliveryFailure> failure = applyConnectionOptions(
+            *curl, handle, profile_, profile_.transport, credentials, timeout, connection)) {
+        return DeliveryOutcome::failed(*failure);
+    }
     auto set = curl->easySetopt;
-    set(handle, CURLOPT_URL, url_.c_str());
-    set(handle, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
     set(handle, CURLOPT_MAIL_FROM, from.c_str());
     set(handle, CURLOPT_MAIL_RCPT, recipients.get());
     set(handle, CURLOPT_UPLOAD, 1L);
     set(handle, CURLOPT_READFUNCTION, readMessage);
     set(handle, CURLOPT_READDATA, &transfer);
-    set(handle, CURLOPT_USE_SSL,
-        static_cast<long>(starttlsRequired_ ? CURLUSESSL_ALL : CURLUSESSL_TRY));
-    set(handle, CURLOPT_TIMEOUT, seconds);
-    set(handle, CURLOPT_CONNECTTIMEOUT, seconds);
-    set(handle, CURLOPT_NOSIGNAL, 1L);  // no SIGALRM inside the Broker
     set(handle, CURLOPT_ERRORBUFFER, curlError);
     set(handle, CURLOPT_VERBOSE, 1L);  // feeds noteTraffic; nothing is printed
     set(handle, CURLOPT_DEBUGFUNCTION, noteTraffic);
     set(handle, CURLOPT_DEBUGDATA, &transfer);
-    // libcurl opens the netrc file with a blocking fopen: a FIFO there would
-    // hold the delivery for good. It gets the file opened here instead, as a
-    // /proc/self/fd path, once it is known to be a regular file.
-    ScopedFd netrcFile;
-    std::string netrcPath;
-    if (!username_.empty()) {
-        set(handle, CURLOPT_USERNAME, username_.c_str());
-        set(handle, CURLOPT_PASSWORD, password_.c_str());
-    } else if (!netrc_.empty()) {
-        set(handle, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_OPTIONAL));
-        const char* home = std::getenv("HOME");
-        const std::string named =
-            netrc_ != "default" ? netrc_ : std::string(home != nullptr ? home : "") + "/.netrc";
-        const int failure = openRegularFile(named, netrcFile);
-        if (failure != 0 && failure != ENOENT) {
-            return DeliveryOutcome::temporary(named + ": cannot read the netrc file: " +
-                                              regularFileFailureText(failure));
-        }
-        if (failure == 0) {
-            netrcPath = "/proc/self/fd/" + std::to_string(netrcFile.get());
-            set(handle, CURLOPT_NETRC_FILE, netrcPath.c_str());
-        } else if (netrc_ != "default") {
-            set(handle, CURLOPT_NETRC_FILE, netrc_.c_str());  // missing: no login, as before
-        }
-    }
     const CURLcode code = curl->easyPerform(handle);
     long response = 0;
     curl->easyGetinfo(handle, CURLINFO_RESPONSE_CODE, &response);
@@ -161,14 +134,14 @@ DeliveryOutcome SmtpTransport::deliver(int fd, const Envelope& envelope,
             text += " " + line;
         }
     }
-    erase(text, password_);
-    erase(text, username_);
-    // 530 to 538 ask for a login (or a better one): the profile's to fix.
-    const bool needsLogin = response >= 530 && response <= 538;
-    const bool refused = response >= 500 && response < 600 && !needsLogin &&
-                         code != CURLE_LOGIN_DENIED && code != CURLE_USE_SSL_FAILED &&
-                         transfer.readError == 0;
-    return refused ? DeliveryOutcome::permanent(text) : DeliveryOutcome::temporary(text);
+    erase(text, credentials.password);
+    erase(text, credentials.bearer);
+    erase(text, credentials.username);
+    if (transfer.readError != 0) {
+        return DeliveryOutcome::temporary(text);
+    }
+    return DeliveryOutcome::failed(
+        classifyConnectionFailure(code, response, connection, std::move(text), true));
 }
 
 }  // namespace mb::provider

@@ -243,6 +243,7 @@ void Spooler::deliverWithin(const std::string& path, std::chrono::seconds limit,
             ::unlink(schedulePath(name).c_str());
             break;
         case DeliveryOutcome::Kind::Temporary:
+        case DeliveryOutcome::Kind::NeedsAttention:  // rescheduled like Temporary, for now
             reportProblem("delivery of " + name + " failed for now: " + outcome.text +
                           "; it stays in the Outbox");
             postpone(name);
