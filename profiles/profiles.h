@@ -19,6 +19,12 @@
 //   password       = secret
 //   netrc          = ~/.netrc           ; or "default": credentials from a netrc
 //   timeout        = 60                 ; seconds per delivery, 1 to 3600
+//   sent_copy      = imaps://mail.example.org/Sent   ; after delivery, append the
+//                                       ; message to that IMAP folder with the same
+//                                       ; login and TLS settings (imap:// or
+//                                       ; imaps://HOST[:PORT]/FOLDER; FOLDER as the
+//                                       ; server names it, e.g. INBOX/Sent or Sent
+//                                       ; Items); default: no copy
 //   ui             = auto               ; auto (the default: desktop when one is
 //                                       ; reachable, headless otherwise), headless
 //                                       ; or desktop
@@ -69,6 +75,7 @@ struct Profile {
     std::string password;
     std::string netrc;  // a file, "default", or empty: no netrc
     int timeout = 60;   // seconds
+    std::string sentCopy;  // imap(s)://HOST[:PORT]/FOLDER, or empty
     UiDriver ui = UiDriver::Auto;
     ComposeWindow compose = ComposeWindow::Auto;
     bool rejectUnicode = false;

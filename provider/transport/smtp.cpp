@@ -7,8 +7,9 @@
 #include <memory>
 #include <string>
 
-#include "base/regular_file.h"
+#include "provider/transport/curl_account.h"
 #include "provider/transport/curl_loader.h"
+#include "provider/transport/failure_class.h"
 #include "provider/transport/queued_message.h"
 
 namespace mb::provider {
@@ -50,23 +51,9 @@ int noteTraffic(CURL*, curl_infotype type, char* data, size_t size, void* user) 
     return 0;
 }
 
-void erase(std::string& text, const std::string& secret) {
-    if (secret.size() < 3) {
-        return;  // too short to tell apart from ordinary words
-    }
-    for (std::size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at)) {
-        text.replace(at, secret.size(), "***");
-    }
-}
-
 }  // namespace
 
-SmtpTransport::SmtpTransport(const Profile& profile)
-    : url_(profile.transport),
-      starttlsRequired_(profile.starttlsRequired),
-      username_(profile.username),
-      password_(profile.password),
-      netrc_(profile.netrc) {}
+SmtpTransport::SmtpTransport(const Profile& profile) : profile_(profile) {}
 
 DeliveryOutcome SmtpTransport::deliver(int fd, const Envelope& envelope,
                                        std::chrono::seconds timeout) {
@@ -99,15 +86,13 @@ DeliveryOutcome SmtpTransport::deliver(int fd, const Envelope& envelope,
     const std::string from = "<" + envelope.sender + ">";
     const long seconds = static_cast<long>(timeout.count());
     auto set = curl->easySetopt;
-    set(handle, CURLOPT_URL, url_.c_str());
+    set(handle, CURLOPT_URL, profile_.transport.c_str());
     set(handle, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
     set(handle, CURLOPT_MAIL_FROM, from.c_str());
     set(handle, CURLOPT_MAIL_RCPT, recipients.get());
     set(handle, CURLOPT_UPLOAD, 1L);
     set(handle, CURLOPT_READFUNCTION, readMessage);
     set(handle, CURLOPT_READDATA, &transfer);
-    set(handle, CURLOPT_USE_SSL,
-        static_cast<long>(starttlsRequired_ ? CURLUSESSL_ALL : CURLUSESSL_TRY));
     set(handle, CURLOPT_TIMEOUT, seconds);
     set(handle, CURLOPT_CONNECTTIMEOUT, seconds);
     set(handle, CURLOPT_NOSIGNAL, 1L);  // no SIGALRM inside the Broker
@@ -115,30 +100,9 @@ DeliveryOutcome SmtpTransport::deliver(int fd, const Envelope& envelope,
     set(handle, CURLOPT_VERBOSE, 1L);  // feeds noteTraffic; nothing is printed
     set(handle, CURLOPT_DEBUGFUNCTION, noteTraffic);
     set(handle, CURLOPT_DEBUGDATA, &transfer);
-    // libcurl opens the netrc file with a blocking fopen: a FIFO there would
-    // hold the delivery for good. It gets the file opened here instead, as a
-    // /proc/self/fd path, once it is known to be a regular file.
-    ScopedFd netrcFile;
-    std::string netrcPath;
-    if (!username_.empty()) {
-        set(handle, CURLOPT_USERNAME, username_.c_str());
-        set(handle, CURLOPT_PASSWORD, password_.c_str());
-    } else if (!netrc_.empty()) {
-        set(handle, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_OPTIONAL));
-        const char* home = std::getenv("HOME");
-        const std::string named =
-            netrc_ != "default" ? netrc_ : std::string(home != nullptr ? home : "") + "/.netrc";
-        const int failure = openRegularFile(named, netrcFile);
-        if (failure != 0 && failure != ENOENT) {
-            return DeliveryOutcome::temporary(named + ": cannot read the netrc file: " +
-                                              regularFileFailureText(failure));
-        }
-        if (failure == 0) {
-            netrcPath = "/proc/self/fd/" + std::to_string(netrcFile.get());
-            set(handle, CURLOPT_NETRC_FILE, netrcPath.c_str());
-        } else if (netrc_ != "default") {
-            set(handle, CURLOPT_NETRC_FILE, netrc_.c_str());  // missing: no login, as before
-        }
+    AccountHold hold;
+    if (!applyAccount(*curl, handle, profile_, hold, error)) {
+        return DeliveryOutcome::temporary(error);
     }
     const CURLcode code = curl->easyPerform(handle);
     long response = 0;
@@ -161,14 +125,10 @@ DeliveryOutcome SmtpTransport::deliver(int fd, const Envelope& envelope,
             text += " " + line;
         }
     }
-    erase(text, password_);
-    erase(text, username_);
-    // 530 to 538 ask for a login (or a better one): the profile's to fix.
-    const bool needsLogin = response >= 530 && response <= 538;
-    const bool refused = response >= 500 && response < 600 && !needsLogin &&
-                         code != CURLE_LOGIN_DENIED && code != CURLE_USE_SSL_FAILED &&
-                         transfer.readError == 0;
-    return refused ? DeliveryOutcome::permanent(text) : DeliveryOutcome::temporary(text);
+    hideCredentials(profile_, text);
+    const LocalFailure local =
+        transfer.readError != 0 ? LocalFailure::MessageUnreadable : LocalFailure::None;
+    return DeliveryOutcome::failed(classifySmtpFailure(code, response, local), text);
 }
 
 }  // namespace mb::provider

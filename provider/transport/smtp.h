@@ -23,11 +23,7 @@ class SmtpTransport final : public Transport {
                             std::chrono::seconds timeout) override;
 
   private:
-    std::string url_;
-    bool starttlsRequired_;
-    std::string username_;
-    std::string password_;
-    std::string netrc_;
+    Profile profile_;
 };
 
 }  // namespace mb::provider

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "profiles/profiles.h"
+#include "provider/transport/delivery_failure.h"
 
 namespace mb::provider {
 
@@ -18,13 +19,23 @@ struct Envelope {
 };
 
 struct DeliveryOutcome {
-    enum class Kind { Delivered, Temporary, Permanent };
+    // Temporary, NeedsAttention and Permanent as in delivery_failure.h.
+    enum class Kind { Delivered, Temporary, NeedsAttention, Permanent };
     Kind kind = Kind::Temporary;
     std::string text;  // why it failed, for the log and the Undeliverable folder
 
     static DeliveryOutcome delivered() { return {Kind::Delivered, {}}; }
     static DeliveryOutcome temporary(std::string why) { return {Kind::Temporary, std::move(why)}; }
+    static DeliveryOutcome needsAttention(std::string why) {
+        return {Kind::NeedsAttention, std::move(why)};
+    }
     static DeliveryOutcome permanent(std::string why) { return {Kind::Permanent, std::move(why)}; }
+    static DeliveryOutcome failed(FailureKind kind, std::string why) {
+        return {kind == FailureKind::Permanent        ? Kind::Permanent
+                : kind == FailureKind::NeedsAttention ? Kind::NeedsAttention
+                                                      : Kind::Temporary,
+                std::move(why)};
+    }
 };
 
 class Transport {
