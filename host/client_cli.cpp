@@ -9,6 +9,7 @@
 #include "host/host_error.h"
 #include "host/mail_commands.h"
 #include "host/mail_request.h"
+#include "host/password_set.h"
 
 namespace {
 
@@ -55,6 +56,10 @@ const std::vector<Subcommand>& subcommands() {
         {"flush", "flush",
          "log on, which delivers what waits in the Outbox, then list what still waits there", 0, 0,
          flushCommand},
+        {"password", "password set PROFILE",
+         "ask for the profile's password and store it in the Secret Service, where\n"
+         "      secret_service = yes finds it",
+         2, 2, passwordCommand},
     };
     return table;
 }

@@ -7,7 +7,8 @@
 #include <cstring>
 #include <deque>
 
-#include "provider/transport/curl_account.h"
+#include "provider/transport/connection_options.h"
+#include "provider/transport/credentials.h"
 #include "provider/transport/queued_message.h"
 
 namespace mb::provider {
@@ -47,6 +48,15 @@ int noteAnswer(CURL*, curl_infotype type, char* data, size_t size, void* user) {
         upload->answers.pop_front();
     }
     return 0;
+}
+
+void erase(std::string& text, const std::string& secret) {
+    if (secret.size() < 3) {
+        return;  // too short to tell apart from ordinary words
+    }
+    for (std::size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at)) {
+        text.replace(at, secret.size(), "***");
+    }
 }
 
 bool unreserved(unsigned char c) {
@@ -103,27 +113,27 @@ DeliveryOutcome ImapSentCopy::append(int fd, std::chrono::seconds timeout) {
         return DeliveryOutcome::temporary("libcurl cannot start a transfer");
     }
     CURL* const handle = easy.get();
+    CredentialLookup login = lookupCredentials(profile_, timeout);
+    if (!login.credentials) {
+        return DeliveryOutcome::temporary(login.failure.reason);
+    }
+    const Credentials& credentials = *login.credentials;
+    ConnectionState connection;
+    if (std::optional<DeliveryFailure> failure = applyConnectionOptions(
+            *curl, handle, profile_, url_, credentials, timeout, connection)) {
+        return DeliveryOutcome::temporary(failure->reason);
+    }
     Upload upload{OutgoingStream(fd, true, true), 0, {}};
     char curlError[CURL_ERROR_SIZE] = "";
-    const long seconds = static_cast<long>(timeout.count());
     auto set = curl->easySetopt;
-    set(handle, CURLOPT_URL, url_.c_str());
-    set(handle, CURLOPT_PROTOCOLS_STR, "imap,imaps");
     set(handle, CURLOPT_UPLOAD, 1L);
     set(handle, CURLOPT_INFILESIZE_LARGE, size);
     set(handle, CURLOPT_READFUNCTION, readCopy);
     set(handle, CURLOPT_READDATA, &upload);
-    set(handle, CURLOPT_TIMEOUT, seconds);
-    set(handle, CURLOPT_CONNECTTIMEOUT, seconds);
-    set(handle, CURLOPT_NOSIGNAL, 1L);
     set(handle, CURLOPT_ERRORBUFFER, curlError);
     set(handle, CURLOPT_VERBOSE, 1L);  // feeds noteAnswer; nothing is printed
     set(handle, CURLOPT_DEBUGFUNCTION, noteAnswer);
     set(handle, CURLOPT_DEBUGDATA, &upload);
-    AccountHold hold;
-    if (!applyAccount(*curl, handle, profile_, hold, error)) {
-        return DeliveryOutcome::temporary(error);
-    }
     const CURLcode code = curl->easyPerform(handle);
     easy.reset();
     if (code == CURLE_OK) {
@@ -139,7 +149,9 @@ DeliveryOutcome ImapSentCopy::append(int fd, std::chrono::seconds timeout) {
             text += " " + line;
         }
     }
-    hideCredentials(profile_, text);
+    erase(text, credentials.password);
+    erase(text, credentials.bearer);
+    erase(text, credentials.username);
     return DeliveryOutcome::temporary(text);
 }
 

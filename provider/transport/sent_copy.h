@@ -1,7 +1,7 @@
 // The sent copy: after delivery, the message is appended to a folder of the
 // account on its IMAP server (sent_copy = imap://HOST/FOLDER or imaps://...),
 // where people look for what they sent. IMAP APPEND through libcurl, with the
-// profile's login and TLS settings (curl_account.h).
+// profile's login and TLS settings (connection_options.h).
 //
 // The copy is the message as it left, with its Bcc header (the sender's own
 // copy says who got one) and without the store's X-Mailbroker-* headers,

@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
-#include "provider/transport/curl_account.h"
+#include "provider/transport/connection_options.h"
+#include "provider/transport/credentials.h"
 #include "provider/transport/curl_loader.h"
-#include "provider/transport/failure_class.h"
 #include "provider/transport/queued_message.h"
 
 namespace mb::provider {
@@ -51,6 +51,15 @@ int noteTraffic(CURL*, curl_infotype type, char* data, size_t size, void* user) 
     return 0;
 }
 
+void erase(std::string& text, const std::string& secret) {
+    if (secret.size() < 3) {
+        return;  // too short to tell apart from ordinary words
+    }
+    for (std::size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at)) {
+        text.replace(at, secret.size(), "***");
+    }
+}
+
 }  // namespace
 
 SmtpTransport::SmtpTransport(const Profile& profile) : profile_(profile) {}
@@ -81,29 +90,29 @@ DeliveryOutcome SmtpTransport::deliver(int fd, const Envelope& envelope,
         static_cast<void>(recipients.release());
         recipients.reset(grown);
     }
+    CredentialLookup login = lookupCredentials(profile_, timeout);
+    if (!login.credentials) {
+        return DeliveryOutcome::failed(login.failure);
+    }
+    const Credentials& credentials = *login.credentials;
     Transfer transfer{OutgoingStream(fd, false, true), 0, {}};
     char curlError[CURL_ERROR_SIZE] = "";
     const std::string from = "<" + envelope.sender + ">";
-    const long seconds = static_cast<long>(timeout.count());
+    ConnectionState connection;
+    if (std::optional<DeliveryFailure> failure = applyConnectionOptions(
+            *curl, handle, profile_, profile_.transport, credentials, timeout, connection)) {
+        return DeliveryOutcome::failed(*failure);
+    }
     auto set = curl->easySetopt;
-    set(handle, CURLOPT_URL, profile_.transport.c_str());
-    set(handle, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
     set(handle, CURLOPT_MAIL_FROM, from.c_str());
     set(handle, CURLOPT_MAIL_RCPT, recipients.get());
     set(handle, CURLOPT_UPLOAD, 1L);
     set(handle, CURLOPT_READFUNCTION, readMessage);
     set(handle, CURLOPT_READDATA, &transfer);
-    set(handle, CURLOPT_TIMEOUT, seconds);
-    set(handle, CURLOPT_CONNECTTIMEOUT, seconds);
-    set(handle, CURLOPT_NOSIGNAL, 1L);  // no SIGALRM inside the Broker
     set(handle, CURLOPT_ERRORBUFFER, curlError);
     set(handle, CURLOPT_VERBOSE, 1L);  // feeds noteTraffic; nothing is printed
     set(handle, CURLOPT_DEBUGFUNCTION, noteTraffic);
     set(handle, CURLOPT_DEBUGDATA, &transfer);
-    AccountHold hold;
-    if (!applyAccount(*curl, handle, profile_, hold, error)) {
-        return DeliveryOutcome::temporary(error);
-    }
     const CURLcode code = curl->easyPerform(handle);
     long response = 0;
     curl->easyGetinfo(handle, CURLINFO_RESPONSE_CODE, &response);
@@ -125,10 +134,14 @@ DeliveryOutcome SmtpTransport::deliver(int fd, const Envelope& envelope,
             text += " " + line;
         }
     }
-    hideCredentials(profile_, text);
-    const LocalFailure local =
-        transfer.readError != 0 ? LocalFailure::MessageUnreadable : LocalFailure::None;
-    return DeliveryOutcome::failed(classifySmtpFailure(code, response, local), text);
+    erase(text, credentials.password);
+    erase(text, credentials.bearer);
+    erase(text, credentials.username);
+    if (transfer.readError != 0) {
+        return DeliveryOutcome::temporary(text);
+    }
+    return DeliveryOutcome::failed(
+        classifyConnectionFailure(code, response, connection, std::move(text), true));
 }
 
 }  // namespace mb::provider

@@ -18,8 +18,8 @@ struct Envelope {
     std::vector<std::string> recipients;  // RCPT TO
 };
 
+// Delivered, or failed in one of DeliveryFailure's kinds.
 struct DeliveryOutcome {
-    // Temporary, NeedsAttention and Permanent as in delivery_failure.h.
     enum class Kind { Delivered, Temporary, NeedsAttention, Permanent };
     Kind kind = Kind::Temporary;
     std::string text;  // why it failed, for the log and the Undeliverable folder
@@ -30,11 +30,16 @@ struct DeliveryOutcome {
         return {Kind::NeedsAttention, std::move(why)};
     }
     static DeliveryOutcome permanent(std::string why) { return {Kind::Permanent, std::move(why)}; }
-    static DeliveryOutcome failed(FailureKind kind, std::string why) {
-        return {kind == FailureKind::Permanent        ? Kind::Permanent
-                : kind == FailureKind::NeedsAttention ? Kind::NeedsAttention
-                                                      : Kind::Temporary,
-                std::move(why)};
+    static DeliveryOutcome failed(const DeliveryFailure& failure) {
+        switch (failure.kind) {
+            case DeliveryFailure::Kind::NeedsAttention:
+                return needsAttention(failure.reason);
+            case DeliveryFailure::Kind::Permanent:
+                return permanent(failure.reason);
+            case DeliveryFailure::Kind::Temporary:
+                break;
+        }
+        return temporary(failure.reason);
     }
 };
 
