@@ -9,7 +9,9 @@
 #include "host/host_error.h"
 #include "host/mail_commands.h"
 #include "host/mail_request.h"
+#ifndef _WIN32
 #include "host/password_set.h"
+#endif
 
 namespace {
 
@@ -56,10 +58,12 @@ const std::vector<Subcommand>& subcommands() {
         {"flush", "flush",
          "log on, which delivers what waits in the Outbox, then list what still waits there", 0, 0,
          flushCommand},
+#ifndef _WIN32
         {"password", "password set PROFILE",
          "ask for the profile's password and store it in the Secret Service, where\n"
          "      secret_service = yes finds it",
          2, 2, passwordCommand},
+#endif
     };
     return table;
 }

@@ -8,6 +8,8 @@
 #include <chrono>
 #include <random>
 
+#include "base/regular_file.h"
+#include "provider/transport/smtp.h"
 #include "provider/transport/smtp_test_support.h"
 #include "provider/store/store_test_support.h"
 
@@ -662,6 +664,53 @@ TEST_F(AccountDelivery, MsmtpTakesTheEnvelopeSenderFromDashF) {
     EXPECT_EQ(queued(), 1u);
     EXPECT_NE(log().find("exited with status 78"), std::string::npos) << log();
     EXPECT_EQ(server.received().size(), 1u);
+}
+
+// What each failure means to the spooler, straight from the transport: only
+// the user can fix a refused login or an untrusted certificate, waiting fixes
+// a 4xx, nothing fixes a 5xx to the message.
+TEST_F(AccountDelivery, TransportSaysWhatCanFixAFailure) {
+    const std::string path = root_ + "/message.eml";
+    std::ofstream(path) << "From: ana@example.net\nTo: zoe@example.org\nSubject: x\n\nbody\n";
+    auto deliver = [&](const std::string& transport, const std::string& extra) {
+        useTransport(transport, extra);
+        const ProfileLoad load = loadProfiles();
+        EXPECT_EQ(load.result, S_OK) << load.error;
+        SmtpTransport smtp(load.profiles.at(0));
+        mb::ScopedFd fd;
+        EXPECT_EQ(openRegularFile(path, fd), 0);
+        return smtp.deliver(fd.get(), Envelope{"ana@example.net", {"zoe@example.org"}},
+                            std::chrono::seconds(10));
+    };
+    using Kind = DeliveryOutcome::Kind;
+    {
+        SmtpServer server(root_ + "/auth", "accept", 0, {"--auth", "user1:Secr3t-Pa55"});
+        const DeliveryOutcome wrong =
+            deliver(server.url(), "username = user1\npassword = Wr0ng-Pa55\n");
+        EXPECT_EQ(wrong.kind, Kind::NeedsAttention) << wrong.text;
+        EXPECT_NE(wrong.text.find("535"), std::string::npos) << wrong.text;
+        EXPECT_EQ(wrong.text.find("Pa55"), std::string::npos) << wrong.text;
+        const DeliveryOutcome none = deliver(server.url(), "");
+        EXPECT_EQ(none.kind, Kind::NeedsAttention) << none.text;  // 530: a login is needed
+    }
+    {
+        SmtpServer server(root_ + "/tls", "accept", 0, tlsArgs("self"));
+        const DeliveryOutcome untrusted = deliver(server.url(), "tls = starttls\n");
+        EXPECT_EQ(untrusted.kind, Kind::NeedsAttention) << untrusted.text;
+        // tls = off speaks plain text to a server that offers STARTTLS.
+        EXPECT_EQ(deliver(server.url(), "tls = off\n").kind, Kind::Delivered);
+        const auto received = server.received();
+        ASSERT_EQ(received.size(), 1u);
+        EXPECT_NE(envelopeOf(received[0]).find("\"tls\": false"), std::string::npos);
+    }
+    {
+        SmtpServer server(root_ + "/refuse", "refuse5xx");
+        EXPECT_EQ(deliver(server.url(), "").kind, Kind::Permanent);
+        server.setMode("refuse4xx");
+        EXPECT_EQ(deliver(server.url(), "").kind, Kind::Temporary);
+        server.stop();
+        EXPECT_EQ(deliver(server.url(), "").kind, Kind::Temporary);  // no connection
+    }
 }
 
 }  // namespace

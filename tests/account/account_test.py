@@ -1,13 +1,19 @@
 #!/usr/bin/python3
-"""The Secret Service end to end, through mailbroker-client and a Broker:
-a password stored as msmtp users store it (secret-tool, host/service/user) is
-found by `secret_service = yes`; `mailbroker-client password set` stores one
-that both find; a profile with nothing stored keeps its message, saying why.
+"""Real accounts end to end, through mailbroker-client and a Broker.
 
-Runs inside its own D-Bus session (ctest starts it under dbus-run-session)
-with a gnome-keyring of its own, unlocked, under a temporary HOME.
+The Secret Service: a password stored as msmtp users store it (secret-tool,
+host/service/user) is found by `secret_service = yes`; `mailbroker-client
+password set` stores one that both find; a profile with nothing stored keeps
+its message, saying why. Runs inside its own D-Bus session (ctest starts it
+under dbus-run-session) with a gnome-keyring of its own, unlocked, under a
+temporary HOME.
 
-Usage: secret_service_test.py --bin DIR --smtp-server PATH
+A company server: STARTTLS with a certificate of the test's own CA, trusted
+through tls_trust_file, and an OAuth2 token from a command written over
+continuation lines longer than inih's line buffer. The sendmail route: msmtp
+without a sender of its own gets the profile's through -f.
+
+Usage: account_test.py --bin DIR --smtp-server PATH --make-certs PATH
 """
 import argparse
 import json
@@ -22,7 +28,9 @@ import unittest
 ARGS = None
 
 
-class SecretServiceTest(unittest.TestCase):
+class Harness(unittest.TestCase):
+    """A private HOME, XDG folders and provider log; loopback servers."""
+
     @classmethod
     def setUpClass(cls):
         cls.root = tempfile.mkdtemp(prefix="mb_secret_")
@@ -39,10 +47,6 @@ class SecretServiceTest(unittest.TestCase):
         for name in ("DISPLAY", "WAYLAND_DISPLAY", "MAILBROKER_SECRET", "MAILBROKER_PROFILE"):
             cls.env.pop(name, None)
         os.makedirs(os.path.join(cls.root, "config", "mailbroker"))
-        # A login keyring of its own, created and unlocked with this password.
-        subprocess.run(["gnome-keyring-daemon", "--unlock", "--components=secrets",
-                        "--daemonize"], input=b"keyring-pw", env=cls.env, check=True,
-                       stdout=subprocess.DEVNULL, timeout=30)
         cls.servers = []
 
     @classmethod
@@ -50,22 +54,31 @@ class SecretServiceTest(unittest.TestCase):
         for server in cls.servers:
             server.kill()
             server.wait()
+            server.stdout.close()
         shutil.rmtree(cls.root, ignore_errors=True)
 
     def start_server(self, password):
         folder = tempfile.mkdtemp(dir=self.root)
         server = subprocess.Popen(
             ["/usr/bin/python3", ARGS.smtp_server, "--dir", folder, "--auth",
-             "user1:" + password], stdout=subprocess.PIPE)
+             "user1:" + password], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         self.servers.append(server)
         port = int(server.stdout.readline())
         return port, folder
 
-    def write_profile(self, port, user):
+    def start_server_with(self, *extra):
+        folder = tempfile.mkdtemp(dir=self.root)
+        server = subprocess.Popen(["/usr/bin/python3", ARGS.smtp_server, "--dir", folder, *extra],
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.servers.append(server)
+        return int(server.stdout.readline()), folder
+
+    def write_profile(self, port, user, keys=None):
         with open(os.path.join(self.root, "config", "mailbroker", "profiles.ini"), "w") as f:
             f.write("[profile work]\ndefault = true\nui = headless\n"
-                    "sender_address = ann@example.net\n"
-                    f"transport = smtp://127.0.0.1:{port}\ntimeout = 10\n"
+                    "sender_address = ann@example.net\ntimeout = 10\n")
+            f.write(keys if keys is not None else
+                    f"transport = smtp://127.0.0.1:{port}\n"
                     f"username = {user}\nsecret_service = yes\n")
 
     def client(self, *args, stdin=b""):
@@ -79,8 +92,11 @@ class SecretServiceTest(unittest.TestCase):
 
     @staticmethod
     def received(folder):
-        names = sorted(n for n in os.listdir(folder) if n.endswith(".json"))
-        return [json.load(open(os.path.join(folder, n))) for n in names]
+        mails = []
+        for name in sorted(n for n in os.listdir(folder) if n.endswith(".json")):
+            with open(os.path.join(folder, name), encoding="utf-8") as f:
+                mails.append(json.load(f))
+        return mails
 
     def log(self):
         try:
@@ -88,6 +104,17 @@ class SecretServiceTest(unittest.TestCase):
                 return f.read()
         except FileNotFoundError:
             return ""
+
+
+
+class SecretServiceTest(Harness):
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        # A login keyring of its own, created and unlocked with this password.
+        subprocess.run(["gnome-keyring-daemon", "--unlock", "--components=secrets",
+                        "--daemonize"], input=b"keyring-pw", env=cls.env, check=True,
+                       stdout=subprocess.DEVNULL, timeout=30)
 
     def test_1_password_stored_as_msmtp_stores_it(self):
         port, folder = self.start_server("S3cret-Pa55")
@@ -134,9 +161,48 @@ class SecretServiceTest(unittest.TestCase):
         self.assertIn("no password given; nothing stored", result.stderr.decode())
 
 
+class CompanyServerTest(Harness):
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.certs = os.path.join(cls.root, "certs")
+        subprocess.run(["/usr/bin/python3", ARGS.make_certs, cls.certs], check=True, timeout=60)
+
+    def test_own_ca_and_a_token_command(self):
+        port, folder = self.start_server_with(
+            "--tls-cert", os.path.join(self.certs, "server.pem"),
+            "--tls-key", os.path.join(self.certs, "server.key"), "--bearer", "ann:ya29.T0k3n")
+        token = os.path.join(self.root, "token")
+        with open(token, "w") as f:
+            f.write("#!/bin/sh\n[ \"$2\" = \"%s\" ] && echo ya29.T0k3n\n" % ("s" * 250))
+        os.chmod(token, 0o700)
+        self.write_profile(port, "ann", (
+            f"transport = smtp://127.0.0.1:{port}\ntls = starttls\n"
+            f"tls_trust_file = {self.certs}/ca.pem\nusername = ann\n"
+            f"oauth2_token_command = {token}\n    --scope\n    {'s' * 250}\n"))
+        out = self.send("company server")
+        self.assertIn("delivered through smtp://", out)
+        mails = self.received(folder)
+        self.assertEqual(len(mails), 1)
+        self.assertTrue(mails[0]["tls"])
+        self.assertEqual(mails[0]["auth_login"], "ann")
+        self.assertNotIn("ya29", self.log())
+
+    def test_msmtp_gets_the_envelope_sender(self):
+        port, folder = self.start_server_with()
+        self.write_profile(port, "ann", (
+            f"transport = sendmail:/usr/bin/msmtp --host=127.0.0.1 --port={port} -t\n"))
+        out = self.send("through msmtp")
+        self.assertIn("delivered through sendmail:", out)
+        mails = self.received(folder)
+        self.assertEqual(len(mails), 1)
+        self.assertEqual(mails[0]["mail_from"], "ann@example.net")
+
+
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("--bin", required=True)
     parser.add_argument("--smtp-server", required=True)
+    parser.add_argument("--make-certs", required=True)
     ARGS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0], "-v", *rest])
