@@ -269,7 +269,7 @@ void Spooler::deliverWithin(const std::string& path, std::chrono::seconds limit,
             ::unlink(schedulePath(name).c_str());
             if (options_.sentCopy != nullptr) {
                 // After the message is filed: the copy never holds it back.
-                copyPending(name, limit, report);
+                copyPending(name, limit, report, true);
             }
             break;
         case DeliveryOutcome::Kind::Temporary:
@@ -313,14 +313,15 @@ void Spooler::keepForCopy(const std::string& path) {
 }
 
 void Spooler::copyPending(const std::string& name, std::chrono::seconds limit,
-                          SpoolReport& report) {
+                          SpoolReport& report, bool claimed) {
     const std::string kept = store_ + "/" + kSentCopyFolder + "/" + newFolderName(name);
     const std::string record = store_ + "/" + kSentCopyRetryFolder + "/" + newFolderName(name);
     ScopedFd fd(::open(kept.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) {
         return;
     }
-    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+    // Right after delivery the message's claim (the same file) is ours already.
+    if (!claimed && ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
         return;  // another process appends it
     }
     const DeliveryOutcome outcome = options_.sentCopy->append(fd.get(), limit);
@@ -357,7 +358,7 @@ void Spooler::copyAllPending(bool force, Clock::time_point deadline, SpoolReport
         if (left <= Clock::duration::zero()) {
             return;
         }
-        copyPending(name, std::chrono::ceil<std::chrono::seconds>(left), report);
+        copyPending(name, std::chrono::ceil<std::chrono::seconds>(left), report, false);
     }
 }
 

@@ -114,7 +114,9 @@ class Spooler {
               const std::string& reason, bool forGood);
     void dropStaleSchedules(const std::vector<std::string>& queued);
     void keepForCopy(const std::string& path);
-    void copyPending(const std::string& name, std::chrono::seconds limit, SpoolReport& report);
+    // claimed: the caller holds the message's flock already.
+    void copyPending(const std::string& name, std::chrono::seconds limit, SpoolReport& report,
+                     bool claimed);
     void copyAllPending(bool force, std::chrono::steady_clock::time_point deadline,
                         SpoolReport& report);
 
