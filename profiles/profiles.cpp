@@ -259,11 +259,14 @@ char* nextLine(ParseState* state, char* buffer, int size) {
         state->fail("line longer than " + std::to_string(kMaxLine - 2) + " characters");
         return nullptr;
     }
-    if (state->continuation) {
+    const std::string text = trim(raw);
+    if (text[0] == ';' || text[0] == '#') {
+        shortLine = ";";  // a comment, however long
+    } else if (state->continuation) {
         shortLine = " -";
         state->longValue = raw;
     } else if (equals != std::string::npos && equals + 4 < static_cast<std::size_t>(size) &&
-               trim(raw)[0] != '[' && trim(raw)[0] != ';' && trim(raw)[0] != '#') {
+               text[0] != '[') {
         shortLine = raw.substr(0, equals) + "= -";
         state->longValue = raw.substr(equals + 1);
     } else {
@@ -642,10 +645,9 @@ ProfileLoad loadProfiles() {
 
 ProfileLoad loadProfilesFrom(const std::string& path) {
     ProfileLoad load;
-    ParseState state;
-    state.path = path;
+    std::string text;
     // Never blocks: a FIFO or a device named as the file is refused unopened.
-    int failure = readRegularFile(path, kMaxFileSize, state.text);
+    int failure = readRegularFile(path, kMaxFileSize, text);
     if (failure == ENOENT) {
         Profile builtIn;
         builtIn.name = "Default";
@@ -663,6 +665,14 @@ ProfileLoad loadProfilesFrom(const std::string& path) {
                                        : regularFileFailureText(failure));
         return load;
     }
+    return parseProfiles(path, std::move(text));
+}
+
+ProfileLoad parseProfiles(const std::string& path, std::string text) {
+    ProfileLoad load;
+    ParseState state;
+    state.path = path;
+    state.text = std::move(text);
     if (state.text.rfind("\xEF\xBB\xBF", 0) == 0) {
         state.text.erase(0, 3);  // a UTF-8 byte order mark
     }

@@ -138,6 +138,10 @@ ProfileLoad loadProfiles();
 // profile.
 ProfileLoad loadProfilesFrom(const std::string& path);
 
+// Reads profiles from `text`, the contents of the file at `path` (which
+// only names it in errors).
+ProfileLoad parseProfiles(const std::string& path, std::string text);
+
 // The host of an smtp://, smtps://, imap:// or imaps:// URL, without port or
 // brackets; empty when there is none. The Secret Service knows a password
 // by it.

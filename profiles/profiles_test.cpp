@@ -178,6 +178,12 @@ TEST_F(Profiles, OtherBadFiles) {
     ASSERT_EQ(load.result, S_OK) << load.error;
     EXPECT_EQ(load.profiles[0].passwordCommand,
               "x " + std::string(300, 'y') + " z " + std::string(300, 'w'));
+    // A long comment line, also among continuation lines, is still a comment.
+    writeProfiles("[profile a]\nsender_name = Ann\n  Example\n; " + std::string(300, 'c') +
+                  "\n  Junior\n");
+    load = loadProfiles();
+    ASSERT_EQ(load.result, S_OK) << load.error;
+    EXPECT_EQ(load.profiles[0].senderName, "Ann Example Junior");
     writeProfiles("[profile a]\nsender_name = " + std::string(70000, 'x') + "\n");
     load = loadProfiles();
     EXPECT_EQ(load.result, MAPI_E_CORRUPT_DATA);

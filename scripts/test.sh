@@ -46,7 +46,7 @@ if [ "$seconds" -gt 0 ]; then
   echo "== fuzzing, ${seconds}s per target"
   cmake --preset fuzz >/dev/null
   cmake --build --preset fuzz -j "$jobs"
-  for target in query_decode_fuzz string_fuzz frame_decode_fuzz dialog_protocol_fuzz; do
+  for target in query_decode_fuzz string_fuzz frame_decode_fuzz dialog_protocol_fuzz profiles_fuzz; do
     corpus="build/fuzz/corpus-$target"
     mkdir -p "$corpus"
     echo "-- $target"

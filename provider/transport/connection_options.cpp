@@ -217,7 +217,11 @@ std::optional<DeliveryFailure> applyConnectionOptions(const CurlApi& curl, CURL*
     if (const char* mechanism = mechanismOption(profile.auth); mechanism != nullptr) {
         set(handle, CURLOPT_LOGIN_OPTIONS, mechanism);
     }
-    if (!credentials.username.empty()) {
+    if (profile.auth == AuthMechanism::External && credentials.username.empty()) {
+        // libcurl logs in only with a user set; EXTERNAL sends it as the
+        // authorization identity, and an empty one means "the certificate's".
+        set(handle, CURLOPT_USERNAME, "");
+    } else if (!credentials.username.empty()) {
         set(handle, CURLOPT_USERNAME, credentials.username.c_str());
         if (!credentials.bearer.empty()) {
             set(handle, CURLOPT_XOAUTH2_BEARER, credentials.bearer.c_str());

@@ -575,6 +575,23 @@ TEST_F(AccountDelivery, ClientCertificateIsShownWhenTheServerAsks) {
     }
 }
 
+TEST_F(AccountDelivery, ExternalLogsInWithTheClientCertificate) {
+    std::vector<std::string> args = tlsArgs("server");
+    args.insert(args.end(), {"--client-ca", cert("ca.pem"), "--external"});
+    SmtpServer server(root_ + "/smtp", "accept", 0, args);
+    reprofile(server.url(), "tls = starttls\ntls_trust_file = " + cert("ca.pem") +
+                                "\nauth = external\ntls_client_cert = " +
+                                cert("client-both.pem") + "\n");
+    ASSERT_EQ(submit(Mail{}), S_OK);
+    EXPECT_EQ(queued(), 0u) << log();
+    const auto received = server.received();
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_NE(envelopeOf(received[0]).find("\"auth_mechanism\": \"EXTERNAL\""),
+              std::string::npos)
+        << envelopeOf(received[0]);
+    EXPECT_NE(envelopeOf(received[0]).find("\"auth_login\": \"ann\""), std::string::npos);
+}
+
 TEST_F(AccountDelivery, PasswordCommandServesPlainAndLoginAndNeverShows) {
     SmtpServer server(root_ + "/smtp", "accept", 0, {"--auth", "user1:Secr3t-Pa55"});
     const std::string good = printer("good-password", "Secr3t-Pa55");
@@ -701,7 +718,8 @@ TEST_F(AccountDelivery, TransportSaysWhatCanFixAFailure) {
         EXPECT_EQ(deliver(server.url(), "tls = off\n").kind, Kind::Delivered);
         const auto received = server.received();
         ASSERT_EQ(received.size(), 1u);
-        EXPECT_NE(envelopeOf(received[0]).find("\"tls\": false"), std::string::npos);
+        EXPECT_EQ(envelopeOf(received[0]).find("\"tls\""), std::string::npos)
+            << envelopeOf(received[0]);
     }
     {
         SmtpServer server(root_ + "/refuse", "refuse5xx");

@@ -184,7 +184,7 @@ class CompanyServerTest(Harness):
         self.assertIn("delivered through smtp://", out)
         mails = self.received(folder)
         self.assertEqual(len(mails), 1)
-        self.assertTrue(mails[0]["tls"])
+        self.assertTrue(mails[0].get("tls"))
         self.assertEqual(mails[0]["auth_login"], "ann")
         self.assertNotIn("ya29", self.log())
 

@@ -19,13 +19,15 @@ message has begun. With --auth USER:PASSWORD the server offers AUTH (without
 TLS), refuses mail from clients that did not log in with those, and records
 the login in the envelope as "auth_login" (and the mechanism as
 "auth_mechanism"). With --bearer USER:TOKEN it offers XOAUTH2 and OAUTHBEARER
-instead of passwords, and takes only that user with that access token.
+instead of passwords, and takes only that user with that access token. With
+--external it offers only EXTERNAL, and takes a client that showed a
+certificate (with --client-ca), as the certificate's common name.
 
 TLS: --tls-cert and --tls-key offer STARTTLS with that certificate, or, with
 --implicit-tls, speak TLS from the first byte. --client-ca FILE asks for a
 client certificate signed by that CA and refuses the handshake without one.
-The envelope records "tls" (whether the message came over TLS) and
-"client_cn" (the client certificate's common name, or null).
+The envelope records "tls": true when the message came over TLS, and
+"client_cn", the client certificate's common name, when there was one.
 """
 import argparse
 import asyncio
@@ -77,10 +79,17 @@ class Handler:
             peer = server.transport.get_extra_info("peercert") or {}
             common = [value for rdn in peer.get("subject", ()) for key, value in rdn
                       if key == "commonName"]
-            json.dump({"mail_from": envelope.mail_from, "rcpt_tos": envelope.rcpt_tos,
-                       "auth_login": login,
-                       "auth_mechanism": getattr(session, "mechanism", None),
-                       "tls": secure, "client_cn": common[0] if common else None}, f)
+            record = {"mail_from": envelope.mail_from, "rcpt_tos": envelope.rcpt_tos,
+                      "auth_login": login}
+            # Only when there is something to tell, so plain records stay as
+            # they always were.
+            if getattr(session, "mechanism", None):
+                record["auth_mechanism"] = session.mechanism
+            if secure:
+                record["tls"] = True
+            if common:
+                record["client_cn"] = common[0]
+            json.dump(record, f)
         os.rename(base + ".json.tmp", base + ".json")
         os.rename(base + ".eml.tmp", base + ".eml")
         return "250 2.0.0 Queued as %04d" % self.options.count
@@ -128,6 +137,28 @@ class BearerHandler(Handler):
                            token[7:] if token.startswith("Bearer ") else None)
 
 
+class ExternalHandler(Handler):
+    """SASL EXTERNAL: the login is the client certificate's common name."""
+
+    async def auth_EXTERNAL(self, server, args):
+        server.session.mechanism = "EXTERNAL"
+        if len(args) == 1:
+            # No initial response: ask for the authorization identity, which
+            # may be empty (the certificate's own).
+            # A lone "=" is an empty response (RFC 4954).
+            await server.push("334 ")
+            line = (await server._reader.readline()).strip()
+            if line == b"*":
+                await server.push("501 5.7.0 Auth aborted")
+                return AuthResult(success=False, handled=True)
+        peer = server.transport.get_extra_info("peercert") or {}
+        common = [value for rdn in peer.get("subject", ()) for key, value in rdn
+                  if key == "commonName"]
+        if not common:
+            return AuthResult(success=False, handled=False)
+        return AuthResult(success=True, auth_data=LoginPassword(common[0].encode(), b""))
+
+
 def tls_context(args):
     if not args.tls_cert:
         return None
@@ -148,6 +179,11 @@ class Server(SMTP):
             auth = dict(authenticator=self.check_login, auth_require_tls=False,
                         auth_required=True)
             self.expected = (user.encode(), password.encode())
+        elif options.args.external:
+            handler = ExternalHandler(options)
+            auth = dict(authenticator=self.check_login, auth_require_tls=False,
+                        auth_required=True, auth_exclude_mechanism=["LOGIN", "PLAIN"])
+            self.expected = (None, None)
         elif options.args.bearer:
             handler = BearerHandler(options)
             auth = dict(authenticator=self.check_login, auth_require_tls=False,
@@ -193,6 +229,7 @@ async def main():
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--auth")
     parser.add_argument("--bearer")
+    parser.add_argument("--external", action="store_true")
     parser.add_argument("--tls-cert")
     parser.add_argument("--tls-key")
     parser.add_argument("--implicit-tls", action="store_true")
