@@ -1,6 +1,7 @@
 #include "host/mail_commands.h"
 
 #include <climits>
+#include <ctime>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -10,6 +11,7 @@
 #include "host/command_outcome.h"
 #include "host/mail_request.h"
 #include "host/message_subject.h"
+#include "host/outbox_report.h"
 #include "host/store_watch.h"
 #include "profiles/profiles.h"
 
@@ -36,9 +38,17 @@ DefaultStore defaultStore() {
 }
 
 // `note`, when not empty, ends the line of a failure.
+HRESULT replyStatus(const BrokerConnection::Reply& reply);
+
 int finish(const std::string& command, const BrokerConnection::Reply& reply, std::ostream& err,
-           const std::string& note = {}) {
+           std::string note = {}) {
     CommandOutcome outcome = judgeReply(command, reply.values);
+    if (outcome.kind == CommandOutcome::Kind::Failed && note.empty() &&
+        replyStatus(reply) == MAPI_E_CORRUPT_DATA) {
+        // The provider only says "corrupt data"; the client reads the file
+        // itself and names the line.
+        note = profilesProblem();
+    }
     switch (outcome.kind) {
         case CommandOutcome::Kind::Done:
             return kExitOk;
@@ -92,7 +102,17 @@ int sendCommand(ClientSession& session, const std::vector<std::string>& args, st
     if (before) {
         StoreChange change = compareSnapshots(*before, StoreSnapshot::take(store.path));
         for (const auto& m : change.added) {
-            out << describeFiling(m, store.transport) << '\n';
+            // The reason comes from the store, where the spooler left it: the
+            // reply itself says only that the message was taken.
+            std::string why;
+            if (m.folder == "Outbox") {
+                if (const auto record = retryRecordOf(store.path, m.baseName)) {
+                    why = describeWaiting(*record, std::time(nullptr));
+                }
+            } else if (m.folder == "Undeliverable") {
+                why = refusalReasonOf(store.path, m.baseName);
+            }
+            out << describeFiling(m, store.transport, why) << '\n';
         }
         for (const auto& m : change.moved) {
             if (m.folder != "Outbox") {

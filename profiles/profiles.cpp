@@ -143,6 +143,29 @@ bool validSmtpUrl(const std::string& value, std::size_t hostStart) {
            std::stoi(port) < 65536;
 }
 
+// imap://HOST[:PORT]/FOLDER or imaps://...: the same authority rules as an
+// SMTP URL, and a folder that is one line.
+bool validSentCopy(const std::string& value) {
+    const std::size_t hostStart = value.rfind("imap://", 0) == 0    ? 7
+                                  : value.rfind("imaps://", 0) == 0 ? 8
+                                                                    : 0;
+    if (hostStart == 0) {
+        return false;
+    }
+    const std::size_t slash = value.find('/', hostStart);
+    if (slash == std::string::npos || slash + 1 == value.size() ||
+        !validSmtpUrl(value.substr(0, slash), hostStart)) {
+        return false;
+    }
+    for (std::size_t i = slash + 1; i < value.size(); ++i) {
+        const auto c = static_cast<unsigned char>(value[i]);
+        if (c < 0x20 || c == 0x7F) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool validTransport(const std::string& value) {
     return value == "none" || value == "sendmail" ||
            (value.rfind("sendmail:", 0) == 0 && value.size() > 9) ||
@@ -408,6 +431,14 @@ bool applyKey(ParseState& state, Profile& profile, const std::string& key,
             return false;
         }
         profile.timeout = std::stoi(value);
+    } else if (key == "sent_copy") {
+        if (!validSentCopy(value)) {
+            // Not quoted: a URL with a password in it must not reach the log.
+            state.fail("bad sent_copy (imap://HOST[:PORT]/FOLDER or imaps://HOST[:PORT]/FOLDER, "
+                       "credentials in 'username' and 'password')");
+            return false;
+        }
+        profile.sentCopy = value;
     } else if (key == "ui") {
         if (value == "auto") {
             profile.ui = UiDriver::Auto;

@@ -41,6 +41,12 @@
 //   sendmail_from  = yes                ; the sendmail command gets -f sender_address
 //                                       ; (when the profile has one); no: it does not
 //   timeout        = 60                 ; seconds per delivery, 1 to 3600
+//   sent_copy      = imaps://mail.example.org/Sent   ; after delivery, append the
+//                                       ; message to that IMAP folder with the same
+//                                       ; login and TLS settings (imap:// or
+//                                       ; imaps://HOST[:PORT]/FOLDER; FOLDER as the
+//                                       ; server names it, e.g. INBOX/Sent or Sent
+//                                       ; Items); default: no copy
 //   ui             = auto               ; auto (the default: desktop when one is
 //                                       ; reachable, headless otherwise), headless
 //                                       ; or desktop
@@ -106,6 +112,7 @@ struct Profile {
     std::string oauth2TokenCommand;  // as written
     bool sendmailFrom = true;
     int timeout = 60;   // seconds
+    std::string sentCopy;  // imap(s)://HOST[:PORT]/FOLDER, or empty
     UiDriver ui = UiDriver::Auto;
     ComposeWindow compose = ComposeWindow::Auto;
     bool rejectUnicode = false;

@@ -216,6 +216,8 @@ bool readQueuedMessage(int fd, QueuedMessage& message, std::string& error) {
             message.submitted = valueOf(field) == "yes";
         } else if (named(field, "X-Mailbroker-Sent-Folder")) {
             message.sentFolder = valueOf(field);
+        } else if (named(field, "Subject")) {
+            message.subject = valueOf(field);
         } else if (named(field, "To") || named(field, "Cc") || named(field, "Bcc")) {
             // One RCPT per mailbox, however often To, Cc, Bcc and the lists
             // in them name it.

@@ -14,6 +14,7 @@
 #include "base/command_words.h"
 #include "base/launcher.h"
 #include "base/sigpipe_block.h"
+#include "provider/transport/failure_class.h"
 #include "provider/transport/queued_message.h"
 
 namespace mb::provider {
@@ -38,10 +39,6 @@ std::string oneLine(std::string text) {
         text.pop_back();
     }
     return text;
-}
-
-bool permanentStatus(int status) {
-    return status == 65 || status == 67 || status == 68;  // EX_DATAERR, EX_NOUSER, EX_NOHOST
 }
 
 }  // namespace
@@ -170,8 +167,7 @@ DeliveryOutcome SendmailTransport::deliver(int fd, const Envelope&, std::chrono:
                                           detail);
     }
     const std::string text = program + " exited with status " + std::to_string(code) + detail;
-    return permanentStatus(code) ? DeliveryOutcome::permanent(text)
-                                 : DeliveryOutcome::temporary(text);
+    return DeliveryOutcome::failed(DeliveryFailure{classifySendmailExit(code), text});
 }
 
 }  // namespace mb::provider
