@@ -93,6 +93,16 @@ int store(const std::string& host, const std::string& user) {
     }
     const std::string label = "mailbroker: " + user + " at " + host;
     GError* raw = nullptr;
+    // The new password replaces every one stored for this account, whatever
+    // stored it: a lookup takes any item with these attributes, so one left
+    // by secret-tool under another schema could still be the one found.
+    secret_password_clear_sync(msmtpSchema(), nullptr, &raw, "host", host.c_str(), "service",
+                               "smtp", "user", user.c_str(), nullptr);
+    if (ScopedError cleared(raw); cleared) {
+        std::cerr << "mailbroker-secret: " << cleared.get()->message << "\n";
+        return 2;
+    }
+    raw = nullptr;
     const gboolean stored = secret_password_store_sync(
         msmtpSchema(), SECRET_COLLECTION_DEFAULT, label.c_str(), password.c_str(), nullptr, &raw,
         "host", host.c_str(), "service", "smtp", "user", user.c_str(), nullptr);
