@@ -114,6 +114,15 @@ TEST_F(Listener, TheNextConnectionReapsAChannelLeftOpen) {
     EXPECT_EQ(settleAt([&] { return openFdCount(pid); }, fds), fds);
 }
 
+// How long a Broker may take to end once its host has: a second, and under
+// ThreadSanitizer, whose exit checks every thread's history, one more. The
+// second itself is held to in the default and the sanitizer presets.
+#if defined(__SANITIZE_THREAD__)
+constexpr auto kBrokerEnd = 2000ms;
+#else
+constexpr auto kBrokerEnd = 1000ms;
+#endif
+
 TEST_F(Listener, BrokerEndsWithinASecondOfItsHostEvenWithIdleClients) {
     ChildProcess host = ChildProcess::start("/bin/sleep", {"600"});
     BrokerHost broker = startBroker(install, static_cast<uint32_t>(host.pid()));
@@ -125,7 +134,7 @@ TEST_F(Listener, BrokerEndsWithinASecondOfItsHostEvenWithIdleClients) {
     std::optional<int> status = broker.process().wait(3000);
     auto took = std::chrono::steady_clock::now() - start;
     ASSERT_TRUE(status.has_value()) << "the Broker outlived its host by 3 s";
-    EXPECT_LT(took, 1000ms);
+    EXPECT_LT(took, kBrokerEnd);
     EXPECT_EQ(describeExitStatus(*status), "exit code 0");
     EXPECT_TRUE(waitForBrokerClose(a, 1000));
     EXPECT_TRUE(waitForBrokerClose(b, 1000));
@@ -168,7 +177,8 @@ TEST_F(Listener, BrokerEndsWithItsHostWhenNoClientEverCame) {
     BrokerHost broker = startBroker(install, static_cast<uint32_t>(host.pid()));
     { BrokerConnection probe = broker.connect(); }
     host.terminate();
-    std::optional<int> status = broker.process().wait(1000);
+    std::optional<int> status =
+        broker.process().wait(static_cast<int>(kBrokerEnd.count()));
     ASSERT_TRUE(status.has_value());
     EXPECT_EQ(describeExitStatus(*status), "exit code 0");
 }

@@ -5,59 +5,17 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
-#include <deque>
 
 #include "provider/transport/connection_options.h"
 #include "provider/transport/credentials.h"
+#include "provider/transport/curl_upload.h"
 #include "provider/transport/queued_message.h"
 
 namespace mb::provider {
 namespace {
 
+// The server's last lines that a failure's text quotes.
 constexpr std::size_t kAnswerLines = 2;
-constexpr std::size_t kAnswerLineLength = 300;
-
-struct Upload {
-    OutgoingStream stream;
-    int readError = 0;
-    std::deque<std::string> answers;
-};
-
-size_t readCopy(char* buffer, size_t size, size_t count, void* user) {
-    auto* upload = static_cast<Upload*>(user);
-    const ssize_t got = upload->stream.read(buffer, size * count);
-    if (got < 0) {
-        upload->readError = errno;
-        return CURL_READFUNC_ABORT;
-    }
-    return static_cast<size_t>(got);
-}
-
-// Keeps what the server said, never what was sent (the login).
-int noteAnswer(CURL*, curl_infotype type, char* data, size_t size, void* user) {
-    if (type != CURLINFO_HEADER_IN) {
-        return 0;
-    }
-    auto* upload = static_cast<Upload*>(user);
-    std::string line(data, std::min(size, kAnswerLineLength));
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
-        line.pop_back();
-    }
-    upload->answers.push_back(std::move(line));
-    if (upload->answers.size() > kAnswerLines) {
-        upload->answers.pop_front();
-    }
-    return 0;
-}
-
-void erase(std::string& text, const std::string& secret) {
-    if (secret.size() < 3) {
-        return;  // too short to tell apart from ordinary words
-    }
-    for (std::size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at)) {
-        text.replace(at, secret.size(), "***");
-    }
-}
 
 bool unreserved(unsigned char c) {
     return std::isalnum(c) != 0 || c == '-' || c == '.' || c == '_' || c == '~' || c == '/';
@@ -123,36 +81,20 @@ DeliveryOutcome ImapSentCopy::append(int fd, std::chrono::seconds timeout) {
             *curl, handle, profile_, url_, credentials, timeout, connection)) {
         return DeliveryOutcome::temporary(failure->reason);
     }
-    Upload upload{OutgoingStream(fd, true, true), 0, {}};
+    CurlUpload upload(fd, true, true, kAnswerLines);
     char curlError[CURL_ERROR_SIZE] = "";
     auto set = curl->easySetopt;
     set(handle, CURLOPT_UPLOAD, 1L);
     set(handle, CURLOPT_INFILESIZE_LARGE, size);
-    set(handle, CURLOPT_READFUNCTION, readCopy);
-    set(handle, CURLOPT_READDATA, &upload);
     set(handle, CURLOPT_ERRORBUFFER, curlError);
-    set(handle, CURLOPT_VERBOSE, 1L);  // feeds noteAnswer; nothing is printed
-    set(handle, CURLOPT_DEBUGFUNCTION, noteAnswer);
-    set(handle, CURLOPT_DEBUGDATA, &upload);
+    upload.attach(*curl, handle);
     const CURLcode code = curl->easyPerform(handle);
     easy.reset();
     if (code == CURLE_OK) {
         return DeliveryOutcome::delivered();
     }
-    std::string text = curlError[0] != '\0' ? curlError : curl->easyStrerror(code);
-    if (upload.readError != 0) {
-        text = std::string("cannot read the message: ") + std::strerror(upload.readError);
-    }
-    if (!upload.answers.empty()) {
-        text += "; the server said:";
-        for (const std::string& line : upload.answers) {
-            text += " " + line;
-        }
-    }
-    erase(text, credentials.password);
-    erase(text, credentials.bearer);
-    erase(text, credentials.username);
-    return DeliveryOutcome::temporary(text);
+    return DeliveryOutcome::temporary(
+        upload.failureText(*curl, code, curlError, "the message", credentials));
 }
 
 std::unique_ptr<SentCopier> makeSentCopier(const Profile& profile) {
