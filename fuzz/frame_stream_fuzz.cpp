@@ -97,8 +97,10 @@ class Model {
                 return End::BadFrame;
             }
             const uint32_t length = frame.header.length;
-            if (frame.error == codec::FrameError::LengthOverLimit || length == 0 ||
-                length == codec::kFrameMaxLength) {
+            if (length > codec::kRequestMaxLength) {
+                return End::BadFrame;  // no request is this long: the connection ends
+            }
+            if (length == 0) {
                 // Answered as a frame without payload: the message as it was made.
                 out.push_back({0, GetCurrentProcessId(), 0, ""});
                 continue;
