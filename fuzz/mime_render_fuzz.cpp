@@ -57,8 +57,20 @@ std::string shown(const std::string& text) {
     return out.substr(first, out.find_last_not_of(' ') + 1 - first);
 }
 
+// What a display name or group name shows: as shown, and without the form
+// feeds and vertical tabs at either end, which GMime trims as blanks when it
+// reads a name.
+std::string shownAsName(const std::string& name) {
+    const std::string out = shown(name);
+    const size_t first = out.find_first_not_of(" \f\v");
+    if (first == std::string::npos) {
+        return "";
+    }
+    return out.substr(first, out.find_last_not_of(" \f\v") + 1 - first);
+}
+
 std::string shownName(const std::string& name, const std::string& address) {
-    const std::string text = shown(name);
+    const std::string text = shownAsName(name);
     return g_ascii_strcasecmp(text.c_str(), address.c_str()) == 0 ? "" : text;
 }
 
@@ -91,7 +103,7 @@ std::vector<std::string> expectedOf(const std::vector<Person>& people, uint32_t 
             out.push_back(shownName(p.name, p.address) + " <" + p.address + ">");
             continue;
         }
-        out.push_back("group " + shown(p.name));
+        out.push_back("group " + shownAsName(p.name));
         for (size_t k = 0; k < members; ++k) {
             const Person& m = people[++i];
             out.push_back(shownName(m.name, m.address) + " <" + m.address + ">");
