@@ -25,6 +25,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+constexpr std::chrono::milliseconds kSettle = 3s;
+
 constexpr uint32_t kReplyMs = 10000;
 
 bool waitForFile(const std::string& path, std::chrono::milliseconds limit) {
@@ -36,17 +38,6 @@ bool waitForFile(const std::string& path, std::chrono::milliseconds limit) {
         std::this_thread::sleep_for(5ms);
     }
     return true;
-}
-
-// Polls until `count` settles at `expected` or three seconds pass; returns the last count.
-template <typename Count>
-size_t settleAt(Count count, size_t expected) {
-    size_t n = count();
-    for (int i = 0; i < 300 && n != expected; ++i) {
-        std::this_thread::sleep_for(10ms);
-        n = count();
-    }
-    return n;
 }
 
 // The descriptor count once it has not changed for 200 ms.
@@ -117,8 +108,8 @@ TEST(ConnectionLoad, ARequestWhoseClientHasGoneDoesNotDelayTheNextClient) {
     hold.release();
     // Once the held request has ended, its channel is reaped without another
     // client: the Broker is back where it started.
-    EXPECT_EQ(settleAt([&] { return openFdCount(pid); }, fds), fds);
-    EXPECT_EQ(settleAt([&] { return threadCount(pid); }, threads), threads);
+    EXPECT_EQ(settleAt([&] { return openFdCount(pid); }, fds, kSettle), fds);
+    EXPECT_EQ(settleAt([&] { return threadCount(pid); }, threads, kSettle), threads);
 }
 
 }  // namespace
@@ -181,7 +172,7 @@ TEST(ConnectionLoad, FiveHundredIdleConnectionsDoNotStopTheHostsRequests) {
     EXPECT_EQ(value(idle.front().request("X", kReplyMs), "error"), kNoSupport);
     EXPECT_EQ(value(idle.back().request("X", kReplyMs), "error"), kNoSupport);
     idle.clear();
-    EXPECT_EQ(settleAt([&] { return openFdCount(pid); }, fds), fds);
+    EXPECT_EQ(settleAt([&] { return openFdCount(pid); }, fds, kSettle), fds);
 }
 
 // Two hundred clients connect at once, each retrying a busy pipe for up to

@@ -21,6 +21,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
+constexpr std::chrono::milliseconds kSettle = 2s;
+
 constexpr uint32_t kReplyMs = 10000;
 
 class Listener : public ::testing::Test {
@@ -35,17 +37,6 @@ bool answers(BrokerConnection& c) {
         ADD_FAILURE() << "request failed: " << e.what();
         return false;
     }
-}
-
-// Polls until `count` settles at `expected` or two seconds pass; returns the last count.
-template <typename Count>
-size_t settleAt(Count count, size_t expected) {
-    size_t n = count();
-    for (int i = 0; i < 200 && n != expected; ++i) {
-        std::this_thread::sleep_for(10ms);
-        n = count();
-    }
-    return n;
 }
 
 TEST_F(Listener, ThreeClientsInTurnAreEachServed) {
@@ -85,8 +76,8 @@ TEST_F(Listener, ClosedConnectionsLeaveNoDescriptorOrThreadBehind) {
         BrokerConnection c = broker.connect();
         EXPECT_TRUE(answers(c));
     }
-    EXPECT_EQ(settleAt([&] { return openFdCount(pid); }, fds), fds);
-    EXPECT_EQ(settleAt([&] { return threadCount(pid); }, threads), threads);
+    EXPECT_EQ(settleAt([&] { return openFdCount(pid); }, fds, kSettle), fds);
+    EXPECT_EQ(settleAt([&] { return threadCount(pid); }, threads, kSettle), threads);
 }
 
 // A malformed request ends its channel's thread but leaves the Broker's end of
@@ -111,7 +102,7 @@ TEST_F(Listener, TheNextConnectionReapsAChannelLeftOpen) {
         BrokerConnection next = broker.connect();
         EXPECT_TRUE(answers(next));
     }
-    EXPECT_EQ(settleAt([&] { return openFdCount(pid); }, fds), fds);
+    EXPECT_EQ(settleAt([&] { return openFdCount(pid); }, fds, kSettle), fds);
 }
 
 // How long a Broker may take to end once its host has: a second, and under
@@ -279,8 +270,8 @@ TEST_F(Listener, AThousandBadClientsLeaveNoDescriptorOrThreadBehind) {
         BrokerConnection last = servedConnection(broker);
         EXPECT_TRUE(answers(last));
     }
-    EXPECT_EQ(settleAt([&] { return openFdCount(pid); }, fds), fds);
-    EXPECT_EQ(settleAt([&] { return threadCount(pid); }, threads), threads);
+    EXPECT_EQ(settleAt([&] { return openFdCount(pid); }, fds, kSettle), fds);
+    EXPECT_EQ(settleAt([&] { return threadCount(pid); }, threads, kSettle), threads);
     EXPECT_TRUE(broker.process().running());
 }
 
