@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 
+#include "host/broker_path.h"
 #include "host/client_session.h"
 #include "host/host_error.h"
 #include "host/mail_commands.h"
@@ -135,7 +136,7 @@ std::string directoryOf(const std::string& path) {
 int runClient(const std::vector<std::string>& args, const std::string& selfPath, std::ostream& out,
               std::ostream& err) {
     ClientSettings settings;
-    settings.brokerPath = directoryOf(selfPath) + "/mailbroker";
+    settings.brokerPath = defaultBrokerPath(directoryOf(selfPath), MB_PRIVATE_FROM_BIN);
     size_t i = 0;
     auto optionValue = [&](const std::string& option) -> std::optional<std::string> {
         if (i + 1 >= args.size()) {

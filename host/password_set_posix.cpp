@@ -11,6 +11,7 @@
 #include "base/launcher.h"
 #include "base/sigpipe_block.h"
 #include "host/client_cli.h"
+#include "host/client_session.h"
 #include "host/mail_request.h"
 #include "profiles/profiles.h"
 
@@ -23,19 +24,17 @@ bool executable(const std::string& path) {
            !std::filesystem::is_directory(path);
 }
 
-// $MAILBROKER_SECRET, else beside this program, else on PATH (the launcher
-// searches it).
-std::string secretProgram() {
+// $MAILBROKER_SECRET, else beside the Broker (the provider runs the one in
+// the Broker's folder too, so both use the same program), else on PATH (the
+// launcher searches it).
+std::string secretProgram(const std::string& brokerPath) {
     if (const char* path = std::getenv("MAILBROKER_SECRET"); path != nullptr && *path != '\0') {
         return path;
     }
-    std::error_code error;
-    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (!error) {
-        const std::string beside = (self.parent_path() / "mailbroker-secret").string();
-        if (executable(beside)) {
-            return beside;
-        }
+    const std::string beside =
+        (std::filesystem::path(brokerPath).parent_path() / "mailbroker-secret").string();
+    if (executable(beside)) {
+        return beside;
     }
     return "mailbroker-secret";
 }
@@ -104,7 +103,7 @@ void wipe(std::string& secret) {
 
 }  // namespace
 
-int passwordCommand(ClientSession&, const std::vector<std::string>& args, std::ostream& out,
+int passwordCommand(ClientSession& session, const std::vector<std::string>& args, std::ostream& out,
                     std::ostream& err) {
     if (args.size() != 2 || args[0] != "set") {
         throw UsageError("usage: mailbroker-client password set PROFILE");
@@ -147,7 +146,7 @@ int passwordCommand(ClientSession&, const std::vector<std::string>& args, std::o
 
     // The password goes over a pipe, never in argv or the environment.
     mb::Command command;
-    command.argv = {secretProgram(), "store", host, profile->username};
+    command.argv = {secretProgram(session.settings().brokerPath), "store", host, profile->username};
     command.searchPath = true;
     command.stdinMode = mb::Stdio::pipe();
     mb::SigpipeBlock block;

@@ -21,9 +21,13 @@ echo "== layering: every include follows the table in README.md"
 python3 scripts/check_layering.py
 
 echo "== default preset"
-cmake --preset default >/dev/null
+# Installed to /usr: the Debian packages are made from this build.
+cmake --preset default -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
 cmake --build --preset default -j "$jobs"
 ctest --preset default
+
+echo "== Debian packages, checked with lintian"
+bash scripts/build-packages.sh build/default
 
 echo "== sanitizer preset (AddressSanitizer + UndefinedBehaviorSanitizer)"
 cmake --preset sanitize >/dev/null
