@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <sstream>
 
 namespace {
@@ -74,10 +76,12 @@ TEST(ClientCli, HelpListsTheCommands) {
     EXPECT_EQ(help.err, "");
 }
 
-TEST(ClientCli, DefaultBrokerIsBesideTheClient) {
+TEST(ClientCli, WithNoBrokerBesideItTheClientStartsTheInstalledOne) {
+    ::unsetenv("MAILBROKER_BROKER");
     Outcome o = run({"raw", "X"});
     EXPECT_EQ(o.code, kExitStartFailed);
-    EXPECT_NE(o.err.find("/nonexistent/dir/mailbroker:"), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("/nonexistent/dir/" MB_PRIVATE_FROM_BIN "/mailbroker:"), std::string::npos)
+        << o.err;
 }
 
 }  // namespace
