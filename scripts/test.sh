@@ -19,6 +19,8 @@ jobs=$(nproc)
 
 echo "== layering: every include follows the table in README.md"
 python3 scripts/check_layering.py
+echo "== licence: every source file carries its SPDX line"
+python3 scripts/spdx.py
 
 echo "== default preset"
 # Installed to /usr: the Debian packages are made from this build.
