@@ -27,6 +27,9 @@ MB_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libinih-dev libg
 # properties and screenshots for the dialogs; mail readers that read back what
 # the renderer writes (Perl's Encode, ripmime and munpack) and the MIME
 # database it takes media types from; certificates made at run time for the
-# TLS tests, and a D-Bus session with a keyring for the Secret Service test.
+# TLS tests, and a D-Bus session with a keyring for the Secret Service test;
+# a virtual environment, pip and setuptools to install the Python module as
+# its users do.
 MB_TEST_PACKAGES=(python3-aiosmtpd msmtp xvfb xauth xdotool x11-utils imagemagick perl mpack
-  ripmime shared-mime-info python3-cryptography dbus-daemon gnome-keyring libsecret-tools)
+  ripmime shared-mime-info python3-cryptography dbus-daemon gnome-keyring libsecret-tools
+  python3-venv python3-pip python3-setuptools)
