@@ -191,7 +191,7 @@ class MessagePipe:
         runs out, PipeAccessDenied, UnsafePipeFolder, InvalidPipeName,
         BrokerConnectionError for any other failure."""
         path = pipe_socket_path(name, create=True)
-        shown = PIPE_PREFIX + (name if isinstance(name, str) else os.fsdecode(name))
+        shown = PIPE_PREFIX + _name_bytes(name).decode("utf-8", "replace")
         deadline = time.monotonic() + max(0.0, timeout)
         while True:
             try:
