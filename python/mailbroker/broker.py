@@ -11,7 +11,7 @@ import signal
 import subprocess
 import threading
 import time
-from typing import Mapping, Optional, Sequence
+from typing import Mapping, Optional, Sequence, Union
 
 from . import _paths
 from .commands import AddressResult, PathLike, ProfileResult, Recipients, SendResult
@@ -37,7 +37,7 @@ def fresh_pipe_name() -> str:
     return "mailbroker-py-%d-%d-%08x" % (os.getpid(), next(_counter), _salt)
 
 
-def find_broker(path: Optional[str] = None) -> str:
+def find_broker(path: Union[str, "os.PathLike[str]", None] = None) -> str:
     """The Broker program to run: ``path`` when given, else the environment
     variable MAILBROKER_BROKER when set and not empty, else the installed
     one. Raises BrokerNotFound when the one chosen is not an executable file.
@@ -79,7 +79,7 @@ class Broker:
 
     def __init__(
         self,
-        path: Optional[str] = None,
+        path: Union[str, "os.PathLike[str]", None] = None,
         *,
         pipe_name: Optional[str] = None,
         host_pid: Optional[int] = None,
@@ -109,6 +109,11 @@ class Broker:
         sink = None
         try:
             sink = open(output, "wb") if output is not None else subprocess.DEVNULL
+        except OSError as e:
+            raise BrokerStartError(
+                "cannot open %s for the Broker's output: %s" % (output, e.strerror)
+            ) from None
+        try:
             # A group of its own, so that stopping it stops the dialogs it runs.
             self._process: Optional[subprocess.Popen[bytes]] = subprocess.Popen(
                 argv,

@@ -275,6 +275,22 @@ class Failures(Home):
         del os.environ["MAILBROKER_BROKER"]
         self.assertTrue(os.path.isabs(mailbroker.broker._paths.BROKER_PATH))
 
+    def test_the_broker_is_looked_for_in_order(self):
+        os.environ["MAILBROKER_BROKER"] = os.path.join(self.root, "nor-here")
+        self.assertEqual(mailbroker.find_broker(BROKER), BROKER)  # the argument first
+        os.environ["MAILBROKER_BROKER"] = BROKER
+        self.assertEqual(mailbroker.find_broker(), BROKER)  # then the environment
+        os.environ["MAILBROKER_BROKER"] = ""  # empty: as if unset
+        installed = os.path.join(self.root, "installed-broker")
+        saved = mailbroker.broker._paths.BROKER_PATH
+        self.addCleanup(setattr, mailbroker.broker._paths, "BROKER_PATH", saved)
+        mailbroker.broker._paths.BROKER_PATH = installed
+        with self.assertRaises(mailbroker.BrokerNotFound) as caught:
+            mailbroker.find_broker()
+        self.assertEqual(caught.exception.paths, (installed,))
+        shutil.copy(BROKER, installed)
+        self.assertEqual(mailbroker.find_broker(), installed)
+
     def test_a_program_that_ends_at_once_is_a_start_error(self):
         fake = self.write("fake-broker", "#!/bin/sh\nexit 3\n")
         os.chmod(fake, 0o755)
@@ -300,6 +316,25 @@ class Failures(Home):
         # client, as a pipe whose instances are all taken, until the time is up.
         with self.assertRaises((mailbroker.PipeNotFound, mailbroker.PipeBusy)):
             mailbroker.connect(name, timeout=0.3)
+
+    def test_the_broker_ends_when_its_host_process_ends(self):
+        self.profiles()
+        host = subprocess.Popen(["sleep", "60"])
+        self.addCleanup(lambda: (host.kill(), host.wait()))
+        broker = mailbroker.Broker(host_pid=host.pid, env=self.env())
+        self.addCleanup(broker.close)
+        self.assertEqual(broker.profile_name().display_name, "Test mail")
+        host.kill()
+        host.wait()
+        try:
+            broker._process.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            self.fail("the Broker outlived its host")
+        self.assertFalse(broker.running())
+
+    def test_output_that_cannot_be_written_is_a_start_error(self):
+        with self.assertRaises(mailbroker.BrokerStartError):
+            mailbroker.Broker(output=os.path.join(self.root, "no/such/folder/out"))
 
     def test_a_connection_to_a_broker_another_object_started(self):
         self.profiles()
