@@ -28,7 +28,8 @@ MB_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libinih-dev libg
 # the renderer writes (Perl's Encode, ripmime and munpack) and the MIME
 # database it takes media types from; certificates made at run time for the
 # TLS tests, and a D-Bus session with a keyring for the Secret Service test;
-# lintian checks the Debian packages.
+# lintian checks the Debian packages; a virtual environment, pip and
+# setuptools install the Python module as its users do.
 MB_TEST_PACKAGES=(python3-aiosmtpd msmtp xvfb xauth xdotool x11-utils imagemagick perl mpack
   ripmime shared-mime-info python3-cryptography dbus-daemon gnome-keyring libsecret-tools
-  lintian)
+  lintian python3-venv python3-pip python3-setuptools)
