@@ -69,7 +69,7 @@ if(TARGET mailbroker_shared)
   set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libmailbroker1 (= 1.0.0)")
 endif()
 
-if(MB_PYTHON_PACKAGE)
+if(DEFINED MB_PYTHON_DIR)
   mb_package(python python3-mailbroker python
     "Python module for hosts of the mail broker"
     "A pure-Python module that starts a mail broker and sends it requests:\nsend a message with attachments, resolve recipients, name the default\nprofile.")
