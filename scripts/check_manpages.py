@@ -34,6 +34,7 @@ import re
 import shutil
 import subprocess
 import sys
+import tempfile
 
 HEADER = "libmailbroker/include/mailbroker/mailbroker.h"
 
@@ -482,6 +483,35 @@ def check_environment(page, variables, problems):
             problems.add(page.name, f"ENVIRONMENT lacks {name} (read in {where[0]})")
 
 
+# ---------------------------------------------------------------- examples
+
+def check_profile_examples(page, client, problems):
+    """Loads the page's example profiles.ini blocks with the real parser (by
+    running `mailbroker-client queue` on them, which reads profiles.ini and
+    the stores only). Returns how many blocks were loaded."""
+    blocks = re.findall(r"^```\n(\[profile .*?)^```", page.text, flags=re.S | re.M)
+    if not blocks:
+        problems.add(page.name, "no example profiles.ini block")
+        return 0
+    with tempfile.TemporaryDirectory(prefix="check_manpages_") as home:
+        config = os.path.join(home, "config", "mailbroker")
+        os.makedirs(config)
+        with open(os.path.join(config, "profiles.ini"), "w", encoding="utf-8") as f:
+            f.write("\n".join(blocks))
+        environment = dict(os.environ, HOME=home, XDG_CONFIG_HOME=os.path.join(home, "config"),
+                           XDG_DATA_HOME=os.path.join(home, "data"))
+        done = subprocess.run([client, "queue"], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                              env=environment, timeout=60)
+        said = done.stdout.decode("utf-8", "replace").strip()
+        if done.returncode != 0:
+            problems.add(page.name, "its examples do not load as profiles.ini: "
+                         + said.replace(os.path.join(config, ""), ""))
+        for name in re.findall(r"^\[profile ([^\]]+)\]", "\n".join(blocks), flags=re.M):
+            if done.returncode == 0 and f"profile {name}:" not in said:
+                problems.add(page.name, f"the example profile {name} is not listed by queue")
+    return len(blocks)
+
+
 # ---------------------------------------------------------------- rendering
 
 def render_warnings(path):
@@ -510,6 +540,7 @@ def main(argv=None):
     parser.add_argument("--list", action="store_true", help="print what was read from the code")
     parser.add_argument("--man", help="the folder of the .scd pages (default: SOURCE/man)")
     parser.add_argument("--header", help=f"the C header (default: SOURCE/{HEADER})")
+    parser.add_argument("--client", help="mailbroker-client, to load the example profiles with")
     args = parser.parse_args(argv)
     root = args.source
     man = args.man or os.path.join(root, "man")
@@ -575,6 +606,10 @@ def main(argv=None):
         # not pass quietly.
         print(f"check_manpages: cannot read the code: {e}", file=sys.stderr)
         return 2
+
+    if args.client and "mailbroker-profiles.5.scd" in pages:
+        loaded = check_profile_examples(pages["mailbroker-profiles.5.scd"], args.client, problems)
+        summary.append(("profiles.ini examples loaded", (loaded,)))
 
     rendered = 0
     if args.built:

@@ -176,6 +176,16 @@ class CheckManpages(unittest.TestCase):
         self.assertFailsNaming("mailbroker.1.scd: rendering warns", "NOSUCHMACRO",
                                extra=("--built", built))
 
+    def test_an_example_profile_that_does_not_load(self):
+        client = os.environ.get("MB_CLIENT")
+        if not client:
+            self.skipTest("MB_CLIENT names no mailbroker-client")
+        self.edit("mailbroker-profiles.5.scd",
+                  lambda t: t.replace("timeout        = 30", "timeout        = thirty"))
+        self.assertFailsNaming("its examples do not load",
+                               "'timeout' must be a number of seconds from 1 to 3600",
+                               extra=("--client", client))
+
     def test_a_page_not_generated(self):
         built = os.path.join(self.folder, "built")
         os.mkdir(built)
