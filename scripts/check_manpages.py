@@ -564,7 +564,8 @@ def main(argv=None):
         commands, global_options, exits = client_commands(root)
         print("client options:", " ".join(sorted(global_options)))
         for name, command in sorted(commands.items()):
-            print(f"client command {' '.join(command['words'])}:", " ".join(sorted(command["options"])))
+            print(f"client command {' '.join(command['words'])}:",
+                  " ".join(sorted(command["options"])))
         print("client exit codes:", " ".join(str(c) for c in sorted(exits)))
         options, routes, keys = broker_interface(root)
         print("broker options:", " ".join(sorted(options)))

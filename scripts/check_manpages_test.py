@@ -203,7 +203,8 @@ class ResolveVariable(unittest.TestCase):
         self.assertEqual(self.resolve('f() { getenv("HOME"); }', '"HOME"'), {"HOME"})
 
     def test_a_loop_over_names(self):
-        text = 'bool f() { for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) { getenv(name); } }'
+        text = ('bool f() { for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) '
+                '{ getenv(name); } }')
         self.assertEqual(self.resolve(text, "name"), {"DISPLAY", "WAYLAND_DISPLAY"})
 
     def test_a_constant(self):
