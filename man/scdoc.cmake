@@ -9,3 +9,12 @@ if(NOT result EQUAL 0)
   message(FATAL_ERROR "scdoc ${INPUT}: ${errors}")
 endif()
 file(RENAME "${OUTPUT}.tmp" "${OUTPUT}")
+# The installed page is compressed, as Debian wants (-n: no name or time in
+# the header, so that the same page gives the same bytes).
+execute_process(COMMAND gzip -9nc "${OUTPUT}" OUTPUT_FILE "${OUTPUT}.gz.tmp"
+                RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  file(REMOVE "${OUTPUT}.gz.tmp")
+  message(FATAL_ERROR "gzip ${OUTPUT} failed")
+endif()
+file(RENAME "${OUTPUT}.gz.tmp" "${OUTPUT}.gz")
