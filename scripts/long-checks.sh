@@ -6,6 +6,8 @@
 #
 #   bash scripts/long-checks.sh [TARGET...]   run (or go on with) the targets
 #   bash scripts/long-checks.sh --report      what has been reached so far
+#   bash scripts/long-checks.sh --fresh-root  the Debian packages installed
+#       into a fresh Debian 12 root and used there (scripts/fresh-root-check.sh)
 #
 # A run may be stopped at any time (kill the script's process group, or end
 # the session): what each target reached is kept in build/fuzz/long/, and the
@@ -43,6 +45,10 @@ report() {
     printf '%-22s %12s %9s  %s\n' "$target" "$execs" "$secs" "$what"
   done
 }
+
+if [ "${1:-}" = "--fresh-root" ]; then
+  exec bash scripts/fresh-root-check.sh "${@:2}"
+fi
 
 if [ "${1:-}" = "--report" ]; then
   report
