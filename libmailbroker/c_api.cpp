@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <functional>
 #include <optional>
 #include <new>
 #include <string>
@@ -156,9 +155,11 @@ bool hasRelative(const std::vector<std::string>& paths) {
     return false;
 }
 
+// A template rather than a std::function, whose making could throw before
+// the guard is in place.
+template <typename Build>
 mailbroker_error run(mailbroker* mb, mailbroker_result** result, const char* command,
-                     const std::function<std::string()>& build,
-                     bool (*readable)(const std::string&) = attachmentReadable) {
+                     Build&& build) {
     if (result != nullptr) {
         *result = nullptr;
     }
@@ -171,7 +172,7 @@ mailbroker_error run(mailbroker* mb, mailbroker_result** result, const char* com
         // Every reply is named SendMailResponse, whatever the command: the
         // name tells nothing, the fields do.
         *result = new mailbroker_result(
-            readResult(command, reply.values, sentAttachments(payload), readable));
+            readResult(command, reply.values, sentAttachments(payload), attachmentReadable));
     });
 }
 
