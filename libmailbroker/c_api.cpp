@@ -356,7 +356,7 @@ const char* mailbroker_result_status_name(const mailbroker_result* result) {
     return result == nullptr ? nullptr : result->statusName.c_str();
 }
 
-int mailbroker_result_succeeded(const mailbroker_result* result) {
+int32_t mailbroker_result_succeeded(const mailbroker_result* result) {
     return result != nullptr && result->succeeded ? 1 : 0;
 }
 

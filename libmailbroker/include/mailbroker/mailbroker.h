@@ -200,7 +200,7 @@ MAILBROKER_API const char *mailbroker_result_status_name(const mailbroker_result
 
 /* 1 when the command did what it was asked (the status is not negative and,
  * for SendMail, a message was composed), else 0. */
-MAILBROKER_API int mailbroker_result_succeeded(const mailbroker_result *result);
+MAILBROKER_API int32_t mailbroker_result_succeeded(const mailbroker_result *result);
 
 /* SendMail's result field: 1 when a message was composed, 0 when not; -1 for
  * the other commands, which have none. */
