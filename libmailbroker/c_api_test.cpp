@@ -140,6 +140,18 @@ TEST(CApi, ABrokerThatDoesNotExistIsAnErrorCode) {
     EXPECT_EQ(mailbroker_auto_complete_file_name(h.get(), &result), MAILBROKER_E_STATE);
 }
 
+TEST(CApi, AProgramThatIsNoBrokerIsAnErrorCode) {
+    Handle directory;
+    EXPECT_EQ(mailbroker_start(directory.get(), "/"), MAILBROKER_E_START_FAILED);
+    EXPECT_NE(directory.message().find("/"), std::string::npos);
+    // Runs, but ends without ever serving a pipe.
+    Handle quitter;
+    EXPECT_EQ(mailbroker_start(quitter.get(), "/bin/true"), MAILBROKER_E_START_FAILED);
+    EXPECT_NE(quitter.message().find("without serving pipe"), std::string::npos)
+        << quitter.message();
+    EXPECT_EQ(mailbroker_pipe_name(quitter.get()), nullptr);
+}
+
 TEST(CApi, TheEnvironmentNamesTheBrokerWhenTheCallerDoesNot) {
     ASSERT_EQ(::setenv("MAILBROKER_BROKER", "/nonexistent/from-environment", 1), 0);
     Handle h;
