@@ -1,13 +1,19 @@
-# mb_add_module(name DIR dir LIBS ... TEST_LIBS ...)
+# mb_add_module(name DIR dir LIBS ... TEST_LIBS ... EXCLUDE ...)
 #
 # One folder, one library. Sources follow a naming rule instead of a list:
 #   name_test.cpp          unit tests, built into <name>_tests
 #   name_win.cpp           Windows only
 #   name_posix.cpp         POSIX only
 #   anything else .cpp     the library
+# EXCLUDE names sources (file names in the folder) that another library of the
+# same folder builds and this one links instead: host/'s core, which the C
+# library takes without the rest.
 function(mb_add_module name)
-  cmake_parse_arguments(M "" "" "LIBS;TEST_LIBS" ${ARGN})
+  cmake_parse_arguments(M "" "" "LIBS;TEST_LIBS;EXCLUDE" ${ARGN})
   file(GLOB all CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  foreach(f ${M_EXCLUDE})
+    list(REMOVE_ITEM all ${CMAKE_CURRENT_SOURCE_DIR}/${f})
+  endforeach()
   set(lib_sources "")
   set(test_sources "")
   foreach(f ${all})

@@ -54,13 +54,13 @@ std::vector<std::string> sentAttachments(const std::string& request) {
     return paths;
 }
 
-std::string attachmentFailureNote(HRESULT status, const std::vector<std::string>& sent,
-                                  bool (*readable)(const std::string&)) {
+std::vector<std::string> unreadableAttachments(HRESULT status, const std::vector<std::string>& sent,
+                                               bool (*readable)(const std::string&)) {
     if ((status != MAPI_E_NOT_FOUND && status != MAPI_E_NO_ACCESS) || sent.empty()) {
         return {};
     }
     if (sent.size() == 1) {
-        return "attachment " + sent.front() + " cannot be read";
+        return sent;
     }
     std::vector<std::string> unreadable;
     for (const std::string& path : sent) {
@@ -68,6 +68,15 @@ std::string attachmentFailureNote(HRESULT status, const std::vector<std::string>
             unreadable.push_back(path);
         }
     }
+    return unreadable;
+}
+
+std::string attachmentFailureNote(HRESULT status, const std::vector<std::string>& sent,
+                                  bool (*readable)(const std::string&)) {
+    if ((status != MAPI_E_NOT_FOUND && status != MAPI_E_NO_ACCESS) || sent.empty()) {
+        return {};
+    }
+    const std::vector<std::string> unreadable = unreadableAttachments(status, sent, readable);
     if (unreadable.empty()) {
         return "one of the attachments could not be read whole (it may have changed while it "
                "was read)";

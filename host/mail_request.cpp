@@ -76,25 +76,12 @@ bool isUtf8(const std::string& text) {
                                static_cast<int>(text.size()), nullptr, 0) > 0;
 }
 
-// Text for the record; the request carries UTF-8 only, and a NUL would end
-// the value early at the Broker.
 KsString text(const char* command, const std::string& what, const std::string& value) {
-    if (value.size() > 0x7FFFFFFFu || !isUtf8(value)) {
-        throw UsageError(std::string(command) + ": " + what + " is not UTF-8 text");
-    }
-    if (value.find('\0') != std::string::npos) {
-        throw UsageError(std::string(command) + ": " + what + " holds a NUL character");
-    }
-    return KsString(value.c_str(), static_cast<int64_t>(value.size()));
+    return requestText(command, what, value);
 }
 
 std::string joined(const std::vector<std::string>& values) {
-    std::string all;
-    for (const auto& v : values) {
-        all += all.empty() ? "" : ";";
-        all += v;
-    }
-    return all;
+    return joinedValues(values);
 }
 
 // Each recipient option present becomes one field, its values joined by ';'.
@@ -156,6 +143,33 @@ std::string absoluteAttachment(const std::string& path, const std::string& worki
 }
 
 std::string encoded(const char* name, ParamMap params) {
+    return encodedRequest(name, std::move(params));
+}
+
+}  // namespace
+
+// Text for the record; the request carries UTF-8 only, and a NUL would end
+// the value early at the Broker.
+KsString requestText(const char* command, const std::string& what, const std::string& value) {
+    if (value.size() > 0x7FFFFFFFu || !isUtf8(value)) {
+        throw UsageError(std::string(command) + ": " + what + " is not UTF-8 text");
+    }
+    if (value.find('\0') != std::string::npos) {
+        throw UsageError(std::string(command) + ": " + what + " holds a NUL character");
+    }
+    return KsString(value.c_str(), static_cast<int64_t>(value.size()));
+}
+
+std::string joinedValues(const std::vector<std::string>& values) {
+    std::string all;
+    for (const auto& v : values) {
+        all += all.empty() ? "" : ";";
+        all += v;
+    }
+    return all;
+}
+
+std::string encodedRequest(const char* name, ParamMap params) {
     QueryRecord record;
     record.name = KsString(name);
     record.params = std::move(params);
@@ -163,12 +177,14 @@ std::string encoded(const char* name, ParamMap params) {
     KsString text = record.encode();
     std::string request = text.utf8View();
     if (request.size() > kRequestLimit) {
-        throw UsageError(std::string(name) + ": the request would take " +
+        throw RequestTooLarge(std::string(name) + ": the request would take " +
                          std::to_string(request.size()) + " bytes, more than the " +
                          std::to_string(kRequestLimit >> 20) + " MiB a Broker takes");
     }
     return request;
 }
+
+namespace {
 
 const std::vector<OptionRule>& sendRules() {
     static const std::vector<OptionRule> rules = {

@@ -10,11 +10,20 @@
 #include <vector>
 
 #include "codec/frame.h"
+#include "codec/param_map.h"
+#include "foundation/ks_string.h"
 
 // A command line the client refuses; the text says what is wrong.
 class UsageError : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
+};
+
+// A request longer than a Broker takes (kRequestLimit): a usage error, which
+// the C library tells apart from the others.
+class RequestTooLarge : public UsageError {
+  public:
+    using UsageError::UsageError;
 };
 
 // A body, given with --body or read with --body-file, stops here; escaped for
@@ -42,6 +51,15 @@ std::string addrsRequest(const std::vector<std::string>& args);
 
 // "AutoCompleteFileName?...".
 std::string profileRequest(const std::vector<std::string>& args);
+
+// The pieces every request text is built from, for the typed requests of
+// host/typed_request.h too. `value` as record text: throws UsageError
+// ("COMMAND: WHAT is not UTF-8 text", "... holds a NUL character").
+KsString requestText(const char* command, const std::string& what, const std::string& value);
+// The values joined by ';', the separator of the request's lists.
+std::string joinedValues(const std::vector<std::string>& values);
+// "NAME?k=v&..." percent-encoded; throws UsageError over kRequestLimit.
+std::string encodedRequest(const char* name, ParamMap params);
 
 // What flush sends: every request logs on, and the logon retries delivery.
 std::string flushRequest();
