@@ -20,6 +20,11 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # Dependencies come from dpkg-shlibdeps; written by hand below is only what
 # no binary links.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# A shlibs file for libmailbroker1 (CPack has no per-package switch; the
+# provider's private libraries have no SONAME and are left out of it). The
+# ABI only grows within SONAME 1, so hosts built now need this version or later.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 
 # Each package's copyright and changelog, as Debian policy wants them in
 # /usr/share/doc/PACKAGE.
@@ -57,12 +62,11 @@ if(TARGET mailbroker-dialogs)
   set(CPACK_DEBIAN_DIALOGS_PACKAGE_DEPENDS "mailbroker (= 1.0.0)")
 endif()
 
-if(TARGET mailbroker_shared)
+if(TARGET libmailbroker)
   mb_package(lib libmailbroker1 libs
     "C library for hosts of the mail broker"
     "Starts a mail broker for the calling program and sends it requests: send\na message with attachments, resolve recipients, name the default profile.")
-  set(CPACK_DEBIAN_LIB_PACKAGE_DEPENDS "mailbroker (= 1.0.0)")
-  set(CPACK_DEBIAN_LIB_PACKAGE_GENERATE_SHLIBS ON)
+  set(CPACK_DEBIAN_LIB_PACKAGE_DEPENDS "mailbroker (>= 1.0.0)")
   mb_package(dev libmailbroker-dev libdevel
     "C library for hosts of the mail broker - development files"
     "The header <mailbroker/mailbroker.h>, the pkg-config and CMake package files\nand the manual page of libmailbroker.")
@@ -74,7 +78,7 @@ if(DEFINED MB_PYTHON_DIR)
     "Python module for hosts of the mail broker"
     "A pure-Python module that starts a mail broker and sends it requests:\nsend a message with attachments, resolve recipients, name the default\nprofile.")
   set(CPACK_DEBIAN_PYTHON_PACKAGE_ARCHITECTURE all)
-  set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "python3:any, mailbroker (= 1.0.0)")
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "python3:any, mailbroker (>= 1.0.0)")
   set(CPACK_DEBIAN_PYTHON_PACKAGE_SHLIBDEPS OFF)
 endif()
 
