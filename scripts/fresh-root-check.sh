@@ -26,7 +26,7 @@ mb_install_packages debootstrap python3-aiosmtpd
 
 debs=("$build"/packages/*.deb)
 [ -f "${debs[0]}" ] || { echo "fresh-root-check: no packages in $build/packages; run scripts/build-packages.sh first" >&2; exit 2; }
-example_c=$(find "$build/examples" -type f -name send_file -perm -u+x | head -n 1)
+example_c=$(find "$build/examples" -type f -name send-file -perm -u+x | head -n 1)
 [ -n "$example_c" ] || { echo "fresh-root-check: the C example is not built in $build" >&2; exit 2; }
 
 cleanup() {
