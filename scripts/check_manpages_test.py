@@ -149,7 +149,8 @@ class CheckManpages(unittest.TestCase):
                     "void mailbroker_close(int);\n")
         with open(os.path.join(self.man, "mailbroker.3.scd"), "w") as f:
             f.write("mailbroker(3)\n\n# NAME\n\nmailbroker - x\n\n# SYNOPSIS\n\n"
-                    "*int mailbroker_open(const char \\*broker);*\n")
+                    "*int mailbroker_open(const char \\*broker);*\n\n"
+                    "# ENVIRONMENT\n\n*MAILBROKER_BROKER*\n\tThe Broker.\n")
         code, said = self.run_check()  # the default --header names no file
         self.assertEqual(code, 0, said)
         self.assertFailsNaming("lacks the function mailbroker_close", extra=("--header", header))
@@ -163,6 +164,7 @@ class CheckManpages(unittest.TestCase):
         header = os.path.join(self.folder, "mailbroker.h")
         with open(header, "w") as f:
             f.write("int mailbroker_open(const char *broker);\n")
+        os.remove(os.path.join(self.man, "mailbroker.3.scd"))
         self.assertFailsNaming("mailbroker.3.scd: missing", extra=("--header", header))
 
     def test_a_page_that_renders_with_a_warning(self):

@@ -59,7 +59,7 @@ chroot "$root" dpkg-query -W mailbroker mailbroker-dialogs libmailbroker1 libmai
   python3-mailbroker | sed 's/^/   /'
 
 received=$(mktemp -d)
-coproc SMTP { exec python3 "$repo/tests/smtp/smtp_server.py" --dir "$received"; }
+coproc SMTP { exec /usr/bin/python3 "$repo/tests/smtp/smtp_server.py" --dir "$received"; }
 server=$SMTP_PID
 read -r port <&"${SMTP[0]}"
 mkdir -p "$root/root/.config/mailbroker" "$root/tmp/run"
