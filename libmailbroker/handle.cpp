@@ -1,12 +1,16 @@
 // SPDX-License-Identifier: MIT
 #include "libmailbroker/handle.h"
 
+#include <dlfcn.h>
+
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 #include "host/host_error.h"
 
-#ifndef MB_INSTALLED_BROKER
-#error "MB_INSTALLED_BROKER must name the installed Broker"
+#if !defined(MB_INSTALLED_BROKER) || !defined(MB_BROKER_FROM_LIBDIR)
+#error "MB_INSTALLED_BROKER and MB_BROKER_FROM_LIBDIR must name the installed Broker"
 #endif
 
 namespace {
@@ -21,6 +25,19 @@ std::string defaultBrokerPath() {
     const char* fromEnvironment = std::getenv("MAILBROKER_BROKER");
     if (fromEnvironment != nullptr && fromEnvironment[0] != '\0') {
         return fromEnvironment;
+    }
+    // The Broker of the install this library lies in: an installed tree that
+    // was put under another prefix starts its own Broker, not the system's.
+    Dl_info self{};
+    if (::dladdr(reinterpret_cast<void*>(&defaultBrokerPath), &self) != 0 &&
+        self.dli_fname != nullptr) {
+        const std::filesystem::path beside =
+            (std::filesystem::path(self.dli_fname).parent_path() / MB_BROKER_FROM_LIBDIR)
+                .lexically_normal();
+        std::error_code error;
+        if (std::filesystem::is_regular_file(beside, error)) {
+            return beside.string();
+        }
     }
     return MB_INSTALLED_BROKER;
 }

@@ -126,10 +126,14 @@ def install_mode(args, setting):
     if len(pcs) != 1:
         fail(f"mailbroker.pc installed {len(pcs)} times under {prefix}")
     env = dict(setting.env, PKG_CONFIG_PATH=os.path.dirname(pcs[0]))
-    # --define-prefix: the .pc names the configured prefix; this tree lies elsewhere.
-    flags = run(["pkg-config", "--define-prefix", "--cflags", "--libs", "mailbroker"], env,
+    # The .pc names the configured prefix; this tree lies elsewhere. Its other
+    # paths are written from ${prefix}, so redefining that moves them all
+    # (--define-prefix would guess the prefix from the .pc's folder, which
+    # fails for a multiarch libdir such as lib/x86_64-linux-gnu).
+    moved = "--define-variable=prefix=" + prefix
+    flags = run(["pkg-config", moved, "--cflags", "--libs", "mailbroker"], env,
                 "pkg-config").split()
-    libdir = run(["pkg-config", "--define-prefix", "--variable=libdir", "mailbroker"], env,
+    libdir = run(["pkg-config", moved, "--variable=libdir", "mailbroker"], env,
                  "pkg-config").strip()
     if not libdir.startswith(prefix):
         fail(f"pkg-config's libdir {libdir} is not under {prefix}")
