@@ -8,32 +8,12 @@
 #include "host/attachment_check.h"
 #include "host/client_cli.h"
 #include "host/command_outcome.h"
+#include "host/default_store.h"
 #include "host/mail_request.h"
 #include "host/message_subject.h"
 #include "host/store_watch.h"
-#include "profiles/profiles.h"
 
 namespace {
-
-// The default profile's store, read as the provider reads it: the Broker this
-// client starts inherits the same environment.
-struct DefaultStore {
-    std::string path;  // empty: unknown, `why` says why
-    std::string transport;
-    std::string why;
-};
-
-DefaultStore defaultStore() {
-    mb::provider::ProfileLoad load = mb::provider::loadProfiles();
-    if (load.result != S_OK) {
-        return {{}, {}, load.error};
-    }
-    const mb::provider::Profile* profile = mb::provider::defaultProfile(load);
-    if (profile == nullptr) {
-        return {{}, {}, "no default profile in " + mb::provider::profilesPath()};
-    }
-    return {profile->storePath, profile->transport, {}};
-}
 
 // `note`, when not empty, ends the line of a failure.
 int finish(const std::string& command, const BrokerConnection::Reply& reply, std::ostream& err,
@@ -104,7 +84,7 @@ int sendCommand(ClientSession& session, const std::vector<std::string>& args, st
             judgeReply("SendMail", reply.values).kind == CommandOutcome::Kind::Done) {
             err << "mailbroker-client: no new message appeared in " << store.path << '\n';
         }
-    } else {
+    } else if (!store.why.empty()) {
         err << "mailbroker-client: cannot tell where the message went: " << store.why << '\n';
     }
     return finish("SendMail", reply, err,
@@ -135,7 +115,9 @@ int flushCommand(ClientSession& session, const std::vector<std::string>&, std::o
     BrokerConnection::Reply reply = session.request(flushRequest());
     printValues(reply.values, out);
     if (!before) {
-        err << "mailbroker-client: cannot look into the Outbox: " << store.why << '\n';
+        if (!store.why.empty()) {
+            err << "mailbroker-client: cannot look into the Outbox: " << store.why << '\n';
+        }
         return finish("AutoCompleteFileName", reply, err);
     }
     StoreSnapshot after = StoreSnapshot::take(store.path);

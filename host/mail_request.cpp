@@ -14,9 +14,21 @@
 #include "codec/query_record.h"
 #include "pal/win32.h"
 
+#ifdef _WIN32
+#include <io.h>
+#endif
+
 namespace fs = std::filesystem;
 
 namespace {
+
+#ifdef _WIN32
+// The C runtime of Windows: the bytes as they are (no CRLF translation, no end
+// at Ctrl-Z), and not inherited by the Broker.
+constexpr int kBodyOpenFlags = O_RDONLY | O_BINARY | O_NOINHERIT;
+#else
+constexpr int kBodyOpenFlags = O_RDONLY | O_CLOEXEC;
+#endif
 
 struct OptionRule {
     const char* name;
@@ -224,7 +236,12 @@ bool asksForHelp(const std::string& command, const std::vector<std::string>& arg
 std::string readBodyFile(const std::string& path) {
     const bool standardInput = path == "-";
     const std::string shown = standardInput ? std::string("on standard input") : path;
-    const int fd = standardInput ? 0 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+#ifdef _WIN32
+    if (standardInput) {
+        ::_setmode(0, _O_BINARY);
+    }
+#endif
+    const int fd = standardInput ? 0 : ::open(path.c_str(), kBodyOpenFlags);
     if (fd < 0) {
         throw UsageError("send: cannot read the body file " + path + ": " +
                          std::generic_category().message(errno));

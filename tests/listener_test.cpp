@@ -115,7 +115,7 @@ TEST_F(Listener, TheNextConnectionReapsAChannelLeftOpen) {
 }
 
 TEST_F(Listener, BrokerEndsWithinASecondOfItsHostEvenWithIdleClients) {
-    ChildProcess host = ChildProcess::start("/bin/sleep", {"600"});
+    ChildProcess host = startStandInHost(600);
     BrokerHost broker = startBroker(install, static_cast<uint32_t>(host.pid()));
     BrokerConnection a = broker.connect();
     BrokerConnection b = broker.connect();
@@ -134,7 +134,7 @@ TEST_F(Listener, BrokerEndsWithinASecondOfItsHostEvenWithIdleClients) {
 // A client that sends and never reads stalls only its own channel, whose write
 // blocks once the pipe is full; the host's end still ends the Broker at once.
 TEST_F(Listener, ClientThatNeverReadsStallsOnlyItself) {
-    ChildProcess host = ChildProcess::start("/bin/sleep", {"600"});
+    ChildProcess host = startStandInHost(600);
     BrokerHost broker = startBroker(install, static_cast<uint32_t>(host.pid()));
     BrokerConnection flood = broker.connect();
     std::atomic<int> sent{0};
@@ -164,7 +164,7 @@ TEST_F(Listener, ClientThatNeverReadsStallsOnlyItself) {
 }
 
 TEST_F(Listener, BrokerEndsWithItsHostWhenNoClientEverCame) {
-    ChildProcess host = ChildProcess::start("/bin/sleep", {"600"});
+    ChildProcess host = startStandInHost(600);
     BrokerHost broker = startBroker(install, static_cast<uint32_t>(host.pid()));
     { BrokerConnection probe = broker.connect(); }
     host.terminate();
@@ -174,7 +174,7 @@ TEST_F(Listener, BrokerEndsWithItsHostWhenNoClientEverCame) {
 }
 
 TEST_F(Listener, BrokerWithoutALivingHostDoesNotLinger) {
-    ChildProcess host = ChildProcess::start("/bin/true", {});
+    ChildProcess host = startStandInHost(0);
     host.wait(-1);
     uint32_t gone = static_cast<uint32_t>(host.pid());
     host = ChildProcess();

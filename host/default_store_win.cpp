@@ -1,0 +1,5 @@
+#include "host/default_store.h"
+
+DefaultStore defaultStore() {
+    return {};
+}
