@@ -217,4 +217,13 @@ struct DetachedRun {
 // init, so no zombie or thread of ours outlives the call.
 DetachedRun runDetached(const Command& command, std::chrono::milliseconds wait);
 
+// Raises this process's soft RLIMIT_NOFILE to its hard limit, so that many
+// connections can be served at once. Children keep getting the soft limit the
+// process started with, also those that a library loaded later starts with
+// its own copy of this code: the limit travels to it in the environment
+// variable kStartFileLimitVariable, which no child inherits. Returns false
+// when the limit cannot be read or set. POSIX only.
+bool raiseFileLimit() noexcept;
+inline constexpr const char* kStartFileLimitVariable = "MAILBROKER_START_NOFILE";
+
 }  // namespace mb

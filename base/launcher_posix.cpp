@@ -21,6 +21,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -39,10 +41,21 @@ struct FileLimit {
     rlimit limit{};
 };
 
+// A process that raised its limit says in the environment what it started
+// with, for copies of this code in libraries it loads afterwards.
 const FileLimit& startFileLimit() {
     static const FileLimit recorded = [] {
         FileLimit l;
         l.known = ::getrlimit(RLIMIT_NOFILE, &l.limit) == 0;
+        const char* told = std::getenv(kStartFileLimitVariable);
+        if (l.known && told != nullptr && *told != '\0') {
+            char* end = nullptr;
+            errno = 0;
+            const unsigned long long soft = std::strtoull(told, &end, 10);
+            if (errno == 0 && *end == '\0' && soft <= l.limit.rlim_max) {
+                l.limit.rlim_cur = static_cast<rlim_t>(soft);
+            }
+        }
         return l;
     }();
     return recorded;
@@ -95,6 +108,9 @@ std::vector<std::string> environmentFor(const Command& command) {
     if (command.environmentMode == Command::EnvironmentMode::Inherit) {
         for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
             const std::string_view entry(*e);
+            if (nameOf(entry) == kStartFileLimitVariable) {
+                continue;  // ours alone: the child starts with that limit
+            }
             const bool overlaid = std::any_of(
                 command.environment.begin(), command.environment.end(),
                 [&](const std::string& o) { return nameOf(o) == nameOf(entry); });
@@ -834,6 +850,25 @@ DetachedRun runDetached(const Command& command, std::chrono::milliseconds wait) 
         }
     }
     return run;
+}
+
+bool raiseFileLimit() noexcept {
+    const FileLimit& start = startFileLimit();
+    rlimit now{};
+    if (!start.known || ::getrlimit(RLIMIT_NOFILE, &now) != 0) {
+        return false;
+    }
+    if (std::getenv(kStartFileLimitVariable) == nullptr) {
+        const std::string soft = std::to_string(static_cast<unsigned long long>(start.limit.rlim_cur));
+        if (::setenv(kStartFileLimitVariable, soft.c_str(), 1) != 0) {
+            return false;
+        }
+    }
+    if (now.rlim_cur == now.rlim_max) {
+        return true;
+    }
+    now.rlim_cur = now.rlim_max;
+    return ::setrlimit(RLIMIT_NOFILE, &now) == 0;
 }
 
 }  // namespace mb

@@ -443,6 +443,29 @@ TEST(Launcher, ChildrenGetTheFileLimitThisProcessStartedWith) {
     EXPECT_EQ(afterRaising, expected);
 }
 
+// The raised limit is this process's own: a child still starts with the limit
+// the process started with, and the note of it in the environment stays here.
+TEST(Launcher, RaisedFileLimitIsNotPassedOn) {
+    rlimit start{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &start), 0);
+    ASSERT_EQ(::getenv(kStartFileLimitVariable), nullptr);
+    ASSERT_TRUE(raiseFileLimit());
+    rlimit raised{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &raised), 0);
+    const char* note = ::getenv(kStartFileLimitVariable);
+    const std::string noted = note != nullptr ? note : "<unset>";
+    const LineCapture capture = captureFirstLine(
+        shell("echo \"$(ulimit -n) ${MAILBROKER_START_NOFILE:-unset}\""), 64, seconds(30));
+    ::unsetenv(kStartFileLimitVariable);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &start), 0);
+    EXPECT_EQ(raised.rlim_cur, raised.rlim_max);
+    EXPECT_EQ(noted, std::to_string(start.rlim_cur));
+    ASSERT_TRUE(capture.ok()) << capture.describe();
+    const std::string limit =
+        start.rlim_cur == RLIM_INFINITY ? "unlimited" : std::to_string(start.rlim_cur);
+    EXPECT_EQ(capture.line, limit + " unset");
+}
+
 TEST(Launcher, FirstLineIsReturnedWithoutItsNewline) {
     LineCapture capture = captureFirstLine(shell("printf 'secret\\nmore\\n'"), 64, seconds(30));
     EXPECT_EQ(capture.result, LineCapture::Result::Line) << capture.describe();

@@ -46,15 +46,17 @@ void CSendMailConnectionDispatcher::listen() {
     std::memset(&overlapped, 0, sizeof overlapped);
     overlapped.hEvent = connectEvent.get();
 
+    // The instance that waits for the next client: made before the connected
+    // one is handed over (see handOver), or here at the top of the loop.
+    PipeInstance next;
     for (;;) {
-        KsString name(pipeName_);
-        HANDLE instance = CreateNamedPipeA(pipeNameBytes(name), kOpenMode, kPipeMode,
-                                           PIPE_UNLIMITED_INSTANCES, kBufferSize, kBufferSize, 0,
-                                           &attributes);
-        if (instance == INVALID_HANDLE_VALUE) {
-            throw CMessageException("Failed to create connection");
+        if (next.get() == INVALID_HANDLE_VALUE) {
+            next.reset(createInstance(attributes));
+            if (next.get() == INVALID_HANDLE_VALUE) {
+                throw CMessageException("Failed to create connection");
+            }
         }
-        pipeInstance_.reset(instance);
+        pipeInstance_ = std::move(next);
         dropRetiredInstance();
 
         int32_t hostProcessId = 0;
@@ -69,7 +71,7 @@ void CSendMailConnectionDispatcher::listen() {
         hostProcess_.reset(OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(hostProcessId)));
 
         if (error == ERROR_PIPE_CONNECTED) {
-            handOver(connectEvent.get());
+            handOver(connectEvent.get(), attributes, next);
             continue;
         }
         if (error == ERROR_NO_DATA) {
@@ -81,10 +83,17 @@ void CSendMailConnectionDispatcher::listen() {
         if (error != ERROR_IO_PENDING) {
             throw CMessageException("Failed to create connection");
         }
-        HANDLE waits[2] = {connectEvent.get(), hostProcess_.get()};
-        const DWORD which = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+        HANDLE waits[3] = {connectEvent.get(), hostProcess_.get(), reapEvent()};
+        const DWORD count = waits[2] != nullptr ? 3 : 2;
+        DWORD which;
+        while ((which = WaitForMultipleObjects(count, waits, FALSE,
+                                               reapDue() ? kReapRetryMs : INFINITE)) ==
+                   WAIT_TIMEOUT ||
+               which == WAIT_OBJECT_0 + 2) {
+            reapFinished();
+        }
         if (which == WAIT_OBJECT_0) {
-            handOver(connectEvent.get());
+            handOver(connectEvent.get(), attributes, next);
             continue;
         }
         // The host has ended, or there is no host to watch (WAIT_FAILED): a
@@ -97,11 +106,28 @@ void CSendMailConnectionDispatcher::listen() {
     }
 }
 
-void CSendMailConnectionDispatcher::handOver(HANDLE connectEvent) {
+HANDLE CSendMailConnectionDispatcher::createInstance(SECURITY_ATTRIBUTES& attributes) {
+    KsString name(pipeName_);
+    return CreateNamedPipeA(pipeNameBytes(name), kOpenMode, kPipeMode, PIPE_UNLIMITED_INSTANCES,
+                            kBufferSize, kBufferSize, 0, &attributes);
+}
+
+void CSendMailConnectionDispatcher::handOver(HANDLE connectEvent, SECURITY_ATTRIBUTES& attributes,
+                                             PipeInstance& next) {
+    // The next instance exists before the connected one goes to its channel. A
+    // short-lived channel may close its instance at once; were it the name's
+    // only one, the name would lapse, and the clients already queued for it
+    // would be lost with it.
+    next.reset(createInstance(attributes));
     // From here the instance is the callee's, even if onConnect throws.
     HANDLE instance = pipeInstance_.release();
-    onConnect(instance, context_);
     ResetEvent(connectEvent);
+    onConnect(instance, context_);
+    if (next.get() == INVALID_HANDLE_VALUE) {
+        // Handed over first, so that its client is still served; then the
+        // listener ends as for any instance that cannot be made.
+        throw CMessageException("Failed to create connection");
+    }
 }
 
 void CSendMailConnectionDispatcher::dropInstance() {

@@ -1,6 +1,7 @@
 // CSendMailConnectionDispatcher: the listener of the Broker's named pipe. One
-// instance at a time waits for a client; each connected instance is handed
-// to onConnect. listen returns once the host process has ended.
+// instance at a time waits for a client; once it is connected, the next one is
+// created and then the connected one is handed to onConnect. listen returns
+// once the host process has ended.
 #pragma once
 
 #include <cstdint>
@@ -34,6 +35,13 @@ class CSendMailConnectionDispatcher {
 
   protected:
     const KsString& pipeName() const { return pipeName_; }
+    // While it waits for a client, the listener calls reapFinished() when
+    // reapEvent() (if any) is signalled, and every kReapRetryMs while reapDue()
+    // says a channel whose client has gone is still finishing.
+    virtual HANDLE reapEvent() const { return nullptr; }
+    virtual bool reapDue() const { return false; }
+    virtual void reapFinished() {}
+    static constexpr DWORD kReapRetryMs = 50;
 
   private:
     // A server instance of the pipe (INVALID_HANDLE_VALUE for none, as
@@ -44,7 +52,10 @@ class CSendMailConnectionDispatcher {
     };
     using PipeInstance = mb::ScopedGeneric<HANDLE, PipeInstanceTraits>;
 
-    void handOver(HANDLE connectEvent);
+    HANDLE createInstance(SECURITY_ATTRIBUTES& attributes);
+    // Makes the next instance into `next`, then hands the connected one to
+    // onConnect. Throws CMessageException when the next one cannot be made.
+    void handOver(HANDLE connectEvent, SECURITY_ATTRIBUTES& attributes, PipeInstance& next);
     void dropInstance();
     void dropRetiredInstance();
 

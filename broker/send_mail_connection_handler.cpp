@@ -52,11 +52,23 @@ int32_t CSendMailConnectionHandler::onConnect(HANDLE pipeInstance, CBrokerContex
     return 0;
 }
 
+HANDLE CSendMailConnectionHandler::reapEvent() const {
+    return context_->channelEndedEvent;
+}
+
 void CSendMailConnectionHandler::reapClosedChannels() {
     KsMonitorLock lock(context_->registryLock);
     const std::set<CSendMailServerChannel*> snapshot(channels_);
+    reapDue_ = false;
     for (CSendMailServerChannel* channel : snapshot) {
         if (channel == unstarted_ || channel->isConnected()) {
+            continue;
+        }
+        // A channel whose client has gone may still be carrying out its
+        // request (a slow server, a dialog): joining it here would stop the
+        // listener for as long. It is reaped at a later pass, once it has ended.
+        if (!channel->hasEnded()) {
+            reapDue_ = true;
             continue;
         }
         channel->requestStop();

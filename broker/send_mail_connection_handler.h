@@ -19,8 +19,10 @@ class CSendMailConnectionHandler : public CSendMailConnectionDispatcher {
     ~CSendMailConnectionHandler() override;
 
     int32_t onConnect(HANDLE pipeInstance, CBrokerContext* context) override;
-    // Stops, joins and destroys every channel whose pipe is closed or broken.
-    // Throws KsException "unable to join thread"; the channel then stays registered.
+    // Joins and destroys every channel whose pipe is closed or broken and whose
+    // thread has ended; one still running is left for a later pass, so this
+    // never waits. Throws KsException "unable to join thread"; the channel
+    // then stays registered.
     void reapClosedChannels();
     // Stops, joins and destroys every channel.
     void closeAllChannels();
@@ -28,6 +30,9 @@ class CSendMailConnectionHandler : public CSendMailConnectionDispatcher {
     size_t channelCount() const { return channels_.size(); }
 
   protected:
+    HANDLE reapEvent() const override;
+    bool reapDue() const override { return reapDue_; }
+    void reapFinished() override { reapClosedChannels(); }
     virtual CSendMailServerChannel* createChannel(const char* name, HANDLE pipeInstance,
                                                   CBrokerContext* context);
 
@@ -36,4 +41,6 @@ class CSendMailConnectionHandler : public CSendMailConnectionDispatcher {
     std::set<CSendMailServerChannel*> channels_;
     // The channel onConnect has registered but not yet started: never reaped.
     CSendMailServerChannel* unstarted_ = nullptr;
+    // The last pass left a channel whose client has gone but whose thread ran.
+    bool reapDue_ = false;
 };

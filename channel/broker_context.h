@@ -11,13 +11,18 @@ class CBrokerContext {
   public:
     // The entry checks interruptEvent: without it no pending transfer could be
     // interrupted, so the Broker does not start.
-    CBrokerContext() : interruptEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+    CBrokerContext()
+        : interruptEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+          channelEndedEvent(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
     CBrokerContext(const CBrokerContext&) = delete;
     CBrokerContext& operator=(const CBrokerContext&) = delete;
     // Runs only after every channel thread has been joined.
     ~CBrokerContext() {
         if (interruptEvent != nullptr) {
             CloseHandle(interruptEvent);
+        }
+        if (channelEndedEvent != nullptr) {
+            CloseHandle(channelEndedEvent);
         }
     }
 
@@ -32,4 +37,7 @@ class CBrokerContext {
     std::atomic<int32_t> stopRequested{0};
     KsMonitor registryLock;
     HANDLE interruptEvent;
+    // Set by a channel's thread as it ends, so that the listener reaps it
+    // without waiting for the next client (may be null: reaping then waits).
+    HANDLE channelEndedEvent;
 };

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "channel/broker_context.h"
 #include "codec/query_record.h"
 #include "foundation/ks_exception.h"
 #include "commands/mapi_session.h"
@@ -23,6 +24,9 @@ void CSendMailServerChannel::run() {
     } catch (...) {
         // Nothing is logged; the thread ends quietly and the registry reaps
         // the channel once its pipe is closed or broken.
+    }
+    if (context() != nullptr && context()->channelEndedEvent != nullptr) {
+        SetEvent(context()->channelEndedEvent);
     }
 }
 

@@ -85,9 +85,6 @@ void CSharedMemoryChannel::receiveFrame(CMessage& message, bool pumping) {
         case codec::FrameError::BadVersion:
             throw CMessageException("Invalid Message Version");
         case codec::FrameError::LengthOverLimit:
-            // Taken as "no payload", like a zero length: the frame is answered
-            // and whatever the client sends next is read as the next header.
-            return;
         case codec::FrameError::Truncated:
         case codec::FrameError::None:
             break;
@@ -95,9 +92,12 @@ void CSharedMemoryChannel::receiveFrame(CMessage& message, bool pumping) {
     const uint32_t processId = frame.header.processId;
     const uint32_t messageId = frame.header.messageId;
     const uint32_t length = frame.header.length;
-    // The limit itself is no payload either: hosts never send one that long
-    // (BrokerConnection refuses it), and the Broker has always answered it so.
-    if (length == 0 || length == codec::kFrameMaxLength) {
+    // A request this long is no request: the connection ends without reading
+    // (or setting memory aside for) the rest.
+    if (length > codec::kRequestMaxLength) {
+        throw CMessageException("Request too large");
+    }
+    if (length == 0) {
         return;
     }
     // Zeroed from the start: a short payload leaves no undefined bytes, and

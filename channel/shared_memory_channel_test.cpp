@@ -7,6 +7,7 @@
 
 #include "channel/broker_context.h"
 #include "channel/channel_test_support.h"
+#include "codec/frame.h"
 #include "foundation/ks_exception.h"
 #include "foundation/ks_string_test_support.h"
 
@@ -130,25 +131,28 @@ TEST(SharedMemoryChannel, ZeroLengthLeavesTheMessageAsItWas) {
     EXPECT_EQ(message.data(), nullptr);
 }
 
-TEST(SharedMemoryChannel, HugeLengthIsNoPayloadAndTheNextReceiveFails) {
-    ConnectedPipe pipe("huge");
-    CBrokerContext context;
-    TestChannel channel("x", pipe.server, &context);
-    for (uint32_t field : {0xFFFE00FFu, 0x00010000u, 4242u, 5u, 0x7FFFFFFFu}) {
-        channeltest::writeField(pipe.client, field);
-    }
-    channeltest::writeMessage(pipe.client, "longer than four", 16);
-    CMessage message;
-    channel.receive(message);
-    EXPECT_EQ(message.length(), 0u);
-    try {
-        channel.receive(message);
-        FAIL() << "no exception";
-    } catch (const CInterruptedExeception&) {
-        FAIL() << "an oversized message is a failure, not an interruption";
-    } catch (const CMessageException& e) {
-        const std::string text = messageOf(e);
-        EXPECT_TRUE(text == "Read Error" || text == "unexpected error") << text;
+TEST(SharedMemoryChannel, LengthOverTheRequestLimitFailsUnread) {
+    for (uint32_t length : {codec::kRequestMaxLength + 1, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
+        ConnectedPipe pipe("huge");
+        CBrokerContext context;
+        TestChannel channel("x", pipe.server, &context);
+        for (uint32_t field : {0xFFFE00FFu, 0x00010000u, 4242u, 5u, length}) {
+            channeltest::writeField(pipe.client, field);
+        }
+        channeltest::writeMessage(pipe.client, "the start of it", 15);
+        CMessage message;
+        try {
+            channel.receive(message);
+            ADD_FAILURE() << "no exception for " << length;
+        } catch (const CInterruptedExeception&) {
+            ADD_FAILURE() << "an oversized request is a failure, not an interruption";
+        } catch (const CMessageException& e) {
+            EXPECT_EQ(messageOf(e), "Request too large") << length;
+        }
+        // Nothing of the payload was read.
+        DWORD available = 0;
+        EXPECT_TRUE(PeekNamedPipe(pipe.server, nullptr, 0, nullptr, &available, nullptr));
+        EXPECT_EQ(available, 15u);
     }
 }
 

@@ -16,6 +16,9 @@ inline constexpr uint32_t kFrameMagic = 0xFFFE00FFu;
 inline constexpr uint32_t kFrameVersion = 0x00010000u;
 // The largest payload length a header may announce.
 inline constexpr uint32_t kFrameMaxLength = 0x7FFFFFFFu;
+// The largest request payload a Broker reads: a request carries paths and
+// text, never file data. A larger announced length ends the connection unread.
+inline constexpr uint32_t kRequestMaxLength = 64u << 20;
 
 inline constexpr size_t kFrameWordCount = 5;
 inline constexpr size_t kFrameWordBytes = 4;

@@ -200,7 +200,7 @@ TEST_F(KsMonitorTest, ExcludesOtherThreads) {
 }
 
 #ifndef _WIN32
-// With no descriptor left the monitor's semaphore cannot be created; its wait
+// With no descriptor left the monitor's semaphore cannot be waited on; its wait
 // must then fail loudly yet leave the caller holding the monitor, or the
 // caller's own balanced exit would throw in turn.
 TEST_F(KsMonitorTest, FailedWaitThrowsWithTheMonitorStillHeld) {
@@ -217,21 +217,19 @@ TEST_F(KsMonitorTest, FailedWaitThrowsWithTheMonitorStillHeld) {
         const rlimit& limit;
         ~Restore() { setrlimit(RLIMIT_NOFILE, &limit); }
     };
-    std::unique_ptr<KsMonitor> made;
+    // The semaphore's descriptor is made at its first wait, which is the one
+    // that finds no descriptor left.
+    KsMonitor monitor;
+    monitor.enter();
+    monitor.enter();
     {
         Restore restore{saved};
         rlimit lowered = saved;
         lowered.rlim_cur = static_cast<rlim_t>(lowestFree);
         ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
-        made = std::make_unique<KsMonitor>();
+        EXPECT_EQ(thrownMessage([&] { monitor.wait(0); }),
+                  "thread should be able to acquire semaphore");
     }
-    KsMonitor& monitor = *made;
-
-    monitor.enter();
-    monitor.enter();
-    EXPECT_EQ(thrownMessage([&] { monitor.wait(0); }),
-              "thread should be able to acquire semaphore");
-    EXPECT_FALSE(monitor.notify());
     EXPECT_NO_THROW(monitor.exit());
     EXPECT_NO_THROW(monitor.exit());
     EXPECT_EQ(thrownMessage([&] { monitor.exit(); }), "must own monitor prior to calling exit()");

@@ -29,6 +29,19 @@ void KsThread::start() {
     *threadHandle_ = CreateThread(nullptr, 0, &KsThread::threadEntry, this, 0, nullptr);
 }
 
+bool KsThread::hasEnded() {
+    if (!threadHandle_ || *threadHandle_ == nullptr) {
+        return true;
+    }
+    // The exit code answers without a wait (run() ends with 0, never with
+    // STILL_ACTIVE), so that asking costs the thread no descriptor.
+    DWORD code = 0;
+    if (GetExitCodeThread(*threadHandle_, &code)) {
+        return code != STILL_ACTIVE;
+    }
+    return WaitForSingleObject(*threadHandle_, 0) == WAIT_OBJECT_0;
+}
+
 void KsThread::join() {
     if (!threadHandle_) {
         return;

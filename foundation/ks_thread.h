@@ -43,6 +43,9 @@ class KsThread : public KsRunnable {
     // reported: the later join returns at once. Starting a thread that was
     // started and not yet joined does nothing.
     virtual void start();
+    // True when join() would not wait: the thread has ended, or was never
+    // started (or never created).
+    virtual bool hasEnded();
     // Waits without time-out for the thread to end and releases its handle.
     // Throws KsException "unable to join thread" when the wait fails.
     virtual void join();

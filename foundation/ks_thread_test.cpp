@@ -83,6 +83,20 @@ TEST_F(KsThreadTest, RunExecutesOnItsOwnThreadAndJoinWaitsForIt) {
     EXPECT_NO_THROW(thread.join());  // already joined: returns at once
 }
 
+TEST_F(KsThreadTest, HasEndedOnlyOnceRunHasReturned) {
+    GatedThread thread;
+    EXPECT_TRUE(thread.hasEnded());  // never started: a join would not wait
+    thread.start();
+    EXPECT_FALSE(thread.hasEnded());
+    ASSERT_TRUE(thread.gate.release());
+    while (!thread.hasEnded()) {
+        Sleep(1);
+    }
+    EXPECT_EQ(thread.finished.load(), 1);
+    thread.join();
+    EXPECT_TRUE(thread.hasEnded());
+}
+
 TEST_F(KsThreadTest, ForwardsRunToItsTargetOncePerStart) {
     Target target(nullptr);
     KsThread thread(&target, 0);

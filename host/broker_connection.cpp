@@ -205,10 +205,13 @@ void BrokerConnection::writeWord(uint32_t value) {
 }
 
 uint32_t BrokerConnection::send(const std::string& payload) {
-    // The Broker takes a length of the limit itself as "no payload", so the
-    // longest request it would read is one byte shorter.
-    if (payload.size() >= codec::kFrameMaxLength) {
-        throw HostError(HostError::Kind::Protocol, "request too large");
+    // The Broker ends a connection whose request is longer without reading it.
+    if (payload.size() > codec::kRequestMaxLength) {
+        throw HostError(HostError::Kind::Protocol,
+                        "the request is " + std::to_string(payload.size()) +
+                            " bytes, more than the " +
+                            std::to_string(codec::kRequestMaxLength >> 20) +
+                            " MiB a Broker takes");
     }
     codec::FrameHeader header;
     header.processId = GetCurrentProcessId();

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <functional>
 #include <thread>
+#include <vector>
 
 #include "codec/frame.h"
 #include "host/broker_host.h"
@@ -200,3 +201,36 @@ TEST(BrokerConnection, MissingPipeIsNotFoundAfterTheTimeOut) {
 }
 
 }  // namespace
+
+// A request the Broker would refuse unread is refused here first, before a
+// word of it is written; one of exactly the limit goes out.
+TEST(BrokerConnection, RequestOverTheBrokersLimitIsRefusedUnsent) {
+    uint32_t announced = 0;
+    DWORD firstMessage = 0;
+    ScriptedServer server([&](HANDLE pipe) {
+        std::vector<uint8_t> buffer(codec::kRequestMaxLength);
+        DWORD n = 0;
+        if (ReadFile(pipe, buffer.data(), DWORD(buffer.size()), &n, nullptr)) {
+            firstMessage = n;
+        }
+        for (int i = 0; i < 4; ++i) {
+            ReadFile(pipe, buffer.data(), DWORD(buffer.size()), &n, nullptr);
+        }
+        announced = codec::decodeFrameWord(buffer.data());
+        ReadFile(pipe, buffer.data(), DWORD(buffer.size()), &n, nullptr);
+    });
+    BrokerConnection c = BrokerConnection::open(server.name(), 5000);
+    std::string payload(codec::kRequestMaxLength + 1, 'x');
+    try {
+        c.send(payload);
+        ADD_FAILURE() << "no exception";
+    } catch (const HostError& e) {
+        EXPECT_EQ(e.kind(), Kind::Protocol);
+        EXPECT_STREQ(e.what(), "the request is 67108865 bytes, more than the 64 MiB a Broker takes");
+    }
+    payload.pop_back();
+    c.send(payload);
+    c.close();
+    EXPECT_EQ(firstMessage, 4u);  // the first thing the server saw was the good request's magic
+    EXPECT_EQ(announced, codec::kRequestMaxLength);
+}

@@ -9,6 +9,10 @@
 #include "host/host_error.h"
 #include "host/mail_commands.h"
 #include "host/mail_request.h"
+#ifndef _WIN32
+#include "host/password_set.h"
+#include "host/queue_commands.h"
+#endif
 
 namespace {
 
@@ -55,6 +59,20 @@ const std::vector<Subcommand>& subcommands() {
         {"flush", "flush",
          "log on, which delivers what waits in the Outbox, then list what still waits there", 0, 0,
          flushCommand},
+#ifndef _WIN32
+        {"queue", "queue",
+         "list what waits in each profile's Outbox and Undeliverable folders: subject,\n"
+         "      recipients, attempts, next attempt and the last reason, one line each",
+         0, 0, queueCommand},
+        {"check", "check [PROFILE]",
+         "connect to the profile's server (default: the default profile), start TLS, log\n"
+         "      in and quit, sending nothing; says which step failed and why",
+         0, 1, checkCommand},
+        {"password", "password set PROFILE",
+         "ask for the profile's password and store it in the Secret Service, where\n"
+         "      secret_service = yes finds it",
+         2, 2, passwordCommand},
+#endif
     };
     return table;
 }

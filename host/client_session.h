@@ -34,6 +34,7 @@ class ClientSession {
     BrokerConnection::Reply request(const std::string& payload);
     // "NAME=value" for the Broker this session starts (none for --pipe).
     void setBrokerEnvironment(const std::string& entry) { environment_.push_back(entry); }
+    const ClientSettings& settings() const { return settings_; }
 
   private:
     const ClientSettings& settings_;

@@ -3,3 +3,11 @@
 DefaultStore defaultStore() {
     return {};
 }
+
+std::string filingReason(const DefaultStore&, const StoredMessage&) {
+    return {};
+}
+
+std::string profilesProblemNote() {
+    return {};
+}

@@ -12,13 +12,22 @@
 #include "host/mail_request.h"
 #include "host/message_subject.h"
 #include "host/store_watch.h"
+#include "mapi/mapi.h"
 
 namespace {
 
 // `note`, when not empty, ends the line of a failure.
+HRESULT replyStatus(const BrokerConnection::Reply& reply);
+
 int finish(const std::string& command, const BrokerConnection::Reply& reply, std::ostream& err,
-           const std::string& note = {}) {
+           std::string note = {}) {
     CommandOutcome outcome = judgeReply(command, reply.values);
+    if (outcome.kind == CommandOutcome::Kind::Failed && note.empty() &&
+        replyStatus(reply) == MAPI_E_CORRUPT_DATA) {
+        // The provider only says "corrupt data"; the client reads the file
+        // itself and names the line.
+        note = profilesProblemNote();
+    }
     switch (outcome.kind) {
         case CommandOutcome::Kind::Done:
             return kExitOk;
@@ -72,7 +81,8 @@ int sendCommand(ClientSession& session, const std::vector<std::string>& args, st
     if (before) {
         StoreChange change = compareSnapshots(*before, StoreSnapshot::take(store.path));
         for (const auto& m : change.added) {
-            out << describeFiling(m, store.transport) << '\n';
+            const std::string why = filingReason(store, m);
+            out << describeFiling(m, store.transport, why) << '\n';
         }
         for (const auto& m : change.moved) {
             if (m.folder != "Outbox") {

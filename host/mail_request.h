@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "codec/frame.h"
+
 // A command line the client refuses; the text says what is wrong.
 class UsageError : public std::runtime_error {
   public:
@@ -19,7 +21,7 @@ class UsageError : public std::runtime_error {
 // the request it may take three times that, and a whole request stops at
 // kRequestLimit, the most a Broker takes.
 constexpr size_t kBodyLimit = 16u << 20;
-constexpr size_t kRequestLimit = 64u << 20;
+constexpr size_t kRequestLimit = codec::kRequestMaxLength;
 
 // The body file's text: `path`, or standard input for "-". A regular file is
 // read by its size; a FIFO or a terminal in chunks. Throws UsageError for a

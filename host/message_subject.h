@@ -9,10 +9,12 @@
 #include <optional>
 #include <string>
 
+#include "base/header_text.h"
+
 constexpr size_t kHeaderLimit = 256u << 10;
 
 // The decoded subject; nothing when the file has no Subject header or cannot be read.
 std::optional<std::string> readSubject(const std::string& path);
 
 // The decoding alone, on an unfolded header value.
-std::string decodeHeaderText(const std::string& raw);
+using mb::decodeHeaderText;

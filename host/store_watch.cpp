@@ -71,18 +71,25 @@ std::string transportForDisplay(const std::string& transport) {
     return transport.substr(0, hostStart) + transport.substr(at + 1);
 }
 
-std::string describeFiling(const StoredMessage& message, const std::string& transport) {
+std::string describeFiling(const StoredMessage& message, const std::string& transport,
+                           const std::string& reason) {
     std::string shown = transportForDisplay(transport);
     std::string why;
     if (message.folder == "Sent Items") {
         why = "delivered through " + shown;
     } else if (message.folder == "Outbox") {
         why = "transport: " + shown + ": the message waits in the Outbox";
+        if (!reason.empty()) {
+            why += " (queued, not lost): " + reason;
+        }
         if (shown != "none") {
             why += "; `mailbroker-client flush` tries again";
         }
     } else if (message.folder == "Undeliverable") {
         why = "transport: " + shown + ": refused for good, kept as undeliverable";
+        if (!reason.empty()) {
+            why += ": " + reason;
+        }
     } else {
         why = "a draft, left for the compose window";
     }

@@ -33,8 +33,10 @@ struct StoreChange {
 
 StoreChange compareSnapshots(const StoreSnapshot& before, const StoreSnapshot& after);
 
-// "filed: PATH (...)": where the message went, told with the profile's transport.
-std::string describeFiling(const StoredMessage& message, const std::string& transport);
+// "filed: PATH (...)": where the message went, told with the profile's
+// transport, and why it was not delivered when `why` says so.
+std::string describeFiling(const StoredMessage& message, const std::string& transport,
+                           const std::string& why = {});
 
 // A transport for display: user and password of a URL are left out.
 std::string transportForDisplay(const std::string& transport);

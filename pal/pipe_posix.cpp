@@ -1,12 +1,13 @@
 // Pipe instances, the listening socket they share, and the client end.
 //
-// The listening socket of a name exists exactly while at least one instance of
-// it waits for a client: a client that connects while every instance is busy is
-// refused by the kernel and sees ERROR_PIPE_BUSY, as on Windows. Clients the
-// kernel had already queued when the socket closes are kept for the next
-// instance, since their CreateFileA has already succeeded. The socket file
-// stays in place between listening periods (a new socket replaces it atomically
-// by rename) and is removed when the last instance closes.
+// A name has one listening socket from its first instance until its last one
+// closes. A client that connects while every instance is busy waits in the
+// kernel's queue for the next ConnectNamedPipe; only a full queue refuses it,
+// and the client sees ERROR_PIPE_BUSY and retries as WaitNamedPipe does. So a
+// client whose CreateFileA succeeded is never dropped because instances came
+// and went. When the last instance closes, the name goes (as on Windows), and
+// the clients the kernel had queued by then are kept for the name's next
+// instance in this process.
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
@@ -52,10 +53,11 @@ class PipeListener final : public IoSource, public std::enable_shared_from_this<
         socketMode_ = ownerAdmitted ? 0600 : 0;
     }
 
-    // An instance starts or stops waiting for a client.
+    // An instance starts or stops waiting for a client. The socket listens
+    // from the first instance on, whether or not one is free.
     bool addFree(DWORD& error) {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (free_ == 0 && !openSocket(error)) {
+        if (socket_ < 0 && !openSocket(error)) {
             return false;
         }
         ++free_;
@@ -63,9 +65,7 @@ class PipeListener final : public IoSource, public std::enable_shared_from_this<
     }
     void removeFree() {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (--free_ == 0) {
-            retireSocket();
-        }
+        --free_;
     }
 
     // Instances whose connect waits, in the order they began waiting.
@@ -133,34 +133,23 @@ class PipeListener final : public IoSource, public std::enable_shared_from_this<
             ::close(fd);
         }
     }
-    // Stops listening while instances remain. The name first moves to a socket
-    // that refuses (new clients see ERROR_PIPE_BUSY), so that no client can join
-    // the backlog between draining it and closing the listening socket.
-    void retireSocket() {
-        if (socket_ < 0) {
-            return;
+    // The last instance has closed: the name goes. Shutting the socket's
+    // receiving side first makes the kernel refuse new connects atomically, so
+    // that draining the queue cannot miss a client that joins meanwhile.
+    // Returns whether clients are kept waiting for a next instance.
+    bool stopListening() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (socket_ >= 0) {
+            ::shutdown(socket_, SHUT_RD);
+            ::unlink(path_.c_str());
+            keepBacklog();
+            closeSocket();
         }
-        std::string temporary = palPipeBindName(path_);
-        sockaddr_un address;
-        if (palPipeAddress(temporary, address)) {
-            ::unlink(temporary.c_str());
-            int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            if (fd >= 0) {
-                if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-                    (socketMode_ >= 0 &&
-                     ::chmod(temporary.c_str(), static_cast<mode_t>(socketMode_)) != 0) ||
-                    ::rename(temporary.c_str(), path_.c_str()) != 0) {
-                    ::unlink(temporary.c_str());
-                }
-                ::close(fd);  // the file stays, and refuses connections
-            }
-        }
-        keepBacklog();
-        closeSocket();
+        return !backlog_.empty();
     }
-    // Clients the kernel queued before the last free instance was taken have
-    // already seen their CreateFileA succeed; closing the socket would drop
-    // them, so they wait here for the next instance's ConnectNamedPipe.
+    // Clients the kernel queued before the last instance closed have already
+    // seen their CreateFileA succeed; closing the socket would drop them, so
+    // they wait here for the next instance's ConnectNamedPipe.
     void keepBacklog() {
         for (int fd; (fd = acceptLocked()) >= 0;) {
             try {
@@ -227,7 +216,7 @@ class PipeListener final : public IoSource, public std::enable_shared_from_this<
     PipePeerCheck check_;
     int socketMode_ = -1;  // left as bind made it until a descriptor guards the name
     std::deque<std::weak_ptr<PipeEndState>> waiting_;
-    std::deque<int> backlog_;  // admitted clients kept across a closed socket
+    std::deque<int> backlog_;  // admitted clients kept while the name has no instance
 
     // Never destroyed: instances may be released during exit.
     static std::mutex& registryMutex() {
@@ -266,8 +255,7 @@ std::shared_ptr<PipeListener> PipeListener::acquire(
 
 void PipeListener::release(const std::shared_ptr<PipeListener>& listener) {
     std::lock_guard<std::mutex> lock(registryMutex());
-    if (--listener->instances_ == 0) {
-        ::unlink(listener->path_.c_str());
+    if (--listener->instances_ == 0 && !listener->stopListening()) {
         registry().erase(listener->path_);
     }
 }

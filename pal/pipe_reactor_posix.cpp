@@ -115,7 +115,8 @@ void IoReactor::run() {
             std::shared_ptr<IoSource> source;
             {
                 std::lock_guard<std::mutex> lock(r.mutex);
-                auto found = r.sources.find(events[i].data.u64);
+                const uint64_t key = events[i].data.u64;  // packed: copied, not bound
+                auto found = r.sources.find(key);
                 if (found != r.sources.end()) {
                     source = found->second.lock();
                 }

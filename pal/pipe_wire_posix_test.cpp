@@ -149,6 +149,81 @@ TEST(PipeWire, DisconnectEndsAPendingConnect) {
     CloseHandle(ov.hEvent);
 }
 
+// One framed message from a raw client, read through the server instance.
+void expectServed(HANDLE server, int client, char tag) {
+    const unsigned char frame[] = {1, 0, 0, 0, static_cast<unsigned char>(tag)};
+    EXPECT_EQ(::send(client, frame, sizeof frame, MSG_NOSIGNAL), ssize_t(sizeof frame));
+    char got[4] = {};
+    DWORD n = 0, error = 0;
+    EXPECT_TRUE(serverRead(server, got, sizeof got, n, error)) << tag << " " << error;
+    EXPECT_EQ(std::string(got, n), std::string(1, tag));
+}
+
+// Clients that connect while every instance is busy wait in the kernel's queue
+// rather than being refused; when the last instance closes they are kept, not
+// reset, and the next instance of the name serves them in turn.
+TEST(PipeWire, QueuedClientsOutliveTheLastInstanceAndTheNextServesThem) {
+    std::string path = uniquePipe("queued");
+    HANDLE first = newServer(path);
+    int held = rawClient(path);
+    ASSERT_GE(held, 0);
+    EXPECT_FAILS(ConnectNamedPipe(first, nullptr), FALSE, ERROR_PIPE_CONNECTED);
+    // Every instance busy: these wait.
+    std::vector<int> queued;
+    for (int i = 0; i < 3; ++i) {
+        queued.push_back(rawClient(path));
+        EXPECT_GE(queued.back(), 0) << i;
+    }
+    ::close(held);
+    CloseHandle(first);
+    // No instance: the name is gone, as on Windows.
+    EXPECT_FAILS(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                             OPEN_EXISTING, 0, nullptr),
+                 INVALID_HANDLE_VALUE, ERROR_FILE_NOT_FOUND);
+    HANDLE next = newServer(path);
+    for (size_t i = 0; i < queued.size(); ++i) {
+        if (i > 0) {
+            EXPECT_TRUE(DisconnectNamedPipe(next));
+        }
+        EXPECT_FAILS(ConnectNamedPipe(next, nullptr), FALSE, ERROR_PIPE_CONNECTED);
+        expectServed(next, queued[i], static_cast<char>('a' + i));
+    }
+    for (int fd : queued) {
+        ::close(fd);
+    }
+    CloseHandle(next);
+}
+
+// A burst of connects against one instance: each is queued, none refused.
+TEST(PipeWire, BurstOfConnectsIsQueuedNotRefused) {
+    std::string path = uniquePipe("burst");
+    HANDLE server = newServer(path);
+    std::vector<HANDLE> clients;
+    int refused = 0;
+    for (int i = 0; i < 100; ++i) {
+        HANDLE c = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+        if (c == INVALID_HANDLE_VALUE) {
+            ++refused;
+        } else {
+            clients.push_back(c);
+        }
+    }
+    EXPECT_EQ(refused, 0);
+    for (size_t i = 0; i < clients.size(); ++i) {
+        EXPECT_FAILS(ConnectNamedPipe(server, nullptr), FALSE, ERROR_PIPE_CONNECTED);
+        DWORD put = 0;
+        EXPECT_TRUE(WriteFile(clients[i], "z", 1, &put, nullptr));
+        char got[4] = {};
+        DWORD n = 0, error = 0;
+        EXPECT_TRUE(serverRead(server, got, sizeof got, n, error));
+        EXPECT_EQ(n, 1u);
+        EXPECT_TRUE(DisconnectNamedPipe(server));
+        CloseHandle(clients[i]);
+    }
+    CloseHandle(server);
+}
+
 size_t entries(const char* dir) {
     size_t count = 0;
     if (DIR* d = ::opendir(dir)) {

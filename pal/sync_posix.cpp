@@ -78,20 +78,31 @@ namespace {
 
 // The count lives under the mutex and is mirrored unit for unit in a
 // semaphore-mode eventfd, which is what waiters poll.
+// The count lives under the mutex. The eventfd that mirrors it (in semaphore
+// mode) is made when the semaphore is first waited on, so that one used only
+// as a lock costs no descriptor.
 class Semaphore final : public KernelObject {
   public:
     Semaphore(LONG initial, LONG maximum) : count_(initial), maximum_(maximum) {}
 
-    bool open() { return events_.open(static_cast<uint64_t>(count_), true); }
+    bool open() { return true; }
 
-    int waitFd() override { return events_.fd(); }
+    int waitFd() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (events_.fd() < 0) {
+            events_.open(static_cast<uint64_t>(count_), true);
+        }
+        return events_.fd();
+    }
 
     bool tryAcquire() override {
         std::lock_guard<std::mutex> lock(mutex_);
         if (count_ == 0) {
             return false;
         }
-        events_.take();
+        if (events_.fd() >= 0) {
+            events_.take();
+        }
         --count_;
         return true;
     }
@@ -104,7 +115,9 @@ class Semaphore final : public KernelObject {
         }
         *previous = count_;
         count_ += units;
-        events_.add(static_cast<uint64_t>(units));
+        if (events_.fd() >= 0) {
+            events_.add(static_cast<uint64_t>(units));
+        }
         return true;
     }
 

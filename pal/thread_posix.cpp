@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <ctime>
 #include <memory>
+#include <mutex>
 #include <new>
 
 #include "pal/kernel_object.h"
@@ -33,10 +34,18 @@ class ThreadObject final : public KernelObject {
     ThreadObject(LPTHREAD_START_ROUTINE start, LPVOID parameter)
         : start_(start), parameter_(parameter), id_(newThreadId()) {}
 
-    bool open() { return ended_.open(0, false); }
+    // The eventfd is made when the thread is first waited on: a thread nobody
+    // waits for while it runs (a connection's, say) costs no descriptor.
+    bool open() { return true; }
 
-    // The eventfd is written once and never read, so it stays readable.
-    int waitFd() override { return ended_.fd(); }
+    // Written once the thread has ended and never read, so it stays readable.
+    int waitFd() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (ended_.fd() < 0) {
+            ended_.open(finished_.load(std::memory_order_acquire) ? 1 : 0, false);
+        }
+        return ended_.fd();
+    }
     bool tryAcquire() override { return finished_.load(std::memory_order_acquire); }
 
     DWORD id() const { return id_; }
@@ -47,7 +56,10 @@ class ThreadObject final : public KernelObject {
 
     void finish() {
         finished_.store(true, std::memory_order_release);
-        ended_.add(1);
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (ended_.fd() >= 0) {
+            ended_.add(1);
+        }
     }
 
     DWORD exitCode() const {
@@ -60,6 +72,7 @@ class ThreadObject final : public KernelObject {
     const DWORD id_;
     DWORD exitCode_ = 0;
     std::atomic<bool> finished_{false};
+    std::mutex mutex_;
     EventFd ended_;
 };
 

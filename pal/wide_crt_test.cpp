@@ -3,12 +3,14 @@
 // reference.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <iterator>
 #include <string>
+#include <thread>
 
 #include "pal/win32.h"
 #include "pal/wine_test_support.h"
@@ -45,6 +47,37 @@ TEST(WideString, LengthAndComparison) {
     EXPECT_LT(wcscmp(WLIT("ab"), WLIT("abc")), 0);
     EXPECT_GT(wcscmp(WLIT("\u00E9"), WLIT("z")), 0);
     EXPECT_GT(wcscmp(WLIT("\uFFFF"), WLIT("a")), 0);  // units compare unsigned
+}
+
+// The length of a string that shares its aligned block with an object another
+// thread keeps writing: the units past the terminator may be read but never
+// count. Under the thread sanitizer this is also the check that those block
+// reads are not taken for a race with the writer.
+TEST(WideString, LengthBesideAnObjectAnotherThreadWrites) {
+    struct alignas(64) Block {
+        WCHAR text[3];
+        WCHAR busy[29];
+    };
+    static Block block;
+    block.text[0] = 'a';
+    block.text[1] = 'b';
+    block.text[2] = 0;
+    std::atomic<bool> stop{false};
+    std::thread writer([&stop] {
+        for (unsigned n = 0; !stop.load(std::memory_order_relaxed); ++n) {
+            for (WCHAR& unit : block.busy) {
+                unit = static_cast<WCHAR>(n % 3);  // zeros and non-zeros alike
+            }
+        }
+    });
+    size_t wrong = 0;
+    for (int i = 0; i < 20000; ++i) {
+        wrong += wcslen(block.text) != 2 ? 1 : 0;
+        wrong += wcsnlen(block.text, 16) != 2 ? 1 : 0;
+    }
+    stop.store(true);
+    writer.join();
+    EXPECT_EQ(wrong, 0u);
 }
 
 TEST(WideString, LowerCaseAsciiAndErrors) {

@@ -29,6 +29,8 @@ class ProfilesTest : public ::testing::Test {
         data_ = root_ + "/data";
         ASSERT_EQ(setenv("XDG_CONFIG_HOME", config_.c_str(), 1), 0);
         ASSERT_EQ(setenv("XDG_DATA_HOME", data_.c_str(), 1), 0);
+        // The provider log's default place, when a test names no log.
+        ASSERT_EQ(setenv("XDG_STATE_HOME", (root_ + "/state").c_str(), 1), 0);
     }
 
     std::string iniPath() const { return config_ + "/mailbroker/profiles.ini"; }

@@ -208,7 +208,8 @@ TEST_F(ListMail, SendmailReadsTheGroupsFromTheHeadersAndGetsNoRecipientArguments
     useTransport("sendmail:/bin/sh -c 'printf \"[%s]\" \"$@\" > " + argsFile + "; cat > " +
                  inputFile + "' sendmail -t -oi");
     ASSERT_EQ(send({{MAPI_TO, "Team"}, {MAPI_BCC, "GA"}}), S_OK) << log();
-    EXPECT_EQ(SmtpServer::read(argsFile), "[-t][-oi]");
+    // No recipients: only the envelope sender follows the command's own words.
+    EXPECT_EQ(SmtpServer::read(argsFile), "[-t][-oi][-f][ana@example.net]");
     const std::string input = SmtpServer::read(inputFile);
     EXPECT_NE(input.find("\nTo: Team: pat@example.org, max@example.org;\n"), std::string::npos)
         << input;

@@ -17,14 +17,16 @@ mb_install_packages() {
 }
 
 # What building and running the Broker, the provider, the client and the
-# desktop dialogs needs; shared-mime-info gives attachments their media type.
+# desktop dialogs needs; shared-mime-info gives attachments their media type;
+# OpenSSL's headers for the certificate pin, libsecret for mailbroker-secret.
 MB_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libinih-dev libgmime-3.0-dev
-  libcurl4-openssl-dev nlohmann-json3-dev libgtk-4-dev shared-mime-info)
+  libcurl4-openssl-dev libssl-dev libsecret-1-dev nlohmann-json3-dev libgtk-4-dev shared-mime-info)
 
 # What the tests need besides: a loopback SMTP server and a sendmail interface
 # to drive against it; an X server without a screen, key strokes, window
 # properties and screenshots for the dialogs; mail readers that read back what
 # the renderer writes (Perl's Encode, ripmime and munpack) and the MIME
-# database it takes media types from.
+# database it takes media types from; certificates made at run time for the
+# TLS tests, and a D-Bus session with a keyring for the Secret Service test.
 MB_TEST_PACKAGES=(python3-aiosmtpd msmtp xvfb xauth xdotool x11-utils imagemagick perl mpack
-  ripmime shared-mime-info)
+  ripmime shared-mime-info python3-cryptography dbus-daemon gnome-keyring libsecret-tools)

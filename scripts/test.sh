@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The whole suite from a fresh Debian 12 machine: install what is missing
 # (as root), then build and test the default and sanitizer presets, run the
-# platform layer's tests built for Windows under Wine, and run each fuzz target
-# for a while under both sanitizers.
+# threaded tests under the thread sanitizer, run the platform layer's tests
+# built for Windows under Wine, and run each fuzz target for a while under
+# both sanitizers.
 #
-#   FUZZ_SECONDS=30   seconds per fuzz target (0 skips fuzzing)
+#   FUZZ_SECONDS=20   seconds per fuzz target (0 skips fuzzing); the targets are
+#                     listed in fuzz/targets.txt
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -38,15 +40,18 @@ if ! ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:log_path=$reports/asan" \
   exit 1
 fi
 
+echo "== thread sanitizer preset (the platform layer's, the Broker's process and the delivery tests)"
+bash scripts/tsan-tests.sh
+
 echo "== the platform layer's tests for Windows, under Wine"
 JOBS="$jobs" bash scripts/wine-tests.sh
 
-seconds=${FUZZ_SECONDS:-30}
+seconds=${FUZZ_SECONDS:-20}
 if [ "$seconds" -gt 0 ]; then
   echo "== fuzzing, ${seconds}s per target"
   cmake --preset fuzz >/dev/null
   cmake --build --preset fuzz -j "$jobs"
-  for target in query_decode_fuzz string_fuzz frame_decode_fuzz dialog_protocol_fuzz; do
+  for target in $(grep -v '^#' fuzz/targets.txt); do
     corpus="build/fuzz/corpus-$target"
     mkdir -p "$corpus"
     echo "-- $target"

@@ -21,6 +21,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
+constexpr std::chrono::milliseconds kSettle = 2s;
+
 constexpr uint32_t kReplyMs = 10000;
 
 class Listener : public ::testing::Test {
@@ -35,17 +37,6 @@ bool answers(BrokerConnection& c) {
         ADD_FAILURE() << "request failed: " << e.what();
         return false;
     }
-}
-
-// Polls until `count` settles at `expected` or two seconds pass; returns the last count.
-template <typename Count>
-size_t settleAt(Count count, size_t expected) {
-    size_t n = count();
-    for (int i = 0; i < 200 && n != expected; ++i) {
-        std::this_thread::sleep_for(10ms);
-        n = count();
-    }
-    return n;
 }
 
 TEST_F(Listener, ThreeClientsInTurnAreEachServed) {
@@ -85,8 +76,8 @@ TEST_F(Listener, ClosedConnectionsLeaveNoDescriptorOrThreadBehind) {
         BrokerConnection c = broker.connect();
         EXPECT_TRUE(answers(c));
     }
-    EXPECT_EQ(settleAt([&] { return openFdCount(pid); }, fds), fds);
-    EXPECT_EQ(settleAt([&] { return threadCount(pid); }, threads), threads);
+    EXPECT_EQ(settleAt([&] { return openFdCount(pid); }, fds, kSettle), fds);
+    EXPECT_EQ(settleAt([&] { return threadCount(pid); }, threads, kSettle), threads);
 }
 
 // A malformed request ends its channel's thread but leaves the Broker's end of
@@ -111,8 +102,17 @@ TEST_F(Listener, TheNextConnectionReapsAChannelLeftOpen) {
         BrokerConnection next = broker.connect();
         EXPECT_TRUE(answers(next));
     }
-    EXPECT_EQ(settleAt([&] { return openFdCount(pid); }, fds), fds);
+    EXPECT_EQ(settleAt([&] { return openFdCount(pid); }, fds, kSettle), fds);
 }
+
+// How long a Broker may take to end once its host has: a second, and under
+// ThreadSanitizer, whose exit checks every thread's history, one more. The
+// second itself is held to in the default and the sanitizer presets.
+#if defined(__SANITIZE_THREAD__)
+constexpr auto kBrokerEnd = 2000ms;
+#else
+constexpr auto kBrokerEnd = 1000ms;
+#endif
 
 TEST_F(Listener, BrokerEndsWithinASecondOfItsHostEvenWithIdleClients) {
     ChildProcess host = startStandInHost(600);
@@ -125,7 +125,7 @@ TEST_F(Listener, BrokerEndsWithinASecondOfItsHostEvenWithIdleClients) {
     std::optional<int> status = broker.process().wait(3000);
     auto took = std::chrono::steady_clock::now() - start;
     ASSERT_TRUE(status.has_value()) << "the Broker outlived its host by 3 s";
-    EXPECT_LT(took, 1000ms);
+    EXPECT_LT(took, kBrokerEnd);
     EXPECT_EQ(describeExitStatus(*status), "exit code 0");
     EXPECT_TRUE(waitForBrokerClose(a, 1000));
     EXPECT_TRUE(waitForBrokerClose(b, 1000));
@@ -168,7 +168,8 @@ TEST_F(Listener, BrokerEndsWithItsHostWhenNoClientEverCame) {
     BrokerHost broker = startBroker(install, static_cast<uint32_t>(host.pid()));
     { BrokerConnection probe = broker.connect(); }
     host.terminate();
-    std::optional<int> status = broker.process().wait(1000);
+    std::optional<int> status =
+        broker.process().wait(static_cast<int>(kBrokerEnd.count()));
     ASSERT_TRUE(status.has_value());
     EXPECT_EQ(describeExitStatus(*status), "exit code 0");
 }
@@ -196,21 +197,12 @@ TEST_F(Listener, ClientsThatConnectAndCloseAtOnceDoNotStopTheBroker) {
     EXPECT_TRUE(answers(c));
 }
 
-// A connection that has been answered once. This test is about what bad
-// clients leave behind: a client the pipe layer drops on connecting right after
-// another (see TwoClientsAtOnceAreServedSideBySide) simply tries again here.
+// A connection that has been answered once. A client whose connect succeeded
+// is never dropped, however many came and went before it: no retry here.
 BrokerConnection servedConnection(BrokerHost& broker) {
-    for (int attempt = 1;; ++attempt) {
-        try {
-            BrokerConnection c = broker.connect();
-            c.request("X", kReplyMs);
-            return c;
-        } catch (const HostError& e) {
-            if (e.kind() != HostError::Kind::Disconnected || attempt == 5) {
-                throw;
-            }
-        }
-    }
+    BrokerConnection c = broker.connect();
+    c.request("X", kReplyMs);
+    return c;
 }
 
 // One bad client of the kind picked by i; each ends by closing its end. Being
@@ -278,8 +270,8 @@ TEST_F(Listener, AThousandBadClientsLeaveNoDescriptorOrThreadBehind) {
         BrokerConnection last = servedConnection(broker);
         EXPECT_TRUE(answers(last));
     }
-    EXPECT_EQ(settleAt([&] { return openFdCount(pid); }, fds), fds);
-    EXPECT_EQ(settleAt([&] { return threadCount(pid); }, threads), threads);
+    EXPECT_EQ(settleAt([&] { return openFdCount(pid); }, fds, kSettle), fds);
+    EXPECT_EQ(settleAt([&] { return threadCount(pid); }, threads, kSettle), threads);
     EXPECT_TRUE(broker.process().running());
 }
 

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -48,6 +49,73 @@ TEST(Diagnostics, ALogThatIsAFifoWithoutAReaderDropsTheLineWithoutBlocking) {
     ::unsetenv("MAILBROKER_PROVIDER_LOG");
     EXPECT_TRUE(std::filesystem::is_fifo(fifo));
     std::filesystem::remove(fifo);
+}
+
+}  // namespace
+}  // namespace mb::provider
+
+namespace mb::provider {
+namespace {
+
+class DiagnosticsPath : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        root_ = std::filesystem::temp_directory_path() /
+                ("mb-diag-state-" + std::to_string(::getpid()));
+        std::filesystem::remove_all(root_);
+        ::unsetenv("MAILBROKER_PROVIDER_LOG");
+        ::setenv("XDG_STATE_HOME", root_.c_str(), 1);
+    }
+    void TearDown() override {
+        ::unsetenv("XDG_STATE_HOME");
+        std::filesystem::remove_all(root_);
+    }
+    std::filesystem::path root_;
+};
+
+TEST_F(DiagnosticsPath, WithoutAVariableLinesGoUnderTheStateFolder) {
+    const std::filesystem::path log = root_ / "mailbroker/provider.log";
+    EXPECT_EQ(providerLogPath(), log.string());
+    reportProblem("kept");
+    EXPECT_EQ(readAll(log), "mailbroker provider: kept\n");
+    EXPECT_EQ(std::filesystem::status(root_ / "mailbroker").permissions() &
+                  std::filesystem::perms::all,
+              std::filesystem::perms::owner_all);
+    ::setenv("MAILBROKER_PROVIDER_LOG", (root_ / "other.log").c_str(), 1);
+    EXPECT_EQ(providerLogPath(), (root_ / "other.log").string());
+    ::unsetenv("MAILBROKER_PROVIDER_LOG");
+    ::unsetenv("XDG_STATE_HOME");
+    const char* home = std::getenv("HOME");
+    const std::string kept = home != nullptr ? home : "";
+    ::setenv("HOME", "/home/someone", 1);
+    EXPECT_EQ(providerLogPath(), "/home/someone/.local/state/mailbroker/provider.log");
+    if (home != nullptr) {
+        ::setenv("HOME", kept.c_str(), 1);
+    } else {
+        ::unsetenv("HOME");
+    }
+}
+
+TEST_F(DiagnosticsPath, AFullLogIsRotatedKeepingTwoOldOnes) {
+    const std::filesystem::path log = root_ / "mailbroker/provider.log";
+    const std::string filler(1000, 'x');
+    // About 3.5 MiB of lines: three rotations.
+    for (int i = 0; i < 3600; ++i) {
+        reportProblem(std::to_string(i) + " " + filler);
+    }
+    ASSERT_TRUE(std::filesystem::exists(log.string() + ".1"));
+    ASSERT_TRUE(std::filesystem::exists(log.string() + ".2"));
+    EXPECT_FALSE(std::filesystem::exists(log.string() + ".3"));
+    for (const std::string suffix : {"", ".1", ".2"}) {
+        EXPECT_LE(std::filesystem::file_size(log.string() + suffix), kLogRotateBytes) << suffix;
+    }
+    // The newest line is last in the current file; .1 holds the lines just before it.
+    const std::string current = readAll(log);
+    EXPECT_NE(current.find("mailbroker provider: 3599 "), std::string::npos);
+    const std::string older = readAll(log.string() + ".1");
+    const std::size_t firstCurrent = std::stoul(current.substr(21));
+    EXPECT_NE(older.find("mailbroker provider: " + std::to_string(firstCurrent - 1) + " "),
+              std::string::npos);
 }
 
 }  // namespace

@@ -1,8 +1,17 @@
 #include "provider/store/store.h"
 
+#include <fcntl.h>
+#include <linux/capability.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/statvfs.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include "provider/store/entry_id.h"
@@ -215,6 +224,104 @@ TEST_F(StoreTest, FailedRenderingLeavesNoPartialMessage) {
     EXPECT_EQ(filesIn(folderPath("Outbox/new")).size(), 1u);
     message->Release();
     outbox->Release();
+}
+
+// Makes every folder of the tree read-only (restoring 0700 when it goes), and
+// takes from this thread the capabilities that let root write there anyway,
+// so that the store is read-only for whoever runs the tests.
+class ReadOnlyTree {
+  public:
+    explicit ReadOnlyTree(const std::string& root) : root_(root) {
+        setModes(0555);
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        if (::syscall(SYS_capget, &header, saved_) == 0) {
+            __user_cap_data_struct lowered[2] = {saved_[0], saved_[1]};
+            for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER}) {
+                lowered[0].effective &= ~(1u << cap);
+            }
+            lowered_ = ::syscall(SYS_capset, &header, lowered) == 0;
+        }
+    }
+    ~ReadOnlyTree() {
+        if (lowered_) {
+            __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+            ::syscall(SYS_capset, &header, saved_);
+        }
+        setModes(0700);
+    }
+
+  private:
+    void setModes(mode_t mode) {
+        std::filesystem::permissions(root_, static_cast<std::filesystem::perms>(mode));
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(root_)) {
+            if (entry.is_directory()) {
+                std::filesystem::permissions(entry.path(), static_cast<std::filesystem::perms>(mode));
+            }
+        }
+    }
+
+    std::string root_;
+    __user_cap_data_struct saved_[2] = {};
+    bool lowered_ = false;
+};
+
+TEST_F(StoreTest, ReadOnlyStoreRefusesClearlyAndKeepsTheMessage) {
+    openStore();
+    IMAPIFolder* outbox = openFolder(PR_IPM_OUTBOX_ENTRYID);
+    IMessage* message = newMessage(outbox);
+    addAttachment(message, 100000);
+    const std::vector<std::string> before = allFilesUnder(storeRoot());
+    HRESULT hr = S_OK;
+    {
+        ReadOnlyTree readOnly(storeRoot());
+        // The test means nothing unless the tree really cannot be written.
+        const std::string probe = storeRoot() + "/probe";
+        const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        ASSERT_LT(fd, 0) << "the store is writable even read-only";
+        ASSERT_EQ(errno, EACCES);
+        hr = message->SubmitMessage(FORCE_SUBMIT);
+    }
+    EXPECT_EQ(hr, MAPI_E_NO_ACCESS);
+    EXPECT_EQ(allFilesUnder(storeRoot()), before);
+    // Nothing was lost: writable again, the same message goes through.
+    EXPECT_EQ(message->SubmitMessage(FORCE_SUBMIT), S_OK);
+    EXPECT_EQ(filesIn(folderPath("Outbox/new")).size(), 1u);
+    message->Release();
+    outbox->Release();
+}
+
+// A file system that really fills up: a 1 MiB tmpfs, where one may be mounted
+// (root with the capability to mount; elsewhere the size limit above stands in
+// for it).
+TEST_F(StoreTest, FullFileSystemRefusesClearlyAndLeavesNothingHalfWritten) {
+    const std::string mountPoint = root_ + "/tiny";
+    std::filesystem::create_directories(mountPoint);
+    if (::mount("tmpfs", mountPoint.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=1m") != 0) {
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+    }
+    struct Unmount {
+        std::string path;
+        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    } unmount{mountPoint};
+    const std::string store = mountPoint + "/store";
+    std::ofstream(config_ + "/mailbroker/profiles.ini", std::ios::binary)
+        << "[profile Default]\ndefault = true\ntransport = none\nstore = " << store << "\n";
+    openStore();
+    IMAPIFolder* outbox = openFolder(PR_IPM_OUTBOX_ENTRYID);
+    IMessage* message = newMessage(outbox);
+    // Fits as it is, not once encoded into the message file beside it.
+    addAttachment(message, 700 * 1024);
+    EXPECT_EQ(message->SubmitMessage(FORCE_SUBMIT), MAPI_E_NOT_ENOUGH_DISK);
+    EXPECT_TRUE(allFilesUnder(store).empty());
+    struct statvfs room {};
+    ASSERT_EQ(::statvfs(mountPoint.c_str(), &room), 0);
+    message->Release();
+    outbox->Release();
+    // Whatever was written for the message went with it.
+    struct statvfs after {};
+    ASSERT_EQ(::statvfs(mountPoint.c_str(), &after), 0);
+    EXPECT_GT(after.f_bfree, room.f_bfree);
+    EXPECT_TRUE(allFilesUnder(store).empty());
 }
 
 }  // namespace

@@ -35,7 +35,8 @@ const CurlApi* loadCurl(std::string& error) {
                    !bind(library, "curl_easy_cleanup", api.easyCleanup) ||
                    !bind(library, "curl_easy_strerror", api.easyStrerror) ||
                    !bind(library, "curl_slist_append", api.slistAppend) ||
-                   !bind(library, "curl_slist_free_all", api.slistFreeAll)) {
+                   !bind(library, "curl_slist_free_all", api.slistFreeAll) ||
+                   !bind(library, "curl_version_info", api.versionInfo)) {
             failure = std::string(kLibrary) + " lacks a function the SMTP transport needs";
         } else {
             loaded = true;

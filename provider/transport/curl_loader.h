@@ -21,6 +21,7 @@ struct CurlApi {
     decltype(&curl_easy_strerror) easyStrerror;
     decltype(&curl_slist_append) slistAppend;
     decltype(&curl_slist_free_all) slistFreeAll;
+    decltype(&curl_version_info) versionInfo;
 };
 
 // The table, or null with the reason in error.

@@ -8,6 +8,8 @@
 #include <chrono>
 #include <random>
 
+#include "base/regular_file.h"
+#include "provider/transport/smtp.h"
 #include "provider/transport/smtp_test_support.h"
 #include "provider/store/store_test_support.h"
 
@@ -334,7 +336,7 @@ TEST_F(Delivery, LoginComesFromTheProfileOrNetrcAndIsNeverShown) {
                   std::string::npos);
         EXPECT_EQ(SmtpServer::read(base + ".eml").find("Pa55"), std::string::npos);
     }
-    EXPECT_NE(log().find("failed for now"), std::string::npos);
+    EXPECT_NE(log().find("needs attention"), std::string::npos);
     EXPECT_EQ(log().find("Pa55"), std::string::npos) << log();
 }
 
@@ -388,7 +390,7 @@ TEST_F(Delivery, RequiredStarttlsWithoutItKeepsTheMessage) {
     ASSERT_EQ(submit(Mail{}), S_OK);
     EXPECT_EQ(queued(), 1u);
     EXPECT_TRUE(server.received().empty());
-    EXPECT_NE(log().find("failed for now"), std::string::npos) << log();
+    EXPECT_NE(log().find("needs attention"), std::string::npos) << log();
 }
 
 // Run only as the crash test's child: submits into the parent's store and is
@@ -425,6 +427,308 @@ TEST_F(Delivery, KilledDuringDeliveryLosesNothingAndDeliversOnce) {
     EXPECT_EQ(queued(), 0u);
     EXPECT_EQ(sentItems(), 1u);
     EXPECT_EQ(server.received().size(), 1u);
+}
+
+// The profile keys of a real account: TLS with a CA of its own or a pinned
+// certificate, a client certificate, passwords and tokens from commands, and
+// the envelope sender on the sendmail route. The certificates are made once
+// for these tests (tests/smtp/make_certs.py), never kept in the tree.
+class AccountDelivery : public Delivery {
+  protected:
+    static void SetUpTestSuite() {
+        char pattern[] = "/tmp/mb_certs_XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        certs_ = pattern;
+        const std::string command =
+            std::string(MB_SYSTEM_PYTHON) + " " + MB_MAKE_CERTS + " " + certs_;
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    }
+    static void TearDownTestSuite() { std::filesystem::remove_all(certs_); }
+
+    static std::string cert(const std::string& name) { return certs_ + "/" + name; }
+    // The SHA-256 fingerprint of "server" or "self", as AB:CD:...
+    static std::string fingerprint(const std::string& which) {
+        const std::string json = SmtpServer::read(cert("fingerprints.json"));
+        const std::size_t at = json.find("\"" + which + "\": \"");
+        return at == std::string::npos ? "" : json.substr(at + which.size() + 5, 95);
+    }
+    static std::vector<std::string> tlsArgs(const std::string& name, bool implicit = false) {
+        std::vector<std::string> args = {"--tls-cert", cert(name + ".pem"), "--tls-key",
+                                         cert(name + ".key")};
+        if (implicit) {
+            args.push_back("--implicit-tls");
+        }
+        return args;
+    }
+    // A new profiles.ini, read by a new logon (which delivers what is due).
+    void reprofile(const std::string& transport, const std::string& extra = "") {
+        useTransport(transport, extra);
+        if (store_ != nullptr) {
+            relogon();
+        }
+    }
+    // Delivers what waits, due or not.
+    void flush() {
+        ASSERT_EQ(setenv("MAILBROKER_FLUSH", "1", 1), 0);
+        relogon();
+    }
+    // A script that prints `text`, for password and token commands.
+    std::string printer(const std::string& name, const std::string& text, int status = 0) {
+        const std::string path = root_ + "/" + name;
+        std::ofstream(path) << "#!/bin/sh\nprintf '%s\\n' '" << text << "'\nexit " << status
+                            << "\n";
+        std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+        return path;
+    }
+    static std::string envelopeOf(const std::string& base) {
+        return SmtpServer::read(base + ".json");
+    }
+
+    static std::string certs_;
+};
+
+std::string AccountDelivery::certs_;
+
+TEST_F(AccountDelivery, TrustFileLetsStarttlsReachAServerOfItsOwnCa) {
+    SmtpServer server(root_ + "/smtp", "accept", 0, tlsArgs("server"));
+    // The system's store does not know the test's CA: the message waits.
+    reprofile(server.url(), "tls = starttls\n");
+    ASSERT_EQ(submit(Mail{}), S_OK);
+    EXPECT_EQ(queued(), 1u);
+    EXPECT_TRUE(server.received().empty());
+    EXPECT_NE(log().find("certificate"), std::string::npos) << log();
+    reprofile(server.url(), "tls = starttls\ntls_trust_file = " + cert("ca.pem") + "\n");
+    flush();
+    EXPECT_EQ(queued(), 0u) << log();
+    const auto received = server.received();
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_NE(envelopeOf(received[0]).find("\"tls\": true"), std::string::npos);
+}
+
+TEST_F(AccountDelivery, TrustFileServesImplicitTlsBySchemeOrByKey) {
+    SmtpServer server(root_ + "/smtp", "accept", 0, tlsArgs("server", true));
+    const std::string port = std::to_string(server.port());
+    reprofile("smtps://127.0.0.1:" + port, "tls_trust_file = " + cert("ca.pem") + "\n");
+    ASSERT_EQ(submit(Mail{}), S_OK);
+    EXPECT_EQ(queued(), 0u) << log();
+    // smtp:// with tls = implicit speaks TLS from the first byte too.
+    reprofile("smtp://127.0.0.1:" + port,
+                 "tls = implicit\ntls_trust_file = " + cert("ca.pem") + "\n");
+    ASSERT_EQ(submit(Mail{}), S_OK);
+    EXPECT_EQ(queued(), 0u) << log();
+    const auto received = server.received();
+    ASSERT_EQ(received.size(), 2u);
+    for (const std::string& base : received) {
+        EXPECT_NE(envelopeOf(base).find("\"tls\": true"), std::string::npos);
+    }
+    // A trust file that is missing names itself.
+    reprofile("smtps://127.0.0.1:" + port, "tls_trust_file = " + root_ + "/no-ca.pem\n");
+    ASSERT_EQ(submit(Mail{}), S_OK);
+    EXPECT_EQ(queued(), 1u);
+    EXPECT_NE(log().find("tls_trust_file " + root_ + "/no-ca.pem: cannot be read"),
+              std::string::npos)
+        << log();
+}
+
+TEST_F(AccountDelivery, PinnedFingerprintAloneDecides) {
+    SmtpServer server(root_ + "/smtp", "accept", 0, tlsArgs("self"));
+    // A self-signed certificate: no chain, and the pin is all that counts.
+    reprofile(server.url(), "tls = starttls\ntls_fingerprint = " + fingerprint("self") + "\n");
+    ASSERT_EQ(submit(Mail{}), S_OK);
+    EXPECT_EQ(queued(), 0u) << log();
+    EXPECT_EQ(server.received().size(), 1u);
+    // Another certificate's fingerprint: refused, naming what the server had,
+    // even with the CA trusted that signed neither.
+    reprofile(server.url(), "tls = starttls\ntls_fingerprint = " + fingerprint("server") +
+                                   "\ntls_trust_file = " + cert("ca.pem") + "\n");
+    ASSERT_EQ(submit(Mail{}), S_OK);
+    EXPECT_EQ(queued(), 1u);
+    EXPECT_EQ(server.received().size(), 1u);
+    EXPECT_NE(log().find("has the SHA-256 fingerprint " + fingerprint("self") +
+                         ", not the one in tls_fingerprint"),
+              std::string::npos)
+        << log();
+}
+
+TEST_F(AccountDelivery, ClientCertificateIsShownWhenTheServerAsks) {
+    std::vector<std::string> args = tlsArgs("server");
+    args.insert(args.end(), {"--client-ca", cert("ca.pem")});
+    SmtpServer server(root_ + "/smtp", "accept", 0, args);
+    const std::string trust = "tls = starttls\ntls_trust_file = " + cert("ca.pem") + "\n";
+    reprofile(server.url(), trust);
+    ASSERT_EQ(submit(Mail{}), S_OK);
+    EXPECT_EQ(queued(), 1u);
+    EXPECT_TRUE(server.received().empty());
+    reprofile(server.url(), trust + "tls_client_cert = " + cert("client.pem") +
+                                   "\ntls_client_key = " + cert("client.key") + "\n");
+    flush();
+    EXPECT_EQ(queued(), 0u) << log();
+    // Certificate and key in one file.
+    reprofile(server.url(), trust + "tls_client_cert = " + cert("client-both.pem") + "\n");
+    ASSERT_EQ(submit(Mail{}), S_OK);
+    EXPECT_EQ(queued(), 0u) << log();
+    const auto received = server.received();
+    ASSERT_EQ(received.size(), 2u);
+    for (const std::string& base : received) {
+        EXPECT_NE(envelopeOf(base).find("\"client_cn\": \"ann\""), std::string::npos)
+            << envelopeOf(base);
+    }
+}
+
+TEST_F(AccountDelivery, ExternalLogsInWithTheClientCertificate) {
+    std::vector<std::string> args = tlsArgs("server");
+    args.insert(args.end(), {"--client-ca", cert("ca.pem"), "--external"});
+    SmtpServer server(root_ + "/smtp", "accept", 0, args);
+    reprofile(server.url(), "tls = starttls\ntls_trust_file = " + cert("ca.pem") +
+                                "\nauth = external\ntls_client_cert = " +
+                                cert("client-both.pem") + "\n");
+    ASSERT_EQ(submit(Mail{}), S_OK);
+    EXPECT_EQ(queued(), 0u) << log();
+    const auto received = server.received();
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_NE(envelopeOf(received[0]).find("\"auth_mechanism\": \"EXTERNAL\""),
+              std::string::npos)
+        << envelopeOf(received[0]);
+    EXPECT_NE(envelopeOf(received[0]).find("\"auth_login\": \"ann\""), std::string::npos);
+}
+
+TEST_F(AccountDelivery, PasswordCommandServesPlainAndLoginAndNeverShows) {
+    SmtpServer server(root_ + "/smtp", "accept", 0, {"--auth", "user1:Secr3t-Pa55"});
+    const std::string good = printer("good-password", "Secr3t-Pa55");
+    reprofile(server.url(), "username = user1\nauth = plain\npassword_command = " + good +
+                                   " --account\n  'work mail'\n");
+    ASSERT_EQ(submit(Mail{}), S_OK);
+    EXPECT_EQ(queued(), 0u) << log();
+    reprofile(server.url(), "username = user1\nauth = login\npassword_command = " + good + "\n");
+    ASSERT_EQ(submit(Mail{}), S_OK);
+    EXPECT_EQ(queued(), 0u) << log();
+    const auto received = server.received();
+    ASSERT_EQ(received.size(), 2u);
+    EXPECT_NE(envelopeOf(received[0]).find("\"auth_mechanism\": \"PLAIN\""), std::string::npos)
+        << envelopeOf(received[0]);
+    EXPECT_NE(envelopeOf(received[1]).find("\"auth_mechanism\": \"LOGIN\""), std::string::npos)
+        << envelopeOf(received[1]);
+
+    // A command that fails keeps the message, with its reason.
+    const std::string locked = printer("locked", "Secr3t-Pa55", 1);
+    reprofile(server.url(), "username = user1\npassword_command = " + locked + "\n");
+    ASSERT_EQ(submit(Mail{}), S_OK);
+    EXPECT_EQ(queued(), 1u);
+    EXPECT_NE(log().find("the password_command " + locked + " ended with exit code 1"),
+              std::string::npos)
+        << log();
+    // A wrong password is refused (535) and shown nowhere.
+    reprofile(server.url(),
+                 "username = user1\npassword_command = " + printer("wrong", "Wr0ng-Pa55") + "\n");
+    flush();
+    EXPECT_EQ(queued(), 1u);
+    EXPECT_NE(log().find("535"), std::string::npos) << log();
+    EXPECT_EQ(log().find("Pa55"), std::string::npos) << log();
+}
+
+TEST_F(AccountDelivery, TokenCommandLogsInWithABearer) {
+    SmtpServer server(root_ + "/smtp", "accept", 0, {"--bearer", "ann@example.net:ya29.T0k3n"});
+    const std::string token = printer("token", "ya29.T0k3n");
+    reprofile(server.url(), "username = ann@example.net\noauth2_token_command = " + token + "\n");
+    ASSERT_EQ(submit(Mail{}), S_OK);
+    EXPECT_EQ(queued(), 0u) << log();
+    reprofile(server.url(),
+                 "username = ann@example.net\nauth = xoauth2\noauth2_token_command = " + token + "\n");
+    ASSERT_EQ(submit(Mail{}), S_OK);
+    EXPECT_EQ(queued(), 0u) << log();
+    const auto received = server.received();
+    ASSERT_EQ(received.size(), 2u);
+    EXPECT_NE(envelopeOf(received[0]).find("\"auth_mechanism\": \"OAUTHBEARER\""),
+              std::string::npos)
+        << envelopeOf(received[0]);
+    EXPECT_NE(envelopeOf(received[1]).find("\"auth_mechanism\": \"XOAUTH2\""),
+              std::string::npos)
+        << envelopeOf(received[1]);
+    for (const std::string& base : received) {
+        EXPECT_NE(envelopeOf(base).find("\"auth_login\": \"ann@example.net\""),
+                  std::string::npos);
+    }
+
+    // An expired token is refused; no token at all is said so. Neither shows.
+    reprofile(server.url(), "username = ann@example.net\noauth2_token_command = " +
+                                   printer("stale", "ya29.Stale") + "\n");
+    ASSERT_EQ(submit(Mail{}), S_OK);
+    EXPECT_EQ(queued(), 1u);
+    reprofile(server.url(), "username = ann@example.net\noauth2_token_command = " +
+                                   printer("none", "", 2) + "\n");
+    flush();
+    EXPECT_EQ(queued(), 1u);
+    EXPECT_NE(log().find("no OAuth2 token: the oauth2_token_command"), std::string::npos) << log();
+    EXPECT_EQ(log().find("ya29"), std::string::npos) << log();
+    EXPECT_EQ(server.received().size(), 2u);
+}
+
+TEST_F(AccountDelivery, MsmtpTakesTheEnvelopeSenderFromDashF) {
+    SmtpServer server(root_ + "/smtp", "accept");
+    // No --from: msmtp takes the sender from -f, and refuses (78) without it.
+    const std::string msmtp = "sendmail:/usr/bin/msmtp --host=127.0.0.1 --port=" +
+                              std::to_string(server.port()) + " -t -oi";
+    reprofile(msmtp);
+    ASSERT_EQ(submit(Mail{}), S_OK) << log();
+    EXPECT_EQ(queued(), 0u) << log();
+    const auto received = server.received();
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_NE(envelopeOf(received[0]).find("\"mail_from\": \"ana@example.net\""),
+              std::string::npos)
+        << envelopeOf(received[0]);
+    reprofile(msmtp, "sendmail_from = no\n");
+    ASSERT_EQ(submit(Mail{}), S_OK);
+    EXPECT_EQ(queued(), 1u);
+    EXPECT_NE(log().find("exited with status 78"), std::string::npos) << log();
+    EXPECT_EQ(server.received().size(), 1u);
+}
+
+// What each failure means to the spooler, straight from the transport: only
+// the user can fix a refused login or an untrusted certificate, waiting fixes
+// a 4xx, nothing fixes a 5xx to the message.
+TEST_F(AccountDelivery, TransportSaysWhatCanFixAFailure) {
+    const std::string path = root_ + "/message.eml";
+    std::ofstream(path) << "From: ana@example.net\nTo: zoe@example.org\nSubject: x\n\nbody\n";
+    auto deliver = [&](const std::string& transport, const std::string& extra) {
+        useTransport(transport, extra);
+        const ProfileLoad load = loadProfiles();
+        EXPECT_EQ(load.result, S_OK) << load.error;
+        SmtpTransport smtp(load.profiles.at(0));
+        mb::ScopedFd fd;
+        EXPECT_EQ(openRegularFile(path, fd), 0);
+        return smtp.deliver(fd.get(), Envelope{"ana@example.net", {"zoe@example.org"}},
+                            std::chrono::seconds(10));
+    };
+    using Kind = DeliveryOutcome::Kind;
+    {
+        SmtpServer server(root_ + "/auth", "accept", 0, {"--auth", "user1:Secr3t-Pa55"});
+        const DeliveryOutcome wrong =
+            deliver(server.url(), "username = user1\npassword = Wr0ng-Pa55\n");
+        EXPECT_EQ(wrong.kind, Kind::NeedsAttention) << wrong.text;
+        EXPECT_NE(wrong.text.find("535"), std::string::npos) << wrong.text;
+        EXPECT_EQ(wrong.text.find("Pa55"), std::string::npos) << wrong.text;
+        const DeliveryOutcome none = deliver(server.url(), "");
+        EXPECT_EQ(none.kind, Kind::NeedsAttention) << none.text;  // 530: a login is needed
+    }
+    {
+        SmtpServer server(root_ + "/tls", "accept", 0, tlsArgs("self"));
+        const DeliveryOutcome untrusted = deliver(server.url(), "tls = starttls\n");
+        EXPECT_EQ(untrusted.kind, Kind::NeedsAttention) << untrusted.text;
+        // tls = off speaks plain text to a server that offers STARTTLS.
+        EXPECT_EQ(deliver(server.url(), "tls = off\n").kind, Kind::Delivered);
+        const auto received = server.received();
+        ASSERT_EQ(received.size(), 1u);
+        EXPECT_EQ(envelopeOf(received[0]).find("\"tls\""), std::string::npos)
+            << envelopeOf(received[0]);
+    }
+    {
+        SmtpServer server(root_ + "/refuse", "refuse5xx");
+        EXPECT_EQ(deliver(server.url(), "").kind, Kind::Permanent);
+        server.setMode("refuse4xx");
+        EXPECT_EQ(deliver(server.url(), "").kind, Kind::Temporary);
+        server.stop();
+        EXPECT_EQ(deliver(server.url(), "").kind, Kind::Temporary);  // no connection
+    }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <set>
+#include <string_view>
 
 namespace mb::provider {
 namespace {
@@ -75,8 +76,14 @@ std::vector<Field> splitFields(const std::string& block) {
 }
 
 
-bool named(const Field& field, const char* name) {
-    return strcasecmp(field.name.c_str(), name) == 0;
+// The whole name, without case: a NUL inside a field's name is part of it, so
+// "To\0x" is not To.
+bool named(const Field& field, std::string_view name) {
+    return field.name.size() == name.size() &&
+           std::equal(name.begin(), name.end(), field.name.begin(), [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) ==
+                      std::tolower(static_cast<unsigned char>(b));
+           });
 }
 
 bool isPrivate(const Field& field) {
@@ -209,6 +216,8 @@ bool readQueuedMessage(int fd, QueuedMessage& message, std::string& error) {
             message.submitted = valueOf(field) == "yes";
         } else if (named(field, "X-Mailbroker-Sent-Folder")) {
             message.sentFolder = valueOf(field);
+        } else if (named(field, "Subject")) {
+            message.subject = valueOf(field);
         } else if (named(field, "To") || named(field, "Cc") || named(field, "Bcc")) {
             // One RCPT per mailbox, however often To, Cc, Bcc and the lists
             // in them name it.

@@ -19,6 +19,7 @@ struct QueuedMessage {
     bool submitted = false;               // X-Mailbroker-Submitted: yes
     std::string sentFolder;               // X-Mailbroker-Sent-Folder, or empty
     std::vector<std::string> recipients;  // To, Cc and Bcc addr-specs, no repeats
+    std::string subject;                  // unfolded, as it stands (encoded words too)
 };
 
 // The header block of the message in fd, at most this long.

@@ -56,6 +56,22 @@ TEST(QueuedMessage, EnvelopeComesFromToCcAndBcc) {
     ::close(fd);
 }
 
+// A NUL inside a field's name is part of the name: "To\0x" names nobody and
+// "X-Mailbroker-Submitted\0x" submits nothing.
+TEST(QueuedMessage, NameWithANulIsAnotherField) {
+    const std::string text("To\0x: a@example.org\nCc: b@example.org\n"
+                           "X-Mailbroker-Submitted\0x: yes\n\nbody\n",
+                           74);
+    ASSERT_EQ(text.substr(text.size() - 5), "body\n");
+    int fd = fileWith(text);
+    QueuedMessage message;
+    std::string error;
+    ASSERT_TRUE(readQueuedMessage(fd, message, error)) << error;
+    EXPECT_FALSE(message.submitted);
+    EXPECT_EQ(message.recipients, std::vector<std::string>{"b@example.org"});
+    ::close(fd);
+}
+
 TEST(QueuedMessage, AddressesSkipNamesCommentsAndQuotes) {
     EXPECT_EQ(addressesOf("\"a, <b@x>\" <c@x>, (d@x) e@x, \"f g\"@x"),
               (std::vector<std::string>{"c@x", "e@x", "\"f g\"@x"}));

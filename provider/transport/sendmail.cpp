@@ -11,8 +11,10 @@
 #include <cstring>
 #include <optional>
 
+#include "base/command_words.h"
 #include "base/launcher.h"
 #include "base/sigpipe_block.h"
+#include "provider/transport/failure_class.h"
 #include "provider/transport/queued_message.h"
 
 namespace mb::provider {
@@ -39,53 +41,22 @@ std::string oneLine(std::string text) {
     return text;
 }
 
-bool permanentStatus(int status) {
-    return status == 65 || status == 67 || status == 68;  // EX_DATAERR, EX_NOUSER, EX_NOHOST
-}
-
 }  // namespace
 
 bool splitCommand(const std::string& command, std::vector<std::string>& words) {
-    words.clear();
-    std::string word;
-    bool inWord = false;
-    char quote = 0;
-    for (char c : command) {
-        if (quote != 0) {
-            if (c == quote) {
-                quote = 0;
-            } else {
-                word.push_back(c);
-            }
-        } else if (c == '\'' || c == '"') {
-            quote = c;
-            inWord = true;
-        } else if (c == ' ' || c == '\t') {
-            if (inWord) {
-                words.push_back(word);
-                word.clear();
-                inWord = false;
-            }
-        } else {
-            word.push_back(c);
-            inWord = true;
-        }
-    }
-    if (inWord) {
-        words.push_back(word);
-    }
-    if (quote != 0 || words.empty()) {
-        words.clear();
-        return false;
-    }
-    return true;
+    return mb::splitCommandWords(command, words);
 }
 
-SendmailTransport::SendmailTransport(const std::string& transport) {
+SendmailTransport::SendmailTransport(const std::string& transport,
+                                     const std::string& envelopeSender) {
     if (transport == "sendmail") {
         argv_ = {kSystemSendmail, "-t", "-oi"};
     } else {
         splitCommand(transport.substr(transport.find(':') + 1), argv_);
+    }
+    if (!argv_.empty() && !envelopeSender.empty()) {
+        argv_.push_back("-f");
+        argv_.push_back(envelopeSender);
     }
 }
 
@@ -196,8 +167,7 @@ DeliveryOutcome SendmailTransport::deliver(int fd, const Envelope&, std::chrono:
                                           detail);
     }
     const std::string text = program + " exited with status " + std::to_string(code) + detail;
-    return permanentStatus(code) ? DeliveryOutcome::permanent(text)
-                                 : DeliveryOutcome::temporary(text);
+    return DeliveryOutcome::failed(DeliveryFailure{classifySendmailExit(code), text});
 }
 
 }  // namespace mb::provider

@@ -9,6 +9,11 @@
 // a process group of its own, all of which is killed at the time-out; its
 // standard output and error (the first 4 KiB) explain a failure.
 //
+// With a sender address (the profile's sender_address, unless sendmail_from
+// = no), "-f ADDRESS" follows the command's own arguments, so that the
+// envelope sender (and the Return-Path bounces go to) is the profile's, not
+// the login name at the host.
+//
 // Exit status: 0 delivered; EX_DATAERR (65), EX_NOUSER (67) and EX_NOHOST
 // (68) say the message or an address is at fault: undeliverable. Anything
 // else (EX_TEMPFAIL 75, configuration and usage errors that the user can
@@ -29,8 +34,10 @@ bool splitCommand(const std::string& command, std::vector<std::string>& words);
 
 class SendmailTransport final : public Transport {
   public:
-    // transport is "sendmail" or "sendmail:COMMAND".
-    explicit SendmailTransport(const std::string& transport);
+    // transport is "sendmail" or "sendmail:COMMAND"; envelopeSender, when
+    // not empty, is passed with -f.
+    explicit SendmailTransport(const std::string& transport,
+                               const std::string& envelopeSender = "");
 
     DeliveryOutcome deliver(int fd, const Envelope& envelope,
                             std::chrono::seconds timeout) override;

@@ -56,6 +56,18 @@ TEST_F(SendmailTest, MessageGoesToStdinWithBccAndWithoutPrivateHeaders) {
     EXPECT_EQ(args.str(), "-t\n");
 }
 
+TEST_F(SendmailTest, EnvelopeSenderFollowsTheCommandsOwnArguments) {
+    const std::string script = "echo \"$@\" > " + dir_ + "/args; cat > /dev/null";
+    SendmailTransport transport("sendmail:/bin/sh -c '" + script + "' sendmail -t -oi",
+                                "ana@example.net");
+    DeliveryOutcome outcome =
+        transport.deliver(message_.get(), Envelope{"ana@example.net", {"a@x"}}, seconds(10));
+    EXPECT_EQ(outcome.kind, DeliveryOutcome::Kind::Delivered) << outcome.text;
+    std::stringstream args;
+    args << std::ifstream(dir_ + "/args").rdbuf();
+    EXPECT_EQ(args.str(), "-t -oi -f ana@example.net\n");
+}
+
 TEST_F(SendmailTest, ExitStatusDecidesBetweenRetryAndUndeliverable) {
     DeliveryOutcome outcome = run("cat >/dev/null; echo try later; exit 75");
     EXPECT_EQ(outcome.kind, DeliveryOutcome::Kind::Temporary);
@@ -63,7 +75,8 @@ TEST_F(SendmailTest, ExitStatusDecidesBetweenRetryAndUndeliverable) {
     outcome = run("cat >/dev/null; echo no such user >&2; exit 67");
     EXPECT_EQ(outcome.kind, DeliveryOutcome::Kind::Permanent);
     EXPECT_EQ(outcome.text, "/bin/sh exited with status 67: no such user");
-    EXPECT_EQ(run("exit 78").kind, DeliveryOutcome::Kind::Temporary);
+    // msmtp without a sender, or another configuration only the user can mend.
+    EXPECT_EQ(run("exit 78").kind, DeliveryOutcome::Kind::NeedsAttention);
     EXPECT_EQ(run("kill -9 $$").kind, DeliveryOutcome::Kind::Temporary);
 }
 

@@ -3,70 +3,24 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <memory>
 #include <string>
 
-#include "base/regular_file.h"
+#include "provider/transport/connection_options.h"
+#include "provider/transport/credentials.h"
 #include "provider/transport/curl_loader.h"
+#include "provider/transport/curl_upload.h"
 #include "provider/transport/queued_message.h"
 
 namespace mb::provider {
 namespace {
 
+// The server's last lines that a failure's text quotes.
 constexpr std::size_t kAnswerLines = 3;
-constexpr std::size_t kAnswerLineLength = 300;
-
-struct Transfer {
-    OutgoingStream stream;
-    int readError = 0;
-    std::deque<std::string> answers;  // the server's last lines
-};
-
-size_t readMessage(char* buffer, size_t size, size_t count, void* user) {
-    auto* transfer = static_cast<Transfer*>(user);
-    const ssize_t got = transfer->stream.read(buffer, size * count);
-    if (got < 0) {
-        transfer->readError = errno;
-        return CURL_READFUNC_ABORT;
-    }
-    return static_cast<size_t>(got);
-}
-
-// Keeps only what the server said; never what was sent to it.
-int noteTraffic(CURL*, curl_infotype type, char* data, size_t size, void* user) {
-    if (type != CURLINFO_HEADER_IN) {
-        return 0;
-    }
-    auto* transfer = static_cast<Transfer*>(user);
-    std::string line(data, std::min(size, kAnswerLineLength));
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
-        line.pop_back();
-    }
-    transfer->answers.push_back(std::move(line));
-    if (transfer->answers.size() > kAnswerLines) {
-        transfer->answers.pop_front();
-    }
-    return 0;
-}
-
-void erase(std::string& text, const std::string& secret) {
-    if (secret.size() < 3) {
-        return;  // too short to tell apart from ordinary words
-    }
-    for (std::size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at)) {
-        text.replace(at, secret.size(), "***");
-    }
-}
 
 }  // namespace
 
-SmtpTransport::SmtpTransport(const Profile& profile)
-    : url_(profile.transport),
-      starttlsRequired_(profile.starttlsRequired),
-      username_(profile.username),
-      password_(profile.password),
-      netrc_(profile.netrc) {}
+SmtpTransport::SmtpTransport(const Profile& profile) : profile_(profile) {}
 
 DeliveryOutcome SmtpTransport::deliver(int fd, const Envelope& envelope,
                                        std::chrono::seconds timeout) {
@@ -94,52 +48,25 @@ DeliveryOutcome SmtpTransport::deliver(int fd, const Envelope& envelope,
         static_cast<void>(recipients.release());
         recipients.reset(grown);
     }
-    Transfer transfer{OutgoingStream(fd, false, true), 0, {}};
+    CredentialLookup login = lookupCredentials(profile_, timeout);
+    if (!login.credentials) {
+        return DeliveryOutcome::failed(login.failure);
+    }
+    const Credentials& credentials = *login.credentials;
+    CurlUpload transfer(fd, false, true, kAnswerLines);
     char curlError[CURL_ERROR_SIZE] = "";
     const std::string from = "<" + envelope.sender + ">";
-    const long seconds = static_cast<long>(timeout.count());
+    ConnectionState connection;
+    if (std::optional<DeliveryFailure> failure = applyConnectionOptions(
+            *curl, handle, profile_, profile_.transport, credentials, timeout, connection)) {
+        return DeliveryOutcome::failed(*failure);
+    }
     auto set = curl->easySetopt;
-    set(handle, CURLOPT_URL, url_.c_str());
-    set(handle, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
     set(handle, CURLOPT_MAIL_FROM, from.c_str());
     set(handle, CURLOPT_MAIL_RCPT, recipients.get());
     set(handle, CURLOPT_UPLOAD, 1L);
-    set(handle, CURLOPT_READFUNCTION, readMessage);
-    set(handle, CURLOPT_READDATA, &transfer);
-    set(handle, CURLOPT_USE_SSL,
-        static_cast<long>(starttlsRequired_ ? CURLUSESSL_ALL : CURLUSESSL_TRY));
-    set(handle, CURLOPT_TIMEOUT, seconds);
-    set(handle, CURLOPT_CONNECTTIMEOUT, seconds);
-    set(handle, CURLOPT_NOSIGNAL, 1L);  // no SIGALRM inside the Broker
     set(handle, CURLOPT_ERRORBUFFER, curlError);
-    set(handle, CURLOPT_VERBOSE, 1L);  // feeds noteTraffic; nothing is printed
-    set(handle, CURLOPT_DEBUGFUNCTION, noteTraffic);
-    set(handle, CURLOPT_DEBUGDATA, &transfer);
-    // libcurl opens the netrc file with a blocking fopen: a FIFO there would
-    // hold the delivery for good. It gets the file opened here instead, as a
-    // /proc/self/fd path, once it is known to be a regular file.
-    ScopedFd netrcFile;
-    std::string netrcPath;
-    if (!username_.empty()) {
-        set(handle, CURLOPT_USERNAME, username_.c_str());
-        set(handle, CURLOPT_PASSWORD, password_.c_str());
-    } else if (!netrc_.empty()) {
-        set(handle, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_OPTIONAL));
-        const char* home = std::getenv("HOME");
-        const std::string named =
-            netrc_ != "default" ? netrc_ : std::string(home != nullptr ? home : "") + "/.netrc";
-        const int failure = openRegularFile(named, netrcFile);
-        if (failure != 0 && failure != ENOENT) {
-            return DeliveryOutcome::temporary(named + ": cannot read the netrc file: " +
-                                              regularFileFailureText(failure));
-        }
-        if (failure == 0) {
-            netrcPath = "/proc/self/fd/" + std::to_string(netrcFile.get());
-            set(handle, CURLOPT_NETRC_FILE, netrcPath.c_str());
-        } else if (netrc_ != "default") {
-            set(handle, CURLOPT_NETRC_FILE, netrc_.c_str());  // missing: no login, as before
-        }
-    }
+    transfer.attach(*curl, handle);
     const CURLcode code = curl->easyPerform(handle);
     long response = 0;
     curl->easyGetinfo(handle, CURLINFO_RESPONSE_CODE, &response);
@@ -151,24 +78,13 @@ DeliveryOutcome SmtpTransport::deliver(int fd, const Envelope& envelope,
         return DeliveryOutcome::delivered();
     }
 
-    std::string text = curlError[0] != '\0' ? curlError : curl->easyStrerror(code);
+    std::string text =
+        transfer.failureText(*curl, code, curlError, "the queued message", credentials);
     if (transfer.readError != 0) {
-        text = std::string("cannot read the queued message: ") + std::strerror(transfer.readError);
+        return DeliveryOutcome::temporary(text);
     }
-    if (!transfer.answers.empty()) {
-        text += "; the server said:";
-        for (const std::string& line : transfer.answers) {
-            text += " " + line;
-        }
-    }
-    erase(text, password_);
-    erase(text, username_);
-    // 530 to 538 ask for a login (or a better one): the profile's to fix.
-    const bool needsLogin = response >= 530 && response <= 538;
-    const bool refused = response >= 500 && response < 600 && !needsLogin &&
-                         code != CURLE_LOGIN_DENIED && code != CURLE_USE_SSL_FAILED &&
-                         transfer.readError == 0;
-    return refused ? DeliveryOutcome::permanent(text) : DeliveryOutcome::temporary(text);
+    return DeliveryOutcome::failed(
+        classifyConnectionFailure(code, response, connection, std::move(text), true));
 }
 
 }  // namespace mb::provider

@@ -1,12 +1,13 @@
-// Delivery to an SMTP server through libcurl: smtp:// with STARTTLS when the
-// server offers it (or required, with starttls = required), smtps:// with TLS
-// from the start; AUTH from the profile's username and password or from a
-// netrc file.
+// Delivery to an SMTP server through libcurl, connected as the profile says
+// (connection_options.h: TLS, trust, pin, client certificate, mechanism) with
+// the credentials looked up for this delivery (credentials.h).
 //
-// A 5xx answer to MAIL, RCPT or the message is a permanent refusal; every
-// other failure (4xx, no connection, a dropped connection, the time-out, a
-// login that is missing or failed (530-538), a failed TLS negotiation: what
-// the profile must fix) is temporary.
+// A 5xx answer to MAIL, RCPT or the message is a permanent refusal. A login
+// that is missing or refused (530-538), a certificate that is not trusted or
+// not the pinned one, a server without the TLS the profile requires, or a
+// password or token that cannot be had needs the user's attention. Every
+// other failure (4xx, no connection, a dropped connection, the time-out) is
+// temporary.
 // The server's last answer lines are kept for the failure text; what the
 // client sends is not, so AUTH never shows.
 #pragma once
@@ -23,11 +24,7 @@ class SmtpTransport final : public Transport {
                             std::chrono::seconds timeout) override;
 
   private:
-    std::string url_;
-    bool starttlsRequired_;
-    std::string username_;
-    std::string password_;
-    std::string netrc_;
+    Profile profile_;
 };
 
 }  // namespace mb::provider

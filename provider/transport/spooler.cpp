@@ -23,6 +23,7 @@
 #include "provider/store/maildir.h"
 #include "provider/transport/queued_message.h"
 #include "provider/store/store.h"
+#include "provider/transport/sent_copy.h"
 
 namespace mb::provider {
 namespace {
@@ -85,34 +86,19 @@ bool writeWholeFile(const std::string& path, const std::string& text) {
     return true;
 }
 
-constexpr const char* kRetryDir = "/.retry";
-
-// "<attempts> <next attempt, epoch seconds>"; false when absent or damaged,
-// which makes the message due, never lost.
-bool readSchedule(const std::string& path, int& attempts, std::time_t& next) {
-    std::FILE* file = std::fopen(path.c_str(), "re");
-    if (file == nullptr) {
-        return false;
+std::vector<std::string> namesIn(const std::string& dir) {
+    std::vector<std::string> names;
+    const ScopedDir listing(::opendir(dir.c_str()));
+    if (!listing) {
+        return names;
     }
-    char line[64] = {};
-    const bool read = std::fgets(line, sizeof line, file) != nullptr;
-    std::fclose(file);
-    if (!read) {
-        return false;
+    while (const dirent* entry = ::readdir(listing.get())) {
+        if (entry->d_name[0] != '.') {
+            names.push_back(entry->d_name);
+        }
     }
-    // from_chars: out-of-range numbers are an error, not undefined.
-    const char* end = line + std::strlen(line);
-    long long when = 0;
-    auto [afterCount, countError] = std::from_chars(line, end, attempts);
-    if (countError != std::errc() || afterCount == end || *afterCount != ' ' || attempts <= 0) {
-        return false;
-    }
-    auto [afterTime, timeError] = std::from_chars(afterCount + 1, end, when);
-    if (timeError != std::errc() || (afterTime != end && *afterTime != '\n')) {
-        return false;
-    }
-    next = static_cast<std::time_t>(when);
-    return true;
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 }  // namespace
@@ -124,37 +110,68 @@ std::time_t retryDelay(int attempts) {
 }
 
 Spooler::Spooler(std::string storePath, std::string sender, Transport& transport,
-                 std::chrono::seconds timeout, SpoolClock clock)
+                 std::chrono::seconds timeout, SpoolClock clock, SpoolOptions options)
     : store_(std::move(storePath)),
       sender_(std::move(sender)),
       transport_(transport),
       timeout_(timeout),
-      clock_(clock ? std::move(clock) : SpoolClock([] { return std::time(nullptr); })) {}
+      clock_(clock ? std::move(clock) : SpoolClock([] { return std::time(nullptr); })),
+      options_(std::move(options)) {}
 
 std::string Spooler::schedulePath(const std::string& name) const {
-    return store_ + kRetryDir + "/" + name;
+    return store_ + "/" + kRetryFolder + "/" + name;
 }
 
-bool Spooler::due(const std::string& name) const {
-    int attempts = 0;
-    std::time_t next = 0;
-    return !readSchedule(schedulePath(name), attempts, next) || next <= clock_();
-}
-
-void Spooler::postpone(const std::string& name) {
-    int attempts = 0;
-    std::time_t next = 0;
-    if (!readSchedule(schedulePath(name), attempts, next)) {
-        attempts = 0;
+bool Spooler::due(const std::string& name, bool force) const {
+    RetryRecord record;
+    if (force || !readRetryRecord(schedulePath(name), record)) {
+        return true;
     }
-    ++attempts;
-    next = clock_() + retryDelay(attempts);
-    ::mkdir((store_ + kRetryDir).c_str(), 0700);
-    if (!writeWholeFile(schedulePath(name), std::to_string(attempts) + " " +
-                                                std::to_string(static_cast<long long>(next)) +
-                                                "\n")) {
-        // Without a schedule the message is merely retried sooner.
-        reportProblem("cannot keep the retry time of " + name + ": " + std::strerror(errno));
+    if (record.needsAttention) {
+        // Only the user can mend it: trying again before the profile changed
+        // would fail the same way, and cost every logon a connection.
+        return record.profiles != options_.profiles;
+    }
+    return record.next <= clock_();
+}
+
+RetryRecord Spooler::noteFailure(const std::string& recordPath, const std::string& reason,
+                                 bool needsAttention) {
+    RetryRecord record;
+    if (!readRetryRecord(recordPath, record)) {
+        record = RetryRecord{};
+        record.attempts = 0;
+    }
+    ++record.attempts;
+    record.needsAttention = needsAttention;
+    record.reason = reason;
+    record.profiles = options_.profiles;
+    record.next = needsAttention ? clock_() : clock_() + retryDelay(record.attempts);
+    const std::string dir = recordPath.substr(0, recordPath.rfind('/'));
+    ::mkdir(dir.c_str(), 0700);
+    if (!writeWholeFile(recordPath, formatRetryRecord(record))) {
+        // Without a record the message is merely retried sooner.
+        reportProblem("cannot keep the retry record " + recordPath + ": " + std::strerror(errno));
+    }
+    return record;
+}
+
+void Spooler::tell(const std::string& recordPath, const QueuedMessageInfo& message,
+                   const std::string& reason, bool forGood) {
+    if (!options_.notify) {
+        return;
+    }
+    RetryRecord record;
+    const bool kept = readRetryRecord(recordPath, record);
+    if (kept && record.notified) {
+        return;  // once per message
+    }
+    options_.notify(describeUndelivered(message.subject, reason, forGood));
+    if (kept) {
+        record.notified = true;
+        if (!writeWholeFile(recordPath, formatRetryRecord(record))) {
+            reportProblem("cannot note the notice in " + recordPath + ": " + std::strerror(errno));
+        }
     }
 }
 
@@ -163,7 +180,7 @@ void Spooler::dropStaleSchedules(const std::vector<std::string>& queued) {
     for (const std::string& path : queued) {
         names.insert(baseName(path));
     }
-    const std::string dir = store_ + kRetryDir;
+    const std::string dir = store_ + "/" + kRetryFolder;
     std::vector<std::string> stale;
     {
         const ScopedDir listing(::opendir(dir.c_str()));
@@ -239,27 +256,109 @@ void Spooler::deliverWithin(const std::string& path, std::chrono::seconds limit,
     } else {
         outcome = transport_.deliver(fd.get(), Envelope{sender_, queued.recipients}, limit);
     }
+    const QueuedMessageInfo info{queued.subject};
     switch (outcome.kind) {
         case DeliveryOutcome::Kind::Delivered:
+            if (options_.sentCopy != nullptr) {
+                keepForCopy(path);
+            }
             file(path, knownFolder(queued.sentFolder) || queued.sentFolder.empty()
                            ? queued.sentFolder
                            : folderName(FolderId::SentItems));
             ++report.delivered;
             ::unlink(schedulePath(name).c_str());
+            if (options_.sentCopy != nullptr) {
+                // After the message is filed: the copy never holds it back.
+                copyPending(name, limit, report, true);
+            }
             break;
         case DeliveryOutcome::Kind::Temporary:
             reportProblem("delivery of " + name + " failed for now: " + outcome.text +
                           "; it stays in the Outbox");
-            postpone(name);
+            noteFailure(schedulePath(name), outcome.text, false);
             ++report.waiting;
             break;
-        case DeliveryOutcome::Kind::Permanent:
+        case DeliveryOutcome::Kind::NeedsAttention:
+            reportProblem("delivery of " + name + " needs attention: " + outcome.text +
+                          "; it stays in the Outbox until the profile changes or a flush");
+            noteFailure(schedulePath(name), outcome.text, true);
+            tell(schedulePath(name), info, outcome.text, false);
+            ++report.attention;
+            break;
+        case DeliveryOutcome::Kind::Permanent: {
             reportProblem("delivery of " + name + " refused: " + outcome.text + "; moved to " +
                           kUndeliverableFolder);
+            RetryRecord record;
+            const bool toldBefore =
+                readRetryRecord(schedulePath(name), record) && record.notified;
             reject(path, outcome.text);
             ::unlink(schedulePath(name).c_str());
+            if (!toldBefore && options_.notify) {
+                options_.notify(describeUndelivered(queued.subject, outcome.text, true));
+            }
             ++report.undeliverable;
             break;
+        }
+    }
+}
+
+void Spooler::keepForCopy(const std::string& path) {
+    const std::string dir = store_ + "/" + kSentCopyFolder;
+    ::mkdir(dir.c_str(), 0700);
+    const std::string kept = dir + "/" + newFolderName(baseName(path));
+    if (::link(path.c_str(), kept.c_str()) != 0 && errno != EEXIST) {
+        reportProblem("cannot keep " + baseName(path) + " for the sent copy: " +
+                      std::strerror(errno) + "; no copy is appended");
+    }
+}
+
+void Spooler::copyPending(const std::string& name, std::chrono::seconds limit,
+                          SpoolReport& report, bool claimed) {
+    const std::string kept = store_ + "/" + kSentCopyFolder + "/" + newFolderName(name);
+    const std::string record = store_ + "/" + kSentCopyRetryFolder + "/" + newFolderName(name);
+    ScopedFd fd(::open(kept.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        return;
+    }
+    // Right after delivery the message's claim (the same file) is ours already.
+    if (!claimed && ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        return;  // another process appends it
+    }
+    const DeliveryOutcome outcome = options_.sentCopy->append(fd.get(), limit);
+    if (outcome.kind == DeliveryOutcome::Kind::Delivered) {
+        ::unlink(kept.c_str());
+        ::unlink(record.c_str());
+        ++report.copied;
+        return;
+    }
+    const RetryRecord noted = noteFailure(record, outcome.text, false);
+    reportProblem("the sent copy of " + name + " was not appended: " + outcome.text +
+                  "; tried again in " + std::to_string(retryDelay(noted.attempts) / 60) +
+                  " min");
+}
+
+void Spooler::copyAllPending(bool force, Clock::time_point deadline, SpoolReport& report) {
+    const std::string records = store_ + "/" + kSentCopyRetryFolder;
+    const std::vector<std::string> kept = namesIn(store_ + "/" + kSentCopyFolder);
+    const std::set<std::string> keptNames(kept.begin(), kept.end());
+    for (const std::string& stale : namesIn(records)) {
+        if (keptNames.count(stale) == 0) {
+            ::unlink((records + "/" + stale).c_str());
+        }
+    }
+    if (options_.sentCopy == nullptr) {
+        return;  // the key went: the copies stay until it comes back
+    }
+    for (const std::string& name : kept) {
+        RetryRecord record;
+        if (!force && readRetryRecord(records + "/" + name, record) && record.next > clock_()) {
+            continue;
+        }
+        const auto left = deadline - Clock::now();
+        if (left <= Clock::duration::zero()) {
+            return;
+        }
+        copyPending(name, std::chrono::ceil<std::chrono::seconds>(left), report, false);
     }
 }
 
@@ -306,7 +405,7 @@ SpoolReport Spooler::deliverAll(bool force) {
     const std::vector<std::string> queued = queuedFiles(store_ + "/" + folderName(FolderId::Outbox));
     dropStaleSchedules(queued);
     for (const std::string& path : queued) {
-        if (!force && !due(baseName(path))) {
+        if (!due(baseName(path), force)) {
             ++report.deferred;
             continue;
         }
@@ -318,6 +417,7 @@ SpoolReport Spooler::deliverAll(bool force) {
         // Rounded up: truncating would give a 1 s time-out no time at all.
         deliverWithin(path, std::chrono::ceil<std::chrono::seconds>(left), report);
     }
+    copyAllPending(force, deadline, report);
     return report;
 }
 
@@ -333,7 +433,15 @@ void withSpooler(const Profile& profile, Use use) {
     }
     std::string name, address;
     chooseSender(profile, name, address);
-    Spooler spooler(profile.storePath, address, *transport, std::chrono::seconds(profile.timeout));
+    SpoolOptions options;
+    options.profiles = stampOf(profilesPath());
+    if (desktopReachable()) {
+        options.notify = [](const DesktopNotice& notice) { raiseDesktopNotice(notice); };
+    }
+    std::unique_ptr<SentCopier> copier = makeSentCopier(profile);
+    options.sentCopy = copier.get();
+    Spooler spooler(profile.storePath, address, *transport, std::chrono::seconds(profile.timeout),
+                    {}, std::move(options));
     use(spooler);
 }
 

@@ -54,8 +54,23 @@ class SpoolerTest : public ::testing::Test {
     }
 
     Spooler spooler(std::chrono::seconds timeout = std::chrono::seconds(30)) {
-        return Spooler(store_, "me@x", fake_, timeout, [this] { return now_; });
+        SpoolOptions options;
+        options.profiles = profiles_;
+        options.notify = [this](const DesktopNotice& notice) { notices_.push_back(notice); };
+        options.sentCopy = copier_;
+        return Spooler(store_, "me@x", fake_, timeout, [this] { return now_; },
+                       std::move(options));
     }
+
+    RetryRecord record(const std::string& name) {
+        RetryRecord read;
+        EXPECT_TRUE(readRetryRecord(store_ + "/.retry/" + name, read)) << name;
+        return read;
+    }
+
+    FileStamp profiles_{1000, 10};
+    std::vector<DesktopNotice> notices_;
+    SentCopier* copier_ = nullptr;
 
     mb::test::TempDir temp_{"spooler"};
     std::string store_ = temp_.path();
@@ -285,6 +300,113 @@ TEST_F(SpoolerTest, OneSecondTimeOutStillGivesTheRunItsSecond) {
     EXPECT_EQ(spooler(std::chrono::seconds(1)).deliverAll().delivered, 1);
     ASSERT_EQ(fake_.limits.size(), 1u);
     EXPECT_EQ(fake_.limits[0].count(), 1);
+}
+
+TEST_F(SpoolerTest, RefusedLoginWaitsOffTheScheduleUntilTheProfileChanges) {
+    const std::string path = queue("1.a", "Subject: =?utf-8?q?Gr=C3=BC=C3=9Fe?=\n");
+    fake_.answers.assign(3, DeliveryOutcome::needsAttention("535 5.7.8 bad login"));
+    SpoolReport report;
+    spooler().deliverFile(path, report);
+    EXPECT_EQ(report.attention, 1);
+    RetryRecord noted = record("1.a");
+    EXPECT_TRUE(noted.needsAttention);
+    EXPECT_EQ(noted.attempts, 1);
+    EXPECT_EQ(noted.reason, "535 5.7.8 bad login");
+    EXPECT_EQ(noted.profiles, profiles_);
+    EXPECT_TRUE(noted.notified);
+    ASSERT_EQ(notices_.size(), 1u);
+    EXPECT_EQ(notices_[0].summary, "Mail waits for you: Gr\xC3\xBC\xC3\x9F" "e");
+    EXPECT_NE(notices_[0].body.find("535 5.7.8 bad login"), std::string::npos);
+    // Hours later the back-off would have tried it long ago; this waits.
+    now_ += 10 * 3600;
+    EXPECT_EQ(spooler().deliverAll().deferred, 1);
+    EXPECT_EQ(fake_.envelopes.size(), 1u);
+    // A flush tries it; the desktop hears of it once.
+    EXPECT_EQ(spooler().deliverAll(true).attention, 1);
+    EXPECT_EQ(record("1.a").attempts, 2);
+    EXPECT_EQ(notices_.size(), 1u);
+    // profiles.ini changed (mtime or size): the next logon tries it.
+    profiles_.size = 11;
+    EXPECT_EQ(spooler().deliverAll().attention, 1);
+    EXPECT_EQ(fake_.envelopes.size(), 3u);
+    profiles_.mtimeNs = 2000;
+    EXPECT_EQ(spooler().deliverAll().delivered, 1);
+    EXPECT_FALSE(fs::exists(path));
+    EXPECT_FALSE(fs::exists(store_ + "/.retry/1.a"));
+    EXPECT_EQ(notices_.size(), 1u);
+}
+
+TEST_F(SpoolerTest, TemporaryFailuresKeepTheirReasonAndTellNobody) {
+    const std::string path = queue("1.a");
+    fake_.answers = {DeliveryOutcome::temporary("421 busy")};
+    SpoolReport report;
+    spooler().deliverFile(path, report);
+    const RetryRecord noted = record("1.a");
+    EXPECT_FALSE(noted.needsAttention);
+    EXPECT_EQ(noted.reason, "421 busy");
+    EXPECT_EQ(noted.next, now_ + 60);
+    EXPECT_TRUE(notices_.empty());
+}
+
+TEST_F(SpoolerTest, RecordsOfTheFirstFormatStillSchedule) {
+    queue("1.a");
+    fs::create_directories(store_ + "/.retry");
+    std::ofstream(store_ + "/.retry/1.a") << "3 " << now_ + 100 << "\n";
+    EXPECT_EQ(spooler().deliverAll().deferred, 1);
+    now_ += 100;
+    EXPECT_EQ(spooler().deliverAll().delivered, 1);
+}
+
+TEST_F(SpoolerTest, RefusalForGoodIsToldOnceUnlessToldBefore) {
+    queue("1.a", "Subject: first\n");
+    queue("2.b", "Subject: second\n");
+    fs::create_directories(store_ + "/.retry");
+    RetryRecord told;
+    told.needsAttention = true;
+    told.notified = true;
+    told.profiles = FileStamp{1, 1};
+    std::ofstream(store_ + "/.retry/2.b") << formatRetryRecord(told);
+    fake_.answers = {DeliveryOutcome::permanent("554 no"), DeliveryOutcome::permanent("554 no")};
+    EXPECT_EQ(spooler().deliverAll().undeliverable, 2);
+    ASSERT_EQ(notices_.size(), 1u);
+    EXPECT_EQ(notices_[0].summary, "Mail not delivered: first");
+}
+
+class FakeCopier final : public SentCopier {
+  public:
+    std::vector<DeliveryOutcome> answers;
+    std::vector<std::string> copied;
+    DeliveryOutcome append(int fd, std::chrono::seconds) override {
+        std::string bytes(4096, '\0');
+        bytes.resize(static_cast<std::size_t>(::pread(fd, bytes.data(), bytes.size(), 0)));
+        copied.push_back(bytes);
+        const std::size_t call = copied.size() - 1;
+        return call < answers.size() ? answers[call] : DeliveryOutcome::delivered();
+    }
+};
+
+TEST_F(SpoolerTest, AFailedSentCopyNeverHoldsDeliveryBackAndIsRetriedOnItsOwn) {
+    FakeCopier copier;
+    copier_ = &copier;
+    copier.answers = {DeliveryOutcome::temporary("no IMAP server")};
+    const std::string path = queue("1.a", "X-Mailbroker-Sent-Folder: Sent Items\n");
+    SpoolReport report;
+    spooler().deliverFile(path, report);
+    EXPECT_EQ(report.delivered, 1);
+    EXPECT_EQ(report.copied, 0);
+    EXPECT_TRUE(fs::exists(store_ + "/Sent Items/new/1.a"));
+    ASSERT_EQ(copier.copied.size(), 1u);
+    EXPECT_NE(copier.copied[0].find("body 1.a"), std::string::npos);
+    EXPECT_TRUE(fs::exists(store_ + "/.sent-copy/1.a"));
+    // Not before its retry is due.
+    now_ += 59;
+    EXPECT_EQ(spooler().deliverAll().copied, 0);
+    now_ += 1;
+    EXPECT_EQ(spooler().deliverAll().copied, 1);
+    EXPECT_EQ(copier.copied.size(), 2u);
+    EXPECT_FALSE(fs::exists(store_ + "/.sent-copy/1.a"));
+    EXPECT_TRUE(fs::is_empty(store_ + "/.sent-copy-retry"));
+    EXPECT_TRUE(fs::exists(store_ + "/Sent Items/new/1.a"));
 }
 
 }  // namespace

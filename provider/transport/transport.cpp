@@ -11,7 +11,8 @@ std::unique_ptr<Transport> makeTransport(const Profile& profile) {
         return std::make_unique<SmtpTransport>(profile);
     }
     if (kind == "sendmail" || kind.rfind("sendmail:", 0) == 0) {
-        return std::make_unique<SendmailTransport>(kind);
+        return std::make_unique<SendmailTransport>(
+            kind, profile.sendmailFrom ? profile.senderAddress : std::string());
     }
     return nullptr;
 }

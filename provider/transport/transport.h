@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "profiles/profiles.h"
+#include "provider/transport/delivery_failure.h"
 
 namespace mb::provider {
 
@@ -17,14 +18,29 @@ struct Envelope {
     std::vector<std::string> recipients;  // RCPT TO
 };
 
+// Delivered, or failed in one of DeliveryFailure's kinds.
 struct DeliveryOutcome {
-    enum class Kind { Delivered, Temporary, Permanent };
+    enum class Kind { Delivered, Temporary, NeedsAttention, Permanent };
     Kind kind = Kind::Temporary;
     std::string text;  // why it failed, for the log and the Undeliverable folder
 
     static DeliveryOutcome delivered() { return {Kind::Delivered, {}}; }
     static DeliveryOutcome temporary(std::string why) { return {Kind::Temporary, std::move(why)}; }
+    static DeliveryOutcome needsAttention(std::string why) {
+        return {Kind::NeedsAttention, std::move(why)};
+    }
     static DeliveryOutcome permanent(std::string why) { return {Kind::Permanent, std::move(why)}; }
+    static DeliveryOutcome failed(const DeliveryFailure& failure) {
+        switch (failure.kind) {
+            case DeliveryFailure::Kind::NeedsAttention:
+                return needsAttention(failure.reason);
+            case DeliveryFailure::Kind::Permanent:
+                return permanent(failure.reason);
+            case DeliveryFailure::Kind::Temporary:
+                break;
+        }
+        return temporary(failure.reason);
+    }
 };
 
 class Transport {

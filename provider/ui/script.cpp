@@ -66,9 +66,10 @@ bool parsePick(std::string_view& line, std::size_t& pick) {
 bool parseStep(std::string_view line, UiStep& step, std::string& error) {
     const std::string_view kind = word(line);
     using A = UiStep::Action;
-    if (kind == "logon" && line.starts_with("pick")) {
+    std::string_view afterPick = line;
+    if (kind == "logon" && word(afterPick) == "pick") {
         step.kind = UiStepKind::Logon;
-        word(line);
+        line = afterPick;
         if (parsePick(line, step.pick)) {
             step.action = A::Pick;
             return true;

@@ -38,7 +38,9 @@ TEST(UiScript, EachKindKeepsItsOwnPlace) {
 TEST(UiScript, BadLinesAreNamed) {
     for (const char* text :
          {"resolve pick 0", "resolve pick two", "resolve address nobody", "address cc Ann",
-          "address to: a | to: b", "form error 5", "logon maybe", "logon pick 0", "logon pick 1 2", "dance", "address"}) {
+          "address to: a | to: b", "form error 5", "logon maybe", "logon pick 0", "logon pick 1 2", "dance", "address",
+          // Only the word "pick" picks: these are no answers at all.
+          "logon pickle 2", "logon picks 1"}) {
         std::string error;
         EXPECT_FALSE(UiScript::parse(std::string("# first\n") + text + "\n", error)) << text;
         EXPECT_EQ(error.rfind("line 2: ", 0), 0u) << error;

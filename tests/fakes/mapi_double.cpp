@@ -2,6 +2,10 @@
 // call, in the file named by MB_MAPI_DOUBLE_LOG, and fails on demand:
 //   MB_MAPI_DOUBLE_INIT_RESULT   MAPIInitialize returns this HRESULT (0x... or decimal)
 //   MB_MAPI_DOUBLE_LOGON_RESULT  MAPILogonEx returns this HRESULT and no session
+//   MB_MAPI_DOUBLE_HOLD_FILE     the first MAPILogonEx to find this file renames it
+//                                to FILE.held and waits while that exists (at most
+//                                60 s): a slow request, one at a time, that the
+//                                test ends by removing FILE.held
 // Built twice: once whole, once without MAPILogonEx (MB_DOUBLE_WITHOUT_LOGON).
 // Plain C-style code on purpose: nothing here may keep the library from being
 // unloaded, since the tests count loads and unloads.
@@ -9,6 +13,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "mapi/mapi.h"
 
@@ -45,6 +52,24 @@ HRESULT resultFromEnvironment(const char* name) {
         return S_OK;
     }
     return static_cast<HRESULT>(static_cast<uint32_t>(std::strtoul(text, nullptr, 0)));
+}
+
+[[maybe_unused]] void holdWhileAsked() {
+    const char* path = std::getenv("MB_MAPI_DOUBLE_HOLD_FILE");
+    if (path == nullptr || *path == '\0') {
+        return;
+    }
+    char held[4096];
+    std::snprintf(held, sizeof held, "%s.held", path);
+    if (std::rename(path, held) != 0) {
+        return;  // not asked, or another request holds already
+    }
+    record("hold");
+    struct stat st;
+    for (int i = 0; i < 6000 && ::stat(held, &st) == 0; ++i) {
+        ::usleep(10000);
+    }
+    record("released");
 }
 
 __attribute__((constructor)) void onLoad() {
@@ -151,6 +176,7 @@ DOUBLE_EXPORT HRESULT MAPILogonEx(ULONG_PTR ui, LPMAPITSTR profile, LPMAPITSTR p
                   static_cast<unsigned long long>(ui), profile == nullptr ? "null" : "set",
                   password == nullptr ? "null" : "set", unsigned(flags));
     record(line);
+    holdWhileAsked();
     HRESULT result = resultFromEnvironment("MB_MAPI_DOUBLE_LOGON_RESULT");
     if (session == nullptr) {
         return MAPI_E_INVALID_PARAMETER;

@@ -104,8 +104,10 @@ BrokerHost ProviderInstall::start(uint32_t hostPid,
     options.hostPid = hostPid;
     options.process.environment = {
         "XDG_CONFIG_HOME=" + configDir(), "XDG_DATA_HOME=" + dataDir(),
-        "MAILBROKER_UI_SCRIPT=" + root() + "/ui.script",
-        "MAILBROKER_PROVIDER_LOG=" + root() + "/provider.log"};
+        "XDG_STATE_HOME=" + root() + "/state", "MAILBROKER_UI_SCRIPT=" + root() + "/ui.script",
+        "MAILBROKER_PROVIDER_LOG=" + root() + "/provider.log",
+        // No notification reaches the desktop of whoever runs the tests.
+        "DBUS_SESSION_BUS_ADDRESS", "DISPLAY", "WAYLAND_DISPLAY"};
     options.process.environment.insert(options.process.environment.end(),
                                        extraEnvironment.begin(), extraEnvironment.end());
     return BrokerHost::start(brokerPath_, options);
