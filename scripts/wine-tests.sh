@@ -83,12 +83,21 @@ for round in $(seq 1 20); do
     filter+="$(IFS=:; echo "${skip[*]}")"
   fi
   out="$logs/$name-$round.log"
+  # Into a file, not a pipe: Wine's own processes (wineserver, services.exe)
+  # inherit the output and can outlive a test program killed for hanging, and
+  # a reader of a pipe would wait for them.
   set +e
-  timeout -k 10 "$run_timeout" "$wine" "$exe" "$@" "--gtest_filter=$filter" \
-    2>&1 | tr -d '\r' | tee "$out"
-  rc=${PIPESTATUS[0]}
+  timeout -k 10 "$run_timeout" "$wine" "$exe" "$@" "--gtest_filter=$filter" >"$out.raw" 2>&1
+  rc=$?
   set -e
+  tr -d '\r' <"$out.raw" >"$out"
+  rm -f "$out.raw"
+  cat "$out"
   cat "$out" >>"$log"
+  if [ "$rc" -eq 124 ] || [ "$rc" -eq 137 ]; then
+    # What the hung program started (a Broker, a stand-in host) goes with it.
+    wineserver -k >/dev/null 2>&1 || true
+  fi
   passed=$((passed + $(grep -c '^\[       OK \] ' "$out" || true)))
   round_failed=$(grep -cE '^\[  FAILED  \] .*\([0-9]+ ms\)$' "$out" || true)
   failed=$((failed + round_failed))
