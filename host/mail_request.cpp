@@ -152,7 +152,9 @@ std::string absoluteAttachment(const std::string& path, const std::string& worki
     while (relative.rfind("./", 0) == 0) {
         relative.erase(0, 2);
     }
-    std::string absolute = path.front() == '/' ? path : workingDir + "/" + relative;
+    // "C:/x" and "C:\\x" are absolute on Windows as well as "/x" everywhere.
+    const bool isAbsolute = path.front() == '/' || fs::path(path).is_absolute();
+    std::string absolute = isAbsolute ? path : workingDir + "/" + relative;
     std::error_code ec;
     fs::file_status status = fs::status(absolute, ec);
     if (ec) {
@@ -242,9 +244,15 @@ std::string readBodyFile(const std::string& path) {
     }
 #endif
     const int fd = standardInput ? 0 : ::open(path.c_str(), kBodyOpenFlags);
+    const int openError = errno;
+    if (fd < 0 && openError == EACCES && fs::is_directory(path)) {
+        // Windows' _open refuses a directory with EACCES where POSIX opens it:
+        // both are told the same.
+        throw UsageError("send: cannot read the body file " + path + ": not a file");
+    }
     if (fd < 0) {
         throw UsageError("send: cannot read the body file " + path + ": " +
-                         std::generic_category().message(errno));
+                         std::generic_category().message(openError));
     }
     struct Closer {
         int fd;

@@ -55,7 +55,9 @@ TEST_F(Client, RawPrintsTheReplysFieldsDecoded) {
 
 TEST_F(Client, BrokerPathCanBeGiven) {
     TempDir elsewhere("elsewhere");
-    std::string broker = elsewhere.path() + "/broker-copy";
+    // Windows starts a program by a name ending in .exe only.
+    std::string broker = elsewhere.path() + "/broker-copy" +
+                         fs::path(install_.brokerPath()).extension().string();
     fs::copy_file(install_.brokerPath(), broker);
     Result r = run({"--broker", broker, "raw", "X"});
     EXPECT_EQ(r.status, "exit code 0");
