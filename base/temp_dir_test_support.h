@@ -3,9 +3,8 @@
 // their own, or a private XDG_CONFIG_HOME and XDG_DATA_HOME.
 #pragma once
 
-#include <stdlib.h>
-
 #include <filesystem>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -14,14 +13,31 @@ namespace mb::test {
 
 class TempDir {
   public:
+    // A random name, created only if nobody has it yet (as mkdtemp, which the
+    // C runtime of Windows lacks), then closed to everybody but its owner.
     explicit TempDir(const char* tag = "mb") {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / ("mbtest-" + std::string(tag) + "-XXXXXX"))
-                .string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("cannot create a temporary directory");
+        namespace fs = std::filesystem;
+        static const char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+        std::random_device seed;
+        std::mt19937_64 random(seed());
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::string name = "mbtest-" + std::string(tag) + "-";
+            for (int i = 0; i < 10; ++i) {
+                name += kDigits[random() % (sizeof kDigits - 1)];
+            }
+            const fs::path candidate = fs::temp_directory_path() / name;
+            std::error_code error;
+            if (fs::create_directory(candidate, error)) {
+                fs::permissions(candidate, fs::perms::owner_all, fs::perm_options::replace, error);
+                // Forward slashes on every system: tests join paths with '/'.
+                path_ = candidate.generic_string();
+                return;
+            }
+            if (error && error != std::errc::file_exists) {
+                break;
+            }
         }
-        path_ = pattern;
+        throw std::runtime_error("cannot create a temporary directory");
     }
     ~TempDir() {
         std::error_code ignored;

@@ -7,49 +7,46 @@
 #include <atomic>
 #include <string>
 
+#include "base/launcher.h"
 #include "broker/pipe_security.h"
 #include "pal/win32.h"
 
-#ifndef _WIN32
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#endif
 
 namespace brokertest {
 
-// A child process that lives until end() (or 60 s).
+// A child process that lives until end() (or 60 s): sleep(1) on POSIX; on
+// Windows cmd.exe, waiting for a line on a standard input nobody writes.
 class HostProcess {
   public:
     HostProcess() {
-#ifndef _WIN32
-        char program[] = "sleep";
-        char seconds[] = "60";
-        char* argv[] = {program, seconds, nullptr};
-        EXPECT_EQ(posix_spawnp(&pid_, "sleep", nullptr, nullptr, argv, nullptr), 0);
+        mb::Command command;
+#ifdef _WIN32
+        char system[MAX_PATH];
+        const UINT n = GetSystemDirectoryA(system, MAX_PATH);
+        command.argv = {std::string(system, n) + "\\cmd.exe"};
+        command.stdinMode = mb::Stdio::pipe();
+#else
+        command.argv = {"sleep", "60"};
+        command.searchPath = true;
+        command.stdinMode = mb::Stdio::null();
 #endif
+        command.stdoutMode = mb::Stdio::null();
+        std::error_code error;
+        process_ = mb::Process::start(command, error);
+        EXPECT_FALSE(error) << error.message();
+        input_ = process_.takeStdin();
     }
     ~HostProcess() { end(); }
     HostProcess(const HostProcess&) = delete;
     HostProcess& operator=(const HostProcess&) = delete;
 
-    std::string idText() const { return std::to_string(pid_); }
+    std::string idText() const { return std::to_string(process_.id()); }
 
-    void end() {
-#ifndef _WIN32
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            int status = 0;
-            waitpid(pid_, &status, 0);
-            pid_ = 0;
-        }
-#endif
-    }
+    void end() { process_.terminate(); }
 
   private:
-#ifndef _WIN32
-    pid_t pid_ = 0;
-#endif
+    mb::Process process_;
+    mb::ScopedFd input_;
 };
 
 // Counts descriptors made and released; each is a heap cell.

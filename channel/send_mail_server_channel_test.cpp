@@ -8,6 +8,7 @@
 #include "channel/channel_test_support.h"
 #include "codec/query_record.h"
 #include "foundation/ks_exception.h"
+#include "pal/scoped_handle.h"
 #include "commands/fakes/fake_mapi_fixture.h"
 
 namespace {
@@ -20,6 +21,17 @@ class TestServerChannel : public CSendMailServerChannel {
   public:
     TestServerChannel(HANDLE pipe, CBrokerContext* context, const char* library = "mapi32.dll")
         : CSendMailServerChannel("test", pipe, context, nullptr), library_(library) {}
+
+    // Set (when given) as the channel starts a read: its check of the stop
+    // flag is then behind it.
+    HANDLE readingEvent = nullptr;
+
+    void receive(CMessage& message) override {
+        if (readingEvent != nullptr) {
+            SetEvent(readingEvent);
+        }
+        CSendMailServerChannel::receive(message);
+    }
 
   protected:
     const char* mapiLibraryName() const override { return library_; }
@@ -173,8 +185,13 @@ TEST_F(ServerChannelTest, StopRequestedEndsTheLoopBeforeTheNextRead) {
 TEST_F(ServerChannelTest, ShutdownInterruptsAnIdleConnection) {
     ConnectedPipe pipe("shutdown");
     TestServerChannel channel(pipe.server, &context_);
+    // Not a fixed pause: a thread that has not reached its read yet (Wine
+    // starts threads slowly) would see the stop flag and leave the pipe open.
+    const mb::ScopedHandle reading(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    ASSERT_TRUE(reading);
+    channel.readingEvent = reading.get();
     channel.start();
-    Sleep(30);
+    ASSERT_EQ(WaitForSingleObject(reading.get(), 10000), WAIT_OBJECT_0);
     context_.requestShutdown();
     channel.join();
     EXPECT_EQ(channel.pipeHandle(), INVALID_HANDLE_VALUE);

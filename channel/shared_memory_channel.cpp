@@ -1,5 +1,6 @@
 #include "channel/shared_memory_channel.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -100,19 +101,67 @@ void CSharedMemoryChannel::receiveFrame(CMessage& message, bool pumping) {
     if (length == 0) {
         return;
     }
-    // Zeroed from the start: a short payload leaves no undefined bytes, and
-    // pages a huge announced length never fills are never touched.
-    std::unique_ptr<uint8_t, void (*)(void*)> buffer(
-        static_cast<uint8_t*>(std::calloc(static_cast<size_t>(length) + 1, 1)), &std::free);
+    uint32_t count = 0;
+    uint8_t* payload = readPayload(length, pumping, count);
+    message.adoptFromFrame(messageId, processId, payload, count);
+}
+
+uint8_t* CSharedMemoryChannel::readPayload(uint32_t length, bool pumping, uint32_t& count) {
+    using Block = std::unique_ptr<uint8_t, void (*)(void*)>;
+    // The buffer grows with the bytes that arrive, never ahead of them: a
+    // client that announces the longest request and sends three bytes costs
+    // three bytes' worth. (A read into the whole announced length would not
+    // do: Wine, and Windows' own probe of a read buffer, touch every page of
+    // it, which then stays resident.)
+    constexpr uint32_t kFirstRead = 64u * 1024u;
+    uint32_t capacity = std::min(length, kFirstRead);
+    Block buffer(static_cast<uint8_t*>(std::malloc(capacity)), &std::free);
     if (!buffer) {
         throw KsException("unable to allocate memory");
     }
-    transfer(Direction::Read, buffer.get(), length, pumping);
-    message.adoptFromFrame(messageId, processId, buffer.release(), length + 1);
+    uint32_t have = 0;
+    for (;;) {
+        // Up to the announced length, a message longer than the buffer is
+        // more to come; beyond it, the payload is longer than announced, a
+        // failed read as before.
+        bool more = false;
+        have += transfer(Direction::Read, buffer.get() + have, capacity - have, pumping,
+                         capacity < length ? &more : nullptr);
+        if (!more) {
+            break;
+        }
+        const uint32_t grown = capacity > length / 2 ? length : capacity * 2;
+        uint8_t* larger = static_cast<uint8_t*>(std::realloc(buffer.get(), grown));
+        if (larger == nullptr) {
+            throw KsException("unable to allocate memory");
+        }
+        buffer.release();
+        buffer.reset(larger);
+        capacity = grown;
+    }
+    // The message is the announced length and a NUL, zeros where the payload
+    // came short. Zeroed fresh, the pages past the payload are never touched.
+    count = length + 1;
+    if (have < length) {
+        Block whole(static_cast<uint8_t*>(std::calloc(static_cast<size_t>(length) + 1, 1)),
+                    &std::free);
+        if (!whole) {
+            throw KsException("unable to allocate memory");
+        }
+        std::memcpy(whole.get(), buffer.get(), have);
+        return whole.release();
+    }
+    uint8_t* whole = static_cast<uint8_t*>(std::realloc(buffer.get(), count));
+    if (whole == nullptr) {
+        throw KsException("unable to allocate memory");
+    }
+    buffer.release();
+    whole[length] = 0;
+    return whole;
 }
 
 DWORD CSharedMemoryChannel::transfer(Direction direction, void* buffer, DWORD count,
-                                     bool pumping) {
+                                     bool pumping, bool* more) {
     const bool reading = direction == Direction::Read;
     if (!reading && pipeHandle() == INVALID_HANDLE_VALUE) {
         throw CInterruptedExeception();
@@ -135,6 +184,12 @@ DWORD CSharedMemoryChannel::transfer(Direction direction, void* buffer, DWORD co
         return moved;
     }
     const DWORD error = GetLastError();
+    if (more != nullptr && error == ERROR_MORE_DATA) {
+        // The count of a failed overlapped read is only in its record.
+        GetOverlappedResult(handle, &overlapped, &moved, FALSE);
+        *more = true;
+        return moved;
+    }
     if (error == ERROR_IO_PENDING) {
         if (pumping) {
             pumpWhilePending(event.get());
@@ -143,6 +198,10 @@ DWORD CSharedMemoryChannel::transfer(Direction direction, void* buffer, DWORD co
         const DWORD which = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
         if (which == WAIT_OBJECT_0) {
             const BOOL ok = GetOverlappedResult(handle, &overlapped, &moved, TRUE);
+            if (reading && !ok && more != nullptr && GetLastError() == ERROR_MORE_DATA) {
+                *more = true;
+                return moved;
+            }
             if (reading && !ok) {
                 if (GetLastError() == ERROR_BROKEN_PIPE) {
                     throw CInterruptedExeception();

@@ -43,8 +43,14 @@ class CSharedMemoryChannel {
     enum class Direction { Read, Write };
 
     void receiveFrame(CMessage& message, bool pumping);
-    // One overlapped transfer of exactly `count` bytes; returns the bytes moved.
-    DWORD transfer(Direction direction, void* buffer, DWORD count, bool pumping);
+    // Reads the payload message of a frame that announced `length` (1 to the
+    // request cap); returns a malloc'd block of `count` = length + 1 bytes.
+    uint8_t* readPayload(uint32_t length, bool pumping, uint32_t& count);
+    // One overlapped transfer of at most `count` bytes (one pipe message);
+    // returns the bytes moved. With `more`, a message longer than `count`
+    // sets it and leaves the rest for the next read; without, it fails.
+    DWORD transfer(Direction direction, void* buffer, DWORD count, bool pumping,
+                   bool* more = nullptr);
     // Makes a pending transfer finish before its record and buffer go away.
     void abandonTransfer(OVERLAPPED& overlapped);
     // Serves window messages until the transfer or the interrupt event is signalled.

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "channel/broker_context.h"
 #include "channel/channel_test_support.h"
@@ -168,6 +170,78 @@ TEST(SharedMemoryChannel, ShortPayloadLeavesZerosBehindIt) {
     channel.receive(message);
     ASSERT_EQ(message.length(), 11u);
     EXPECT_EQ(std::memcmp(message.data(), "xyz\0\0\0\0\0\0\0\0", 11), 0);
+}
+
+// Past the first read's buffer the payload arrives in several reads of one
+// message; every byte lands where it belongs.
+TEST(SharedMemoryChannel, PayloadLongerThanTheFirstReadArrivesWhole) {
+    ConnectedPipe pipe("long");
+    CBrokerContext context;
+    TestChannel channel("x", pipe.server, &context);
+    std::string payload(300u * 1024u + 7u, '\0');
+    for (size_t i = 0; i < payload.size(); ++i) {
+        payload[i] = static_cast<char>('a' + i % 23);
+    }
+    // The pipe holds less than the payload: the writer waits for the reads.
+    std::thread writer([&] { channeltest::writeFrame(pipe.client, 6, payload); });
+    CMessage message;
+    channel.receive(message);
+    writer.join();
+    ASSERT_EQ(message.length(), payload.size() + 1);
+    EXPECT_EQ(std::memcmp(message.data(), payload.data(), payload.size()), 0);
+    EXPECT_EQ(message.data()[payload.size()], 0);
+}
+
+// A short payload past the first read: zeros follow the bytes that came.
+TEST(SharedMemoryChannel, LongShortPayloadLeavesZerosBehindIt) {
+    ConnectedPipe pipe("long-short");
+    CBrokerContext context;
+    TestChannel channel("x", pipe.server, &context);
+    const uint32_t announced = 1u << 20;
+    std::string payload(100u * 1024u, 'q');
+    std::thread writer([&] {
+        for (uint32_t field : {0xFFFE00FFu, 0x00010000u, 4242u, 3u, announced}) {
+            channeltest::writeField(pipe.client, field);
+        }
+        channeltest::writeMessage(pipe.client, payload.data(), static_cast<DWORD>(payload.size()));
+    });
+    CMessage message;
+    channel.receive(message);
+    writer.join();
+    ASSERT_EQ(message.length(), announced + 1);
+    EXPECT_EQ(std::memcmp(message.data(), payload.data(), payload.size()), 0);
+    const std::vector<uint8_t> zeros(announced + 1 - payload.size(), 0);
+    EXPECT_EQ(std::memcmp(message.data() + payload.size(), zeros.data(), zeros.size()), 0);
+}
+
+// A payload message longer than its frame announced is a broken frame, at
+// the first read as well as after the buffer has grown.
+TEST(SharedMemoryChannel, PayloadLongerThanAnnouncedFails) {
+    for (uint32_t announced : {10u, 200u * 1024u}) {
+        ConnectedPipe pipe("overlong");
+        CBrokerContext context;
+        TestChannel channel("x", pipe.server, &context);
+        const std::string payload(announced + 1, 'z');
+        std::thread writer([&] {
+            for (uint32_t field : {0xFFFE00FFu, 0x00010000u, 4242u, 3u, announced}) {
+                channeltest::writeField(pipe.client, field);
+            }
+            DWORD written = 0;
+            // Fails once the channel ends the connection; that is the point.
+            WriteFile(pipe.client, payload.data(), static_cast<DWORD>(payload.size()), &written,
+                      nullptr);
+        });
+        CMessage message;
+        try {
+            channel.receive(message);
+            ADD_FAILURE() << "no exception for " << announced;
+        } catch (const CInterruptedExeception&) {
+            ADD_FAILURE() << "an overlong payload is a failure, not an interruption";
+        } catch (const CMessageException&) {
+        }
+        channel.close();
+        writer.join();
+    }
 }
 
 TEST(SharedMemoryChannel, InterruptEventEndsAPendingRead) {

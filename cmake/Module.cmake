@@ -2,6 +2,7 @@
 #
 # One folder, one library. Sources follow a naming rule instead of a list:
 #   name_test.cpp          unit tests, built into <name>_tests
+#   name_posix_test.cpp    unit tests of POSIX only behaviour (name_win_test.cpp: Windows)
 #   name_win.cpp           Windows only
 #   name_posix.cpp         POSIX only
 #   anything else .cpp     the library
@@ -18,7 +19,15 @@ function(mb_add_module name)
   set(test_sources "")
   foreach(f ${all})
     get_filename_component(base ${f} NAME_WE)
-    if(base MATCHES "_test$")
+    if(base MATCHES "_posix_test$")
+      if(NOT WIN32)
+        list(APPEND test_sources ${f})
+      endif()
+    elseif(base MATCHES "_win_test$")
+      if(WIN32)
+        list(APPEND test_sources ${f})
+      endif()
+    elseif(base MATCHES "_test$")
       list(APPEND test_sources ${f})
     elseif(base MATCHES "_win$")
       if(WIN32)

@@ -5,6 +5,12 @@
 #   MINGW_CRT=ucrt    (default) link the Universal C Runtime, the one current
 #                     Microsoft compilers link, through the api-ms-win-crt-* DLLs
 #   MINGW_CRT=msvcrt  link the legacy msvcrt.dll, this toolchain's own default
+#
+# The mingw preset links msvcrt. Debian's libstdc++ for mingw-w64 is built
+# against msvcrt; linked with the UCRT instead, its std::filesystem and
+# std::fstream fail at run time, and the libraries and programs here use both.
+# Only the platform layer's reference tests (scripts/wine-tests.sh building
+# tests/wine), which use neither, build with the UCRT by default.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 

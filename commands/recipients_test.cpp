@@ -124,6 +124,37 @@ using Entries = std::vector<std::string>;
 
 class RecipientsTest : public FakeMapiTest {
   protected:
+#ifdef _WIN32
+    // The real registry of the user (Wine's prefix in CI): the value is
+    // removed before and after each test, so runs do not see each other's.
+    static constexpr const wchar_t* kKey = L"Software\\Varnek\\Varnek Pellion\\10.0\\Sendmail";
+    static void removeValue() {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+            RegDeleteValueW(key, L"bRemoveCommaDelimiter");
+            RegCloseKey(key);
+        }
+    }
+    void SetUp() override {
+        FakeMapiTest::SetUp();
+        removeValue();
+    }
+    void TearDown() override {
+        removeValue();
+        FakeMapiTest::TearDown();
+    }
+    void commaOff() {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                  &key, nullptr),
+                  ERROR_SUCCESS);
+        const DWORD one = 1;
+        EXPECT_EQ(RegSetValueExW(key, L"bRemoveCommaDelimiter", 0, REG_DWORD,
+                                 reinterpret_cast<const BYTE*>(&one), sizeof one),
+                  ERROR_SUCCESS);
+        RegCloseKey(key);
+    }
+#else
     void SetUp() override {
         FakeMapiTest::SetUp();
         ASSERT_EQ(setenv("XDG_CONFIG_HOME", config_.c_str(), 1), 0);
@@ -135,6 +166,7 @@ class RecipientsTest : public FakeMapiTest {
                "[HKEY_CURRENT_USER\\Software\\Varnek\\Varnek Pellion\\10.0\\Sendmail]\n"
                "\"bRemoveCommaDelimiter\"=dword:00000001\n";
     }
+#endif
     // Resolves with all three slots passed (null text: a slot without text).
     Entries resolve(const char* to, const char* cc, const char* bcc, bool allowDialog = true) {
         RecipientSlot slots[] = {RecipientSlot::fromText(to), RecipientSlot::fromText(cc),

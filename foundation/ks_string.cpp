@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <new>
+#include <string>
 #include <utility>
 
 #include "foundation/ks_exception.h"
@@ -511,9 +512,46 @@ void KsString::reserve(uint64_t n) {
     }
 }
 
+namespace {
+
+// Whether a format holds a %n directive (flags, width, precision and size
+// letters may come between). Windows' runtime either writes through the
+// argument (msvcrt) or hands %n to the invalid-parameter handler, whose
+// default ends the process (the Universal CRT); the POSIX layer refuses it.
+// Refused here first, it is the same clear failure everywhere.
+bool hasCountDirective(const WCHAR* fmt) {
+    for (const WCHAR* p = fmt; *p != 0; ++p) {
+        if (*p != '%') {
+            continue;
+        }
+        ++p;
+        if (*p == '%') {
+            continue;
+        }
+        while (*p != 0 && std::char_traits<WCHAR>::find(WLIT("-+ #0123456789.*hlLqjztwIN"), 26, *p)) {
+            ++p;
+        }
+        if (*p == 'n') {
+            return true;
+        }
+        if (*p == 0) {
+            break;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 int32_t KsString::formatRaw(uint64_t capacity, const WCHAR* fmt, ...) {
     if (capacity == 0) {
         capacity = 32;
+    }
+    if (hasCountDirective(fmt)) {
+        release();
+        count_ = 0;
+        encoding_ = Encoding::Utf16;
+        return -1;
     }
     for (;;) {
         WCHAR* storage = new WCHAR[capacity];

@@ -1,6 +1,7 @@
 // Comparison, search, extraction and the smaller editing operations of KsString.
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "foundation/ks_exception.h"
 #include "foundation/ks_string.h"
@@ -26,9 +27,17 @@ uint64_t searchForward(const Unit* hay, uint64_t hayLen, const Unit* needle, uin
         return KsString::npos;
     }
     if constexpr (sizeof(Unit) == 1) {
+        // memmem is a glibc extension; the C runtime of Windows has none.
+#if defined(__GLIBC__)
         const void* hit = memmem(hay + from, hayLen - from, needle, needleLen);
         return hit == nullptr ? KsString::npos
                               : static_cast<uint64_t>(static_cast<const Unit*>(hit) - hay);
+#else
+        const std::string_view text(reinterpret_cast<const char*>(hay), hayLen);
+        const size_t hit = text.find(
+            std::string_view(reinterpret_cast<const char*>(needle), needleLen), from);
+        return hit == std::string_view::npos ? KsString::npos : static_cast<uint64_t>(hit);
+#endif
     } else {
         const uint64_t last = hayLen - needleLen;
         for (uint64_t i = from; i <= last; ++i) {
@@ -386,7 +395,7 @@ KsString KsString::xmlEscape() const {
     };
     KsString result;
     if (wide_ != nullptr) {
-        std::u16string out;
+        std::basic_string<WCHAR> out;
         escape(wide_, out);
         result.assign(out.data(), static_cast<int64_t>(out.size()));
     } else if (narrow_ != nullptr) {

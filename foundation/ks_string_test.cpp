@@ -260,8 +260,9 @@ TEST(KsStringEdit, FurtherOperations) {
     t.truncate(10);
     EXPECT_EQ(t.unitCount(), 3u);
 
+    // As _wcslwr_s in the "C" locale: A-Z only, on every platform.
     KsString upper("\xC3\x89T\xC3\x89 ABC");
-    EXPECT_EQ(wideOf(upper.toLower()), u"\u00E9t\u00E9 abc");
+    EXPECT_EQ(wideOf(upper.toLower()), u"\u00C9t\u00C9 abc");
     EXPECT_EQ(upper.encoding(), Enc::Utf8);  // the original is untouched
     EXPECT_TRUE(KsString().toLower().isEmpty());
 
@@ -322,6 +323,14 @@ TEST(KsStringFormat, GrowsFromThirtyTwoUnits) {
     // A format the platform rejects ends with an empty text instead of growing for ever.
     EXPECT_EQ(s.format(KsString("%n")), -1);
     EXPECT_TRUE(s.isEmpty());
+    // Refused before the platform sees it, whatever comes between: Windows'
+    // runtime would write through the missing argument or end the process.
+    for (const char* count : {"a%ln", "%5n b", "%d %hhn", "%I64n"}) {
+        EXPECT_EQ(s.format(KsString(count), 1), -1) << count;
+        EXPECT_TRUE(s.isEmpty()) << count;
+    }
+    EXPECT_EQ(s.format(KsString("100%%n")), 5) << "%% then n is text";
+    EXPECT_STREQ(s.ansiView(), "100%n");
 }
 
 TEST(KsStringFormat, ScanReadsTheWideText) {

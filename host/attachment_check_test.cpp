@@ -1,7 +1,9 @@
 #include "host/attachment_check.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 #include <filesystem>
 #include <fstream>
@@ -60,16 +62,21 @@ TEST(AttachmentCheck, ReadableMeansARegularFileWhoseSizeTellsItAll) {
     std::ofstream(plain) << "text";
     const std::string empty = (root / "empty").string();
     std::ofstream{empty};
-    const std::string fifo = (root / "fifo").string();
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_TRUE(attachmentReadable(plain));
     EXPECT_TRUE(attachmentReadable(empty));
     EXPECT_FALSE(attachmentReadable((root / "missing").string()));
     EXPECT_FALSE(attachmentReadable(dir.path()));
+#ifdef _WIN32
+    EXPECT_FALSE(attachmentReadable("NUL")) << "a device";
+    EXPECT_FALSE(attachmentReadable("\\\\.\\pipe\\no-such-pipe"));
+#else
+    const std::string fifo = (root / "fifo").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_FALSE(attachmentReadable(fifo));
     EXPECT_FALSE(attachmentReadable("/dev/zero"));
     EXPECT_FALSE(attachmentReadable("/proc/self/status"));
     EXPECT_FALSE(attachmentReadable("/proc/self/mem"));
+#endif
 }
 
 }  // namespace

@@ -76,6 +76,14 @@ TEST(ClientCli, HelpListsTheCommands) {
     EXPECT_EQ(help.err, "");
 }
 
+#ifdef _WIN32
+// A Windows install keeps the client beside mailbroker.exe.
+TEST(ClientCli, DefaultBrokerIsBesideTheClient) {
+    Outcome o = run({"raw", "X"});
+    EXPECT_EQ(o.code, kExitStartFailed);
+    EXPECT_NE(o.err.find("/nonexistent/dir/mailbroker:"), std::string::npos) << o.err;
+}
+#else
 TEST(ClientCli, WithNoBrokerBesideItTheClientStartsTheInstalledOne) {
     ::unsetenv("MAILBROKER_BROKER");
     Outcome o = run({"raw", "X"});
@@ -83,5 +91,6 @@ TEST(ClientCli, WithNoBrokerBesideItTheClientStartsTheInstalledOne) {
     EXPECT_NE(o.err.find("/nonexistent/dir/" MB_PRIVATE_FROM_BIN "/mailbroker:"), std::string::npos)
         << o.err;
 }
+#endif
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "host/mail_commands.h"
 
 #include <climits>
-#include <ctime>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -9,33 +8,13 @@
 #include "host/attachment_check.h"
 #include "host/client_cli.h"
 #include "host/command_outcome.h"
+#include "host/default_store.h"
 #include "host/mail_request.h"
 #include "host/message_subject.h"
-#include "host/outbox_report.h"
 #include "host/store_watch.h"
-#include "profiles/profiles.h"
+#include "mapi/mapi.h"
 
 namespace {
-
-// The default profile's store, read as the provider reads it: the Broker this
-// client starts inherits the same environment.
-struct DefaultStore {
-    std::string path;  // empty: unknown, `why` says why
-    std::string transport;
-    std::string why;
-};
-
-DefaultStore defaultStore() {
-    mb::provider::ProfileLoad load = mb::provider::loadProfiles();
-    if (load.result != S_OK) {
-        return {{}, {}, load.error};
-    }
-    const mb::provider::Profile* profile = mb::provider::defaultProfile(load);
-    if (profile == nullptr) {
-        return {{}, {}, "no default profile in " + mb::provider::profilesPath()};
-    }
-    return {profile->storePath, profile->transport, {}};
-}
 
 // `note`, when not empty, ends the line of a failure.
 HRESULT replyStatus(const BrokerConnection::Reply& reply);
@@ -47,7 +26,7 @@ int finish(const std::string& command, const BrokerConnection::Reply& reply, std
         replyStatus(reply) == MAPI_E_CORRUPT_DATA) {
         // The provider only says "corrupt data"; the client reads the file
         // itself and names the line.
-        note = profilesProblem();
+        note = profilesProblemNote();
     }
     switch (outcome.kind) {
         case CommandOutcome::Kind::Done:
@@ -102,16 +81,7 @@ int sendCommand(ClientSession& session, const std::vector<std::string>& args, st
     if (before) {
         StoreChange change = compareSnapshots(*before, StoreSnapshot::take(store.path));
         for (const auto& m : change.added) {
-            // The reason comes from the store, where the spooler left it: the
-            // reply itself says only that the message was taken.
-            std::string why;
-            if (m.folder == "Outbox") {
-                if (const auto record = retryRecordOf(store.path, m.baseName)) {
-                    why = describeWaiting(*record, std::time(nullptr));
-                }
-            } else if (m.folder == "Undeliverable") {
-                why = refusalReasonOf(store.path, m.baseName);
-            }
+            const std::string why = filingReason(store, m);
             out << describeFiling(m, store.transport, why) << '\n';
         }
         for (const auto& m : change.moved) {
@@ -124,7 +94,7 @@ int sendCommand(ClientSession& session, const std::vector<std::string>& args, st
             judgeReply("SendMail", reply.values).kind == CommandOutcome::Kind::Done) {
             err << "mailbroker-client: no new message appeared in " << store.path << '\n';
         }
-    } else {
+    } else if (!store.why.empty()) {
         err << "mailbroker-client: cannot tell where the message went: " << store.why << '\n';
     }
     return finish("SendMail", reply, err,
@@ -155,7 +125,9 @@ int flushCommand(ClientSession& session, const std::vector<std::string>&, std::o
     BrokerConnection::Reply reply = session.request(flushRequest());
     printValues(reply.values, out);
     if (!before) {
-        err << "mailbroker-client: cannot look into the Outbox: " << store.why << '\n';
+        if (!store.why.empty()) {
+            err << "mailbroker-client: cannot look into the Outbox: " << store.why << '\n';
+        }
         return finish("AutoCompleteFileName", reply, err);
     }
     StoreSnapshot after = StoreSnapshot::take(store.path);

@@ -14,9 +14,21 @@
 #include "codec/query_record.h"
 #include "pal/win32.h"
 
+#ifdef _WIN32
+#include <io.h>
+#endif
+
 namespace fs = std::filesystem;
 
 namespace {
+
+#ifdef _WIN32
+// The C runtime of Windows: the bytes as they are (no CRLF translation, no end
+// at Ctrl-Z), and not inherited by the Broker.
+constexpr int kBodyOpenFlags = O_RDONLY | O_BINARY | O_NOINHERIT;
+#else
+constexpr int kBodyOpenFlags = O_RDONLY | O_CLOEXEC;
+#endif
 
 struct OptionRule {
     const char* name;
@@ -127,7 +139,9 @@ std::string absoluteAttachment(const std::string& path, const std::string& worki
     while (relative.rfind("./", 0) == 0) {
         relative.erase(0, 2);
     }
-    std::string absolute = path.front() == '/' ? path : workingDir + "/" + relative;
+    // "C:/x" and "C:\\x" are absolute on Windows as well as "/x" everywhere.
+    const bool isAbsolute = path.front() == '/' || fs::path(path).is_absolute();
+    std::string absolute = isAbsolute ? path : workingDir + "/" + relative;
     std::error_code ec;
     fs::file_status status = fs::status(absolute, ec);
     if (ec) {
@@ -240,10 +254,21 @@ bool asksForHelp(const std::string& command, const std::vector<std::string>& arg
 std::string readBodyFile(const std::string& path) {
     const bool standardInput = path == "-";
     const std::string shown = standardInput ? std::string("on standard input") : path;
-    const int fd = standardInput ? 0 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+#ifdef _WIN32
+    if (standardInput) {
+        ::_setmode(0, _O_BINARY);
+    }
+#endif
+    const int fd = standardInput ? 0 : ::open(path.c_str(), kBodyOpenFlags);
+    const int openError = errno;
+    if (fd < 0 && openError == EACCES && fs::is_directory(path)) {
+        // Windows' _open refuses a directory with EACCES where POSIX opens it:
+        // both are told the same.
+        throw UsageError("send: cannot read the body file " + path + ": not a file");
+    }
     if (fd < 0) {
         throw UsageError("send: cannot read the body file " + path + ": " +
-                         std::generic_category().message(errno));
+                         std::generic_category().message(openError));
     }
     struct Closer {
         int fd;

@@ -2,8 +2,8 @@
 // that was not delivered at once waits (its retry record, written by the
 // provider's spooler into <store>/.retry/NAME), why one was refused
 // (Undeliverable/NAME.reason), and the `queue` listing of every profile.
-// Reads the store and profiles.ini only, so the Windows build leaves it out
-// with store_watch.
+// Reads the store and profiles.ini only, which Windows does not have: POSIX
+// only, like the `queue` command that lists it.
 #pragma once
 
 #include <ctime>

@@ -80,7 +80,10 @@
 #define MESSAGE_DIALOG ((ULONG)0x00000002)
 #define FOLDER_DIALOG ((ULONG)0x00000002)
 #define DEL_FOLDERS ((ULONG)0x00000004)
-#define DEL_MESSAGES ((ULONG)0x00000008)
+// DeleteFolder's DEL_MESSAGES is 1, as Microsoft's own headers publish it
+// (wabdefs.h of the Windows SDK, and edkmdb.h of the Exchange SDK, which
+// repeats DeleteFolder's flags); 8 is EmptyFolder's DEL_ASSOCIATED.
+#define DEL_MESSAGES ((ULONG)0x00000001)
 #define DEL_ASSOCIATED ((ULONG)0x00000008)
 #define CONVENIENT_DEPTH ((ULONG)0x00000001)
 

@@ -5,6 +5,7 @@
 #include "pal/registry_internal.h"
 #include "pal/utf_transcode.h"
 #include "pal/wide_crt.h"
+#include "pal/wide_crt_internal.h"
 
 namespace reg {
 namespace {
@@ -230,7 +231,9 @@ bool NextLine(const std::u16string& text, size_t& pos, View& line) {
 }  // namespace
 
 std::u16string Fold(std::u16string name) {
-    _wcslwr_s(name.data(), name.size() + 1);
+    for (char16_t& c : name) {
+        c = wcrt::FoldCase(c);
+    }
     return name;
 }
 

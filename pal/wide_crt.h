@@ -22,11 +22,10 @@ size_t wcslen(const WCHAR* s);
 size_t wcsnlen(const WCHAR* s, size_t max);
 int wcscmp(const WCHAR* a, const WCHAR* b);
 
-// Lower-cases in place with the simple one-to-one mappings of Latin (ASCII,
-// Latin-1, Extended-A, Extended Additional), Greek, Cyrillic, Armenian and
-// full-width Latin, whatever the process locale. (The Microsoft runtime lowers
-// only A-Z until a program calls setlocale.) EINVAL for a null text, or when
-// `size` units hold no terminator; then s[0] is set to 0.
+// Lower-cases A-Z in place, as the Microsoft runtime does in the "C" locale
+// that every program starts in (and that the Broker never leaves); other
+// letters stay as they are. EINVAL for a null text, or when `size` units hold
+// no terminator; then s[0] is set to 0.
 errno_t _wcslwr_s(WCHAR* s, size_t size);
 
 // Writes at most `count` units (or as many as fit, with _TRUNCATE) plus a NUL.

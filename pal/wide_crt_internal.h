@@ -11,6 +11,12 @@
 
 namespace wcrt {
 
+// The simple one-to-one lower-case mapping of Latin, Greek, Cyrillic, Armenian
+// and full-width Latin letters, whatever the locale: how the registry folds
+// key and value names, which Windows compares without regard to case in every
+// script. (_wcslwr_s lowers A-Z only, as in the "C" locale.)
+char16_t FoldCase(char16_t c);
+
 // Collects output up to `room` units and counts everything beyond, so the
 // caller can tell a cut-short result from one that fitted.
 class Sink {

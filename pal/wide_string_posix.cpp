@@ -8,6 +8,7 @@
 #endif
 
 #include "pal/wide_crt.h"
+#include "pal/wide_crt_internal.h"
 
 namespace {
 
@@ -204,8 +205,20 @@ errno_t _wcslwr_s(WCHAR* s, size_t size) {
         errno = EINVAL;
         return EINVAL;
     }
+    // The "C" locale every program starts in, which the Broker never leaves:
+    // the Microsoft runtime lowers A-Z only there.
     for (; *s != 0; ++s) {
-        *s = ToLower(*s);
+        if (*s >= 'A' && *s <= 'Z') {
+            *s = static_cast<WCHAR>(*s + 0x20);
+        }
     }
     return 0;
 }
+
+namespace wcrt {
+
+char16_t FoldCase(char16_t c) {
+    return ToLower(c);
+}
+
+}  // namespace wcrt

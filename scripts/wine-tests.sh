@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # Builds the platform layer's tests (pal/*_test.cpp) for 64-bit Windows with
 # mingw-w64, against the real Win32 API and C runtime instead of our layer, and
-# runs them under Wine as a reference. Installs what is missing (as root).
-# Exits non-zero if any test fails, crashes or hangs.
+# runs them under Wine as a reference. Then builds the mingw preset (every
+# library that has a meaning on Windows, mailbroker.exe, mailbroker-client.exe
+# and the stand-in mapi32.dll), runs its unit tests and the Windows process
+# tests under Wine, and compares our MAPI declarations with mingw-w64's.
+# Installs what is missing (as root). Exits non-zero if any test fails,
+# crashes or hangs.
 #
 #   MINGW_CRT=ucrt|msvcrt   C runtime to link (default ucrt: what current
 #                           Microsoft compilers link); msvcrt builds in
@@ -10,6 +14,7 @@
 #   JOBS=2                  parallel build jobs
 #   WINE_TEST_TIMEOUT=240   seconds one run of the test program may take
 #   WINE_TEST_FILTER='*'    which tests to run, e.g. 'CodePage.*:Tls.*'
+#   MB_WINE_PAL_ONLY=1      only the platform layer's tests (not the preset)
 #
 # Extra arguments go to the test program, e.g. --gtest_repeat=3.
 set -euo pipefail
@@ -56,13 +61,19 @@ fi
 
 # A crash or hang ends the process; then the run goes on without that test, so
 # that one fault does not hide the results of the tests after it.
-log="$build/wine-tests.log"
+# run_program NAME EXE [ARGS...]: runs one GoogleTest program to the end,
+# round after round, and adds its counts to the totals.
+total_passed=0
+total_failed=0
+total_skipped=0
+run_program() {
+local name=$1 exe=$2
+shift 2
+local log="$logs/$name.log"
 : >"$log"
-excluded=()  # crashed or hung
-done_tests=() # already have a result
-passed=0
-failed=0
-skipped=0
+local excluded=()  # crashed or hung
+local done_tests=() # already have a result
+local passed=0 failed=0 skipped=0 round filter skip out rc round_failed last
 for round in $(seq 1 20); do
   filter="${WINE_TEST_FILTER:-*}"
   skip=("${done_tests[@]}" "${excluded[@]}")
@@ -71,13 +82,22 @@ for round in $(seq 1 20); do
     case "$filter" in *-*) filter+=":" ;; *) filter+="-" ;; esac
     filter+="$(IFS=:; echo "${skip[*]}")"
   fi
-  out="$build/wine-tests-$round.log"
+  out="$logs/$name-$round.log"
+  # Into a file, not a pipe: Wine's own processes (wineserver, services.exe)
+  # inherit the output and can outlive a test program killed for hanging, and
+  # a reader of a pipe would wait for them.
   set +e
-  timeout -k 10 "$run_timeout" "$wine" "$build/pal_tests.exe" "$@" "--gtest_filter=$filter" \
-    2>&1 | tr -d '\r' | tee "$out"
-  rc=${PIPESTATUS[0]}
+  timeout -k 10 "$run_timeout" "$wine" "$exe" "$@" "--gtest_filter=$filter" >"$out.raw" 2>&1
+  rc=$?
   set -e
+  tr -d '\r' <"$out.raw" >"$out"
+  rm -f "$out.raw"
+  cat "$out"
   cat "$out" >>"$log"
+  if [ "$rc" -eq 124 ] || [ "$rc" -eq 137 ]; then
+    # What the hung program started (a Broker, a stand-in host) goes with it.
+    wineserver -k >/dev/null 2>&1 || true
+  fi
   passed=$((passed + $(grep -c '^\[       OK \] ' "$out" || true)))
   round_failed=$(grep -cE '^\[  FAILED  \] .*\([0-9]+ ms\)$' "$out" || true)
   failed=$((failed + round_failed))
@@ -106,6 +126,39 @@ for round in $(seq 1 20); do
   echo "== continuing without: ${excluded[*]}"
 done
 
-echo "== crashed or hung: ${excluded[*]:-none}; full output in ${log#"$root"/}"
-echo "wine: $passed passed, $failed failed, $skipped skipped"
-[ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]
+echo "== $name: crashed or hung: ${excluded[*]:-none}; full output in ${log#"$root"/}"
+echo "wine: $name: $passed passed, $failed failed, $skipped skipped"
+if [ "$passed" -eq 0 ]; then
+  failed=$((failed + 1))
+fi
+total_passed=$((total_passed + passed))
+total_failed=$((total_failed + failed))
+total_skipped=$((total_skipped + skipped))
+}
+
+logs="$build/wine-logs"
+mkdir -p "$logs"
+run_program pal_tests "$build/pal_tests.exe" "$@"
+
+if [ -z "${MB_WINE_PAL_ONLY:-}" ]; then
+  win="$root/build/mingw-win"
+  echo "== building the mingw preset in ${win#"$root"/}"
+  cmake --preset mingw >/dev/null
+  cmake --build "$win" -j "$jobs"
+  # The stand-in mapi32.dll beside each program that loads one, over Wine's own.
+  export WINEDLLOVERRIDES="mscoree,mshtml=;mapi32=n"
+  for exe in "$win"/base/mb_base_tests.exe "$win"/foundation/mb_foundation_tests.exe \
+             "$win"/codec/mb_codec_tests.exe "$win"/mapi/mb_mapi_tests.exe \
+             "$win"/fake-mapi/mb_commands_tests.exe "$win"/fake-mapi/mb_channel_tests.exe \
+             "$win"/fake-mapi/mb_broker_tests.exe "$win"/host/mb_host_tests.exe \
+             "$win"/tests/windows/mb_*_tests.exe; do
+    run_program "$(basename "$exe" .exe)" "$exe" "$@"
+  done
+  echo "== our MAPI declarations beside mingw-w64's"
+  if ! python3 scripts/check_mapi_decls.py --build "$win/mapi-decls"; then
+    total_failed=$((total_failed + 1))
+  fi
+fi
+
+echo "wine: $total_passed passed, $total_failed failed, $total_skipped skipped in all"
+[ "$total_failed" -eq 0 ] && [ "$total_passed" -gt 0 ]

@@ -72,11 +72,16 @@ TEST_F(Listener, ClosedConnectionsLeaveNoDescriptorOrThreadBehind) {
     std::this_thread::sleep_for(200ms);
     size_t fds = openFdCount(pid);
     size_t threads = threadCount(pid);
+    ASSERT_GT(threads, 0u);
     for (int i = 0; i < 20; ++i) {
         BrokerConnection c = broker.connect();
         EXPECT_TRUE(answers(c));
     }
-    EXPECT_EQ(settleAt([&] { return openFdCount(pid); }, fds, kSettle), fds);
+    // Wine answers 0 for another process's handle count: there only the
+    // threads are counted.
+    if (fds != 0) {
+        EXPECT_EQ(settleAt([&] { return openFdCount(pid); }, fds, kSettle), fds);
+    }
     EXPECT_EQ(settleAt([&] { return threadCount(pid); }, threads, kSettle), threads);
 }
 
@@ -91,6 +96,9 @@ TEST_F(Listener, TheNextConnectionReapsAChannelLeftOpen) {
     }
     std::this_thread::sleep_for(200ms);
     size_t fds = openFdCount(pid);
+    if (fds == 0) {
+        GTEST_SKIP() << "no handle count for another process here (Wine answers 0)";
+    }
     {
         BrokerConnection bad = broker.connect();
         bad.send("X?k=%4");
@@ -115,7 +123,7 @@ constexpr auto kBrokerEnd = 1000ms;
 #endif
 
 TEST_F(Listener, BrokerEndsWithinASecondOfItsHostEvenWithIdleClients) {
-    ChildProcess host = ChildProcess::start("/bin/sleep", {"600"});
+    ChildProcess host = startStandInHost(600);
     BrokerHost broker = startBroker(install, static_cast<uint32_t>(host.pid()));
     BrokerConnection a = broker.connect();
     BrokerConnection b = broker.connect();
@@ -134,7 +142,7 @@ TEST_F(Listener, BrokerEndsWithinASecondOfItsHostEvenWithIdleClients) {
 // A client that sends and never reads stalls only its own channel, whose write
 // blocks once the pipe is full; the host's end still ends the Broker at once.
 TEST_F(Listener, ClientThatNeverReadsStallsOnlyItself) {
-    ChildProcess host = ChildProcess::start("/bin/sleep", {"600"});
+    ChildProcess host = startStandInHost(600);
     BrokerHost broker = startBroker(install, static_cast<uint32_t>(host.pid()));
     BrokerConnection flood = broker.connect();
     std::atomic<int> sent{0};
@@ -164,7 +172,7 @@ TEST_F(Listener, ClientThatNeverReadsStallsOnlyItself) {
 }
 
 TEST_F(Listener, BrokerEndsWithItsHostWhenNoClientEverCame) {
-    ChildProcess host = ChildProcess::start("/bin/sleep", {"600"});
+    ChildProcess host = startStandInHost(600);
     BrokerHost broker = startBroker(install, static_cast<uint32_t>(host.pid()));
     { BrokerConnection probe = broker.connect(); }
     host.terminate();
@@ -175,7 +183,7 @@ TEST_F(Listener, BrokerEndsWithItsHostWhenNoClientEverCame) {
 }
 
 TEST_F(Listener, BrokerWithoutALivingHostDoesNotLinger) {
-    ChildProcess host = ChildProcess::start("/bin/true", {});
+    ChildProcess host = startStandInHost(0);
     host.wait(-1);
     uint32_t gone = static_cast<uint32_t>(host.pid());
     host = ChildProcess();
@@ -256,6 +264,7 @@ TEST_F(Listener, AThousandBadClientsLeaveNoDescriptorOrThreadBehind) {
     std::this_thread::sleep_for(200ms);
     size_t fds = openFdCount(pid);
     size_t threads = threadCount(pid);
+    ASSERT_GT(threads, 0u);
 
     BrokerConnection steady = servedConnection(broker);
     for (int i = 0; i < 1000; ++i) {
@@ -270,7 +279,9 @@ TEST_F(Listener, AThousandBadClientsLeaveNoDescriptorOrThreadBehind) {
         BrokerConnection last = servedConnection(broker);
         EXPECT_TRUE(answers(last));
     }
-    EXPECT_EQ(settleAt([&] { return openFdCount(pid); }, fds, kSettle), fds);
+    if (fds != 0) {  // 0: not counted (Wine), as above
+        EXPECT_EQ(settleAt([&] { return openFdCount(pid); }, fds, kSettle), fds);
+    }
     EXPECT_EQ(settleAt([&] { return threadCount(pid); }, threads, kSettle), threads);
     EXPECT_TRUE(broker.process().running());
 }

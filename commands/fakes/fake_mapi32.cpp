@@ -4,7 +4,12 @@
 
 #include "commands/fakes/fake_mapi_state.h"
 
+// A DLL exports what is marked for export; a shared object, what is visible.
+#ifdef _WIN32
+#define FAKE_EXPORT extern "C" __declspec(dllexport)
+#else
 #define FAKE_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace {
 

@@ -9,6 +9,7 @@
 // Built twice: once whole, once without MAPILogonEx (MB_DOUBLE_WITHOUT_LOGON).
 // Plain C-style code on purpose: nothing here may keep the library from being
 // unloaded, since the tests count loads and unloads.
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,7 +19,12 @@
 
 #include "mapi/mapi.h"
 
+// A DLL exports what is marked for export; a shared object, what is visible.
+#ifdef _WIN32
+#define DOUBLE_EXPORT extern "C" __declspec(dllexport)
+#else
 #define DOUBLE_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace {
 
@@ -29,7 +35,11 @@ void record(const char* line) {
     }
     // "a" appends (O_APPEND) and the line leaves in one write at fclose, so the
     // lines of concurrent sessions stay whole.
+#ifdef _WIN32
+    std::FILE* file = std::fopen(path, "aN");  // N: not inherited, as e is not
+#else
     std::FILE* file = std::fopen(path, "ae");
+#endif
     if (file != nullptr) {
         std::fprintf(file, "%s\n", line);
         std::fclose(file);

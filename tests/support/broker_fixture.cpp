@@ -1,7 +1,5 @@
 #include "tests/support/broker_fixture.h"
 
-#include <stdlib.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -15,23 +13,15 @@ namespace fs = std::filesystem;
 
 namespace mbtest {
 
-const std::string& isolatedRuntimeDir() {
-    // Removed at exit; every Broker has been killed and reaped by then.
-    static const TempDir dir("runtime");
-    static const bool set = ::setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1) == 0;
-    (void)set;
-    return dir.path();
-}
-
 BrokerInstall::BrokerInstall(Provider provider) : dir_("broker") {
     isolatedRuntimeDir();
-    brokerPath_ = dir_.path() + "/mailbroker";
+    brokerPath_ = dir_.path() + "/" + fs::path(MB_BROKER_PATH).filename().string();
     logPath_ = dir_.path() + "/calls.log";
     fs::copy_file(MB_BROKER_PATH, brokerPath_);
     if (provider != Provider::None) {
         const char* variant = provider == Provider::Double ? "/whole" : "/nologon";
-        fs::copy_file(std::string(MB_DOUBLE_DIR) + variant + "/libmapi32.so",
-                      dir_.path() + "/libmapi32.so");
+        fs::copy_file(std::string(MB_DOUBLE_DIR) + variant + "/" MB_DOUBLE_FILE,
+                      dir_.path() + "/" MB_DOUBLE_FILE);
     }
 }
 

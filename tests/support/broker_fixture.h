@@ -10,6 +10,7 @@
 #include "base/temp_dir_test_support.h"
 #include "host/broker_connection.h"
 #include "host/broker_host.h"
+#include "host/child_process.h"
 
 namespace mbtest {
 
@@ -19,8 +20,15 @@ constexpr const char* kNoSupport = "-2147221246";
 using mb::test::TempDir;
 
 // Makes this test process (and the Brokers it starts) use a private pipe
-// directory, so tests see only their own pipes. Idempotent; returns the runtime dir.
+// directory, so tests see only their own pipes. Idempotent; returns the runtime
+// dir. (On Windows pipes live in the kernel's namespace and each Broker's name
+// is fresh: nothing to isolate, and the folder is only a temporary one.)
 const std::string& isolatedRuntimeDir();
+
+// A process that stands in for a host: it lives `seconds` and exits 0.
+ChildProcess startStandInHost(int seconds);
+// A program that exits 0 at once and serves no pipe.
+std::string quickExitProgram();
 
 enum class Provider { None, Double, DoubleWithoutLogon };
 

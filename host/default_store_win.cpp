@@ -1,0 +1,13 @@
+#include "host/default_store.h"
+
+DefaultStore defaultStore() {
+    return {};
+}
+
+std::string filingReason(const DefaultStore&, const StoredMessage&) {
+    return {};
+}
+
+std::string profilesProblemNote() {
+    return {};
+}
