@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "base/command_words.h"
 
 namespace mb {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A command written in a configuration file, split into argv without a shell:
 // words are separated by blanks or tabs, and '...' or "..." quote a part of a
 // word (blanks included; no escapes inside). The sendmail transport, the

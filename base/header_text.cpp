@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "base/header_text.h"
 
 #include <strings.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Header text as a person reads it: RFC 2047 encoded words (B and Q) in
 // UTF-8, US-ASCII or ISO-8859-1 decoded, others shown as they stand; tabs
 // become blanks and other control characters '?', so that a subject cannot

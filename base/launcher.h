@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one way this code base starts other programs.
 //
 //   mb::Command command;

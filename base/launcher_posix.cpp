@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Children are started with fork and execve rather than posix_spawn: a child
 // must get back the RLIMIT_NOFILE soft limit we started with, which no
 // posix_spawn attribute can do, and glibc's spawn extensions for closing

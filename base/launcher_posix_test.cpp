@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "base/launcher.h"
 
 #include <fcntl.h>

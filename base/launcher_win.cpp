@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The launcher on Windows: CreateProcessW with exactly the handles the Command
 // names inherited (PROC_THREAD_ATTRIBUTE_HANDLE_LIST), so that, as on POSIX,
 // nothing else of ours reaches the child.

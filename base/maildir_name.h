@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Names for new Maildir files, shared by the store and the compose window's
 // drafts so that both write names every Maildir reader takes and that never
 // collide, across processes and hosts.

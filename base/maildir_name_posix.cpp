@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "base/maildir_name.h"
 
 #include <sys/time.h>

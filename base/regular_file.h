@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Opening a file a user named (a configuration file, a script) without ever
 // blocking: a FIFO without a writer, a terminal or another device would
 // otherwise hold the opening thread for good.

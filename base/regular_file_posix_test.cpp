@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "base/regular_file.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A POSIX file descriptor owned by one holder and closed when it goes.
 #pragma once
 

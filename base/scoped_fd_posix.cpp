@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "base/scoped_fd.h"
 
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ScopedGeneric<T, Traits>: sole ownership of one resource that is released by
 // a free function: a file descriptor, a kernel HANDLE, a LocalAlloc block, a
 // GObject reference. Traits says what "no resource" is and how to free one:

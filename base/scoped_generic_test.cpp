@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "base/scoped_generic.h"
 
 #include <gtest/gtest.h>

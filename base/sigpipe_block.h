@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writing to a pipe whose reader has gone raises SIGPIPE, which would kill
 // the whole process (the Broker, or a host that loaded us). While one of these
 // lives, SIGPIPE is blocked in the calling thread, so such a write fails with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TempDir: a fresh directory under the system's temporary folder, removed
 // with everything in it when the object goes. For tests that need files of
 // their own, or a private XDG_CONFIG_HOME and XDG_DATA_HOME.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "bench/bench_common.h"
 
 #include <array>

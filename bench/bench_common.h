@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the benchmark programs share: deterministic inputs, made once per kind
 // and size and kept for the whole run so that generation never lands in a
 // timed loop, and the registration of every case at every size.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // mb_bench: every throughput case, registered per size, then the usual
 // command line of the benchmark library (--benchmark_filter, _format, _out).
 #include <curl/curl.h>

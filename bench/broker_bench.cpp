@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Round trips through a real Broker with no provider beside it, so every reply
 // is error=-2147221246 and what is measured is the pipe, the frame, the codec
 // and the per-request library load attempt, not MAPI:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Silent SendMails through a real Broker, each delivered at submit to a
 // loopback SMTP server, beside msmtp sending the same messages straight to
 // that server, one process per message as a user's script would.

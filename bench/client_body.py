@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """What a body costs mailbroker-client: `send --silent` with a 1 MiB attachment
 to a loopback SMTP server, the body given with --body, then with --body-file
 holding the same text, and beside them neomutt sending the same message and

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # What a body costs mailbroker-client, --body beside --body-file, and neomutt
 # sending the same message (see bench/client_body.py).
 #

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Percent-escape throughput: our codec beside libcurl's escape and unescape on
 // the same inputs. Every case checks its own output once, untimed, before it
 // is measured, and reports an error instead of a figure when the check fails.

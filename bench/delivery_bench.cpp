@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Delivery of 100 queued messages to a loopback SMTP server: the spooler
 // through libcurl, the spooler through msmtp as its sendmail, and msmtp
 // alone sending the same files. Prints wall-clock time per message.

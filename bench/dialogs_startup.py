@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """How fast mailbroker-dialogs puts a dialog on screen, and how much memory it
 takes, beside zenity started the same way. Reports; asserts nothing.
 

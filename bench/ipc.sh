@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Request latency and throughput of the pipe path, all in one run: the raw
 # Unix socket ping-pong, the same exchange echoed by a bare server on our pipe
 # layer, and real round trips through a Broker (no provider installed), then

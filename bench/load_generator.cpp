@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // mb_load: sustained load on one Broker (with no provider beside it, so every
 // reply is error=-2147221246 and what is measured is connection handling, the
 // pipe and the frame). In one run:

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The mail commands end to end, in one run: a silent SendMail with a 10, 50 and
 # 100 MiB attachment beside base64(1) of the same file (target: at most 3x),
 # the Broker's peak memory for each (it should stay flat), and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // mb_mail_bench: the mail commands end to end, host library -> Broker -> real
 // provider, in a private profile whose store lies under WORKDIR. Not a test;
 // it prints two tables:

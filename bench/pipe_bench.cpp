@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Round-trip latency of one request and its reply as a Broker channel moves
 // them: five 4-byte header messages and a payload each way. The pipe case
 // echoes through our named pipes with overlapped I/O done as the channel does

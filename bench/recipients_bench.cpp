@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // mb_recipients_bench: how SendMail's time grows with the number of
 // recipients, host library -> Broker -> real provider, with OutlookGetAddrs
 // on the same texts as the reference measured in the same run. Not a test;

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Sourced by the benchmark scripts: sets $root and $build (MB_BENCH_BUILD_DIR,
 # by default build/bench-release, relative to the checkout), configures a
 # Release build there once, and builds the targets given to mb_build_bench.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds mb_bench, runs it with console output, and prints our throughput next
 # to the reference implementation's (libcurl for escaping, iconv for the UTF-16
 # round trip) for every input and size, then MB/s across sizes per case.

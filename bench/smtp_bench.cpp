@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "bench/smtp_bench.h"
 
 #include <signal.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the delivery benchmarks share: the loopback SMTP server of the tests
 // (tests/smtp/smtp_server.py), message bodies, and msmtp sending one file.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // mb_store_bench: what the provider's message store costs, measured from
 // outside through dlopen as the Broker loads it. Not a test; it prints:
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // UTF-8 -> UTF-16 -> UTF-8 through KsString's views, beside the same round trip
 // through iconv. Each case checks once, untimed, that the text comes back intact.
 #include <iconv.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "broker/broker_main.h"
 
 #include <chrono>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Broker from start to end, given its command line.
 #pragma once
 

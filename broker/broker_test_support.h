@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers for the listener tests: a stand-in host process that the test ends,
 // and a pipe security that counts its descriptors.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The two values the host passes: " --ipc=NAME --proc=PID".
 #pragma once
 

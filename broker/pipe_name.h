@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bytes the listener hands CreateNamedPipeA as the name of its pipe.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "broker/pipe_name.h"
 
 const char* pipeNameBytes(KsString& name) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How the listener obtains and releases the security of its pipe instances.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The SDDL text of the pipe's security descriptor, apart from the platform
 // calls that supply its inputs.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The security attributes that restrict the Broker's pipe to its own user.
 #pragma once
 

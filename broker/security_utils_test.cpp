@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "broker/security_utils.h"
 
 #include <gtest/gtest.h>

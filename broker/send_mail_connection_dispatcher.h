@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CSendMailConnectionDispatcher: the listener of the Broker's named pipe. One
 // instance at a time waits for a client; once it is connected, the next one is
 // created and then the connected one is handed to onConnect. listen returns

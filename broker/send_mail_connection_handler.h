@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CSendMailConnectionHandler: gives each connected instance a server channel
 // on a thread of its own, keeps the registry of channels, and reaps those
 // whose connection has ended.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "broker/send_mail_connection_handler.h"
 
 #include <gtest/gtest.h>

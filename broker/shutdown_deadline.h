@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ShutdownDeadline: how long the Broker may spend ending once its host is gone.
 #pragma once
 

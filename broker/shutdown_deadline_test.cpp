@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "broker/shutdown_deadline.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CBrokerContext: the one record the listener and every connection share.
 #pragma once
 

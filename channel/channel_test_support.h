@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers for the channel tests: a connected pipe pair with the server end
 // overlapped, and client-side frame writing and reading.
 #pragma once

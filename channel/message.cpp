@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "channel/message.h"
 
 #include <cstring>

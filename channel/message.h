@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CMessage: one framed message in memory.
 #pragma once
 

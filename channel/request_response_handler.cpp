@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "channel/request_response_handler.h"
 
 #include "channel/broker_context.h"

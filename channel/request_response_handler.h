@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CRequestResponseHandler: the request/reply loop over a message channel.
 #pragma once
 

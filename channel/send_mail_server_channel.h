@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CSendMailServerChannel: one connection's thread, turning each request into a
 // reply through a MAPI session of its own.
 #pragma once

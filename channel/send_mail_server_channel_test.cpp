@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "channel/send_mail_server_channel.h"
 
 #include <gtest/gtest.h>

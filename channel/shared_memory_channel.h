@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CSharedMemoryChannel: framed messages (codec/frame.h) over one connected,
 // message-mode pipe instance, with overlapped reads and writes that the
 // Broker-wide interrupt event can end.

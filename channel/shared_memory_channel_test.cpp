@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "channel/shared_memory_channel.h"
 
 #include <gtest/gtest.h>

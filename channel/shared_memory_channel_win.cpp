@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "channel/broker_context.h"
 #include "channel/shared_memory_channel.h"
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # mb_add_module(name DIR dir LIBS ... TEST_LIBS ... EXCLUDE ...)
 #
 # One folder, one library. Sources follow a naming rule instead of a list:

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross-compiles for 64-bit Windows with Debian's mingw-w64 (POSIX threads
 # flavour, which libstdc++'s std::thread and std::mutex need) and runs the
 # results under Wine.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The header that opens every request and reply on a Broker pipe: five 32-bit
 // words (magic, version, the sender's process id, a message id, the payload
 // length), each sent little-endian as a pipe message of its own, then the

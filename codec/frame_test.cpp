@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "codec/frame.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ParamMap: request parameters and reply values, keyed and ordered by the exact,
 // case-sensitive byte order of KsString ('B' before 'a'). Indexing inserts an
 // absent key with an empty value; find() looks up without inserting.

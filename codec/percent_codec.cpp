@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "codec/percent_codec.h"
 
 #include <bit>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Percent escapes over UTF-8 bytes, as requests and replies carry them.
 //
 // Unreserved bytes (A-Z a-z 0-9 ! ' ( ) * , - . / : _ ~) travel as themselves;

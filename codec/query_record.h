@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // QueryRecord: a request or reply as a name and its fields, and its text form
 // name?key=value&key=value, every part percent-encoded over UTF-8.
 #pragma once

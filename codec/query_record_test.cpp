@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "codec/query_record.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "commands/address_picker.h"
 
 #include <array>

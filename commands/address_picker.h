@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // OutlookGetAddrs: the host's recipient texts resolved against the address
 // book, optionally through its dialog, and given back as SMTP addresses with
 // distribution lists expanded.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "commands/attachment_file.h"
 
 #include <algorithm>

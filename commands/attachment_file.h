@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading a file named by the host into an attachment's data stream.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The name an attached file goes by: the last component of its path, as the
 // host's platform separates components.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "commands/attachment_name.h"
 
 // Not _wsplitpath_s: pal/ keeps its Windows meaning, where a '\' in a POSIX

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "commands/auto_complete.h"
 
 #include <cstring>

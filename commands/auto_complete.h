@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // AutoCompleteFileName: the display name of the default MAPI profile, or the
 // request's own "displayName" when profile administration cannot tell.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "commands/default_store.h"
 
 #include "commands/mapi_session.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The user's default message store, found in the session's stores table and
 // opened for writing; shared by SendMail and the Exchange address lookup.
 #pragma once

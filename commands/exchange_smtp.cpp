@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "commands/exchange_smtp.h"
 
 #include "commands/default_store.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The SMTP address of an Exchange recipient, as the message store reports it
 // for a recipient added to a throw-away message.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The allocators through which the commands obtain and release MAPI buffers.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Scoped ownership of what MAPI hands out: interfaces are released and buffers
 // freed through the session's allocator when their holder goes, so a command
 // that stops early, or unwinds, leaves nothing behind.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "commands/mapi_session.h"
 
 #include <cstddef>

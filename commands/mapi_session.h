@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // MapiSession: one request's MAPI: the loaded library, the logged-on session,
 // the status that travels back as "error", and the request's parameters.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "commands/message_content.h"
 
 #include <algorithm>

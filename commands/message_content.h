@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What SendMail writes into a new message besides its recipients: body and
 // subject texts, and file attachments.
 #pragma once

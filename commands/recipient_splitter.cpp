@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "commands/recipient_splitter.h"
 
 RecipientSplitter::RecipientSplitter(char* text, bool commaSeparates)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Splitting a recipient text ("to", "cc", "bcc") into the names and
 // addresses to resolve, in place, as the host's users type them:
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Recipient texts to MAPI recipients: the texts are split at the separators
 // (the comma only while the user has not turned it off) and resolved by the
 // address book.

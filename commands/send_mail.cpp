@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "commands/send_mail.h"
 
 #include "commands/default_store.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SendMail: a message in the default store's Outbox with the request's
 // recipients, subject, body and attachments, submitted at once when "silent",
 // otherwise opened in the compose window.

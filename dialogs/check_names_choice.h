@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What OK means in Check Names, apart from the widgets that feed it.
 //
 // A typed address wins over the list: the user typed it because no candidate

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "dialogs/check_names_dialog.h"
 
 #include <string>

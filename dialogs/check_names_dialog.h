@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // "Check Names": the name the user typed matched several entries, or none.
 // The user picks one of the candidates or types an address to use instead.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "dialogs/choose_profile_dialog.h"
 
 #include <string>

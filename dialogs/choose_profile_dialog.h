@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // "Choose Profile": which of the user's profiles a logon uses.
 #pragma once
 

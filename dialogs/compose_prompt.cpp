@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "dialogs/compose_prompt.h"
 
 #include "dialogs/compose_i18n.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The compose window's small modal questions and error messages.
 //
 // Built by hand rather than with GtkMessageDialog, which later GTK releases

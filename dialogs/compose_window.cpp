@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // gtk 4.8 is the floor: later deprecations (the completion, the file
 // chooser) must not break -Werror on a newer GTK.
 #define GDK_VERSION_MIN_REQUIRED GDK_VERSION_4_8

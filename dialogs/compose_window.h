@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // "New Message": the compose window of mailbroker-dialogs.
 //
 // Not modal and not tied to the Broker: the person may keep it open long

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Running the compose window apart from whoever asked for it.
 //
 // The driver waits for the program to end after the window is up; the window

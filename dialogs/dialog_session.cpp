@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "dialogs/dialog_session.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One modal dialog's run, from the window's first frame to the one answer.
 //
 // Every dialog ends in exactly one of three ways: OK or Cancel write their

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "dialogs/dialog_widgets.h"
 
 #include <initializer_list>

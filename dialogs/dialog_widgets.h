@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pieces every dialog window is made of, so that the three look alike:
 // margins, a heading, quiet explanatory text, labels that name the control
 // they stand for (mnemonic and accessible name at once), and the button row.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "dialogs/draft_writer.h"
 
 #include <dlfcn.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Keeping the compose window's message in the profile's Drafts folder.
 //
 // The window may not reach into the store, so it files the draft the way the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Which address-book entries the Select Names search shows.
 //
 // People type names the way they remember them: "jose" should find "José",

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "dialogs/entry_filter.h"
 
 #include <gtest/gtest.h>

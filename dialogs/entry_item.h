@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // An address-book entry as an item of a GTK list model, with its search key
 // folded once when the item is made.
 #pragma once

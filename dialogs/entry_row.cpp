@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "dialogs/entry_row.h"
 
 #include <initializer_list>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How an entry looks in every list of the dialogs: an icon for what it is (a
 // person, a list, a directory user), its display name, and its address in a
 // quieter second line, with one accessible label that says all three.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One GObject reference, given up with g_object_unref; empty holds none.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Translations: English source strings, text domain "mailbroker", catalogues
 // under LOCALEDIR (set by the build).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Sending the compose window's message: through mailbroker-client, so it
 // takes the same way as any silent SendMail (the profile's transport, filed
 // in Sent Items) instead of a second delivery path inside the window.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "dialogs/mail_submit.h"
 
 #include <gtest/gtest.h>

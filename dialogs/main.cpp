@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // mailbroker-dialogs: one desktop dialog per run, for the provider's desktop
 // driver. One request line comes on stdin, result lines go to stdout
 // (provider/ui/dialog_protocol.h); exit codes in dialogs/dialog_session.h.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "dialogs/recipient_list.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The text of a To, Cc or Bcc field, taken apart into recipients, and the
 // checks a recipient passes before the message is handed to the client.
 //

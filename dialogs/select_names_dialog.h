@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // "Select Names": the address book, searched as the user types, and the
 // wells (To, Cc, Bcc) the request offers, filled from it.
 //

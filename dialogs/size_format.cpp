@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "dialogs/size_format.h"
 
 #include <sys/stat.h>

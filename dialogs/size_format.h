@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Attachment sizes as people read them: "0 bytes", "1 byte", "999 bytes",
 // "12.3 kB", "4.0 MB" (decimal units, as file managers show them).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "dialogs/size_format.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "dialogs/stdio_line.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program's standard streams: one request line in, answer lines out.
 //
 // The request is read with plain read(2) before GTK starts, so that a request

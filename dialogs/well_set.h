@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The wells of Select Names (To, Cc, Bcc) as the user fills and empties them.
 //
 // The wells come from the request in its order and go back in that order;

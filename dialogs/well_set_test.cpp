@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "dialogs/well_set.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "dialogs/x11_parent.h"
 
 #include <gdk/x11/gdkx.h>

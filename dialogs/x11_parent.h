@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tying a dialog to the host's window on X11.
 //
 // The host names its window by X11 id; GTK 4 has no call for a parent window

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "foundation/ks_exception.h"
 
 // Out of line so that the vtable has one home.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Broker's exceptions: every failure of its own code is one of these,
 // thrown by value and caught by reference. Catch sites decide by class; the
 // message serves diagnosis only.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "foundation/ks_monitor.h"
 
 #include "foundation/ks_exception.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // KsMonitor: a recursive lock with one wait/notify signal.
 //
 // The lock is a critical section entered once per outermost enter; each

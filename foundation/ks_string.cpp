@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Storage, classification, conversion, views and appending of KsString.
 // Search, comparison and the smaller operations live in ks_string_ops.cpp.
 #include "foundation/ks_string.h"

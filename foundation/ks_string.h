@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // KsString: the Broker's one text type.
 //
 // The text is held in one of three forms at a time: bytes of the ANSI code page,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Comparison, search, extraction and the smaller editing operations of KsString.
 #include <cstring>
 #include <string>

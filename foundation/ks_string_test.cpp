@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "foundation/ks_string.h"
 
 #include <gtest/gtest.h>

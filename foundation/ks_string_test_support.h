@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What tests of KsString and of its users share: a text's UTF-8 bytes, and an
 // exception's message, as std::string for comparisons and failure output.
 #pragma once

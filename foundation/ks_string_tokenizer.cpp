@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "foundation/ks_string_tokenizer.h"
 
 #include "foundation/ks_exception.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Splits a KsString into tokens at any of a set of delimiter units. The
 // delimiter ending a token is consumed; delimiters are not skipped before a
 // token, so two in a row give an empty token.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // KsRunnable, KsThread, KsSemaphore and sleep: the foundation library's threads.
 #pragma once
 

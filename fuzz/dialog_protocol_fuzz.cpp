@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The dialog program's answers (and, for the program, its requests) arrive as
 // JSON lines from another process that may have crashed mid-line or be
 // something else entirely. Whatever arrives must decode or be refused, never

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary bytes as a frame header: every input is either accepted or refused
 // with the first check it fails, never both and never a crash; an accepted
 // header keeps to the limits and encodes back to exactly the bytes it came from.

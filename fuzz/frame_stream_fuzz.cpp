@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary bytes as everything a peer sends down a Broker pipe: the bytes go
 // raw onto the socket (length prefixes and all, as a host that does not use
 // the platform layer would write them), the peer closes its end, and the

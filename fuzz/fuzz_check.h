@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What every fuzz target does when a property fails: say which, then abort,
 // so that libFuzzer keeps the input that broke it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A message made from arbitrary bytes (subject, body, recipients with display
 // names, groups, attachments with names and data) is rendered as the store
 // renders it, then parsed back with GMime as GMime-based mail readers parse

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary bytes as profiles.ini, through the same entry point the file
 // goes through once read. Every text loads or fails with an error naming the
 // file and a line it has; what loads keeps the rules the provider relies on:

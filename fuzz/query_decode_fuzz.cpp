@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary bytes as request text: every input decodes or raises the bad-escape
 // exception, and a decoded record survives encode then decode unchanged.
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary bytes as a message file in the Outbox, read back as the spooler
 // reads it (a file placed there by hand, or damaged, is possible). The
 // envelope reads without a fault and names each mailbox once; the stream that

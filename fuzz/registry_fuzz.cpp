@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary bytes as the per-user registry export file. Any file is read
 // without a fault, for the key its first section names (or the root). What is
 // read is then written as an export file of our own, every value as a hex list

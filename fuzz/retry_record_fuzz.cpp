@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary bytes as a waiting message's retry record. Whatever the reader
 // takes is written and read back unchanged, within the size the reader
 // accepts; and text in the first format ("<count> <time>" on the file's only

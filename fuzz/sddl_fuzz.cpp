@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary text as SDDL, as the Broker's pipe security and any caller of the
 // platform layer may hand it: every text gives a well-formed self-relative
 // descriptor of the length reported, or fails with ERROR_INVALID_PARAMETER;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary bytes as narrow text: the classification agrees with a plain
 // reading of the lead/continuation rules, every view and search stays in
 // bounds, and the lossless conversions round-trip.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary bytes as the headless driver's UI script: every text parses or is
 // refused with "line N: ..." naming a line it has, never a fault. A script
 // that parses is written out again, one answer per line in the script's own

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary bytes as a vCard file: every file parses without a fault, and the
 // cards it gives are text the rest of the provider can use (UTF-8 without
 // NUL, addresses that pass the address check). Each card is then rendered as

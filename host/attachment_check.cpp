@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "host/attachment_check.h"
 
 #include "codec/query_record.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Naming the attachment a failed SendMail could not read. The Broker writes no
 // log, and its reply carries only a status; the client knows the paths it
 // sent and can look at them itself.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "host/attachment_check.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // On Windows: what the Broker's CreateFileW would open and read (a file on
 // disk, not a directory, a device or a pipe), opened as the Broker opens it.
 #include <string>

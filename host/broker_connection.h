@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // BrokerConnection: one client connection to a Broker's pipe, speaking the frame
 // (codec/frame.h): five 4-byte messages (magic, version, process id, message id,
 // length), then the payload as one message. Replies come back decoded into a name and a ParamMap.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The client's side of the frame against a scripted server on a real pipe.
 #include "host/broker_connection.h"
 

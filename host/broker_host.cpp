@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "host/broker_host.h"
 
 #include <atomic>

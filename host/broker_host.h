@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // BrokerHost: what a host application does to use a Broker. It starts the Broker
 // with a fresh pipe name and the caller's process id (" --ipc=NAME --proc=PID"),
 // connects to its pipe, and stops it. A Broker ends by itself when its host

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "host/broker_path.h"
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Which Broker mailbroker-client starts when --broker does not say:
 // $MAILBROKER_BROKER, else the one beside the client (a build tree keeps every
 // program in one folder), else the one in the private directory of the

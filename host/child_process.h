@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ChildProcess: a program started with its standard streams detached, which the
 // owner can wait for or kill. The destructor kills and reaps a child still running,
 // so no zombie outlives its owner. Started by the launcher (base/launcher.h), so it

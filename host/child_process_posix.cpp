@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ChildProcess over the launcher. Its callers read exit statuses with the
 // <sys/wait.h> macros, so the launcher's exit description is handed back in
 // that form.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "host/child_process.h"
 
 #include <gtest/gtest.h>

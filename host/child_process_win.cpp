@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ChildProcess over the launcher on Windows. There are no wait statuses here:
 // a status is the process's exit code (GetExitCodeProcess), and a child ended
 // by kill(signal) exits with 128 + signal (see base/launcher_win.cpp).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ChildProcess on Windows, with cmd.exe and this test program itself as the
 // children: exit codes, waits with a time-out, kill, the environment overlay
 // and the output file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "host/client_cli.h"
 
 #include <cstdint>

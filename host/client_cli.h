@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The mailbroker-client command line: global options, then one subcommand.
 // Each subcommand is one row of a table: raw, and the mail commands of
 // host/mail_commands.h.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Broker one mailbroker-client run talks to: started beside the client (or
 // given with --broker), or reached on a pipe another host already serves.
 #pragma once

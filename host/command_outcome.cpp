@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "host/command_outcome.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a reply says about its command: done, failed (and the MAPI code's name
 // for the user), or not a reply the client can read.
 #pragma once

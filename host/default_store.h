@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The default profile's message store, as the client reads it to tell where a
 // request left its message.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "host/default_store.h"
 
 #include <ctime>

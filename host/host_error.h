@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // HostError: why the host side could not start, reach or understand a Broker.
 // The kind lets callers (and the client's exit code) tell the cases apart
 // without parsing the text.

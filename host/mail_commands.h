@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The mail subcommands of mailbroker-client (send, addrs, profile, flush):
 // each builds its request, sends it, prints the reply's fields, and says what
 // the reply means; send and flush also look into the default profile's store.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The request texts of the mail subcommands, built from their options.
 //
 // Everything the request cannot carry is refused here, before any Broker is

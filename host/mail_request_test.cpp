@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "host/mail_request.h"
 
 #include <fcntl.h>

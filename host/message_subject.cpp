@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "host/message_subject.h"
 
 #include <strings.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Subject of a stored RFC 5322 message, for listing what waits in the
 // Outbox. Only the header block is read (at most kHeaderLimit bytes); encoded
 // words (RFC 2047, B and Q) in UTF-8, US-ASCII or ISO-8859-1 are decoded,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What waits in a profile's store, as the client tells it: why a message
 // that was not delivered at once waits (its retry record, written by the
 // provider's spooler into <store>/.retry/NAME), why one was refused

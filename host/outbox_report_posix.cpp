@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "host/outbox_report.h"
 
 #include <strings.h>

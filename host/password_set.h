@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `mailbroker-client password set PROFILE`: asks for the profile's password
 // (without echo on a terminal; a line of standard input otherwise) and stores
 // it in the Secret Service under the attributes msmtp uses (host of the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "host/password_set.h"
 
 #include <termios.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Why a Broker's pipe cannot be used at all: the folder that holds the pipes
 // is not private to this user.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "host/pipe_folder.h"
 
 #include <sys/stat.h>

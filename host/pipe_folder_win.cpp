@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "host/pipe_folder.h"
 
 // Windows keeps named pipes in the kernel's own namespace, guarded by each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // mailbroker-client queue and check: what waits in each profile's store, and
 // whether the account's server can be reached and logged in to. Both read
 // profiles.ini and the store (or run mailbroker-check beside the Broker), so

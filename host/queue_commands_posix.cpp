@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "host/queue_commands.h"
 
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "host/store_watch.h"
 
 #include <algorithm>

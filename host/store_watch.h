@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a profile's Maildir store holds, so the client can say where a request
 // left its message. A snapshot lists the messages of the folders a message can
 // land in; comparing two tells this request's new message apart from older

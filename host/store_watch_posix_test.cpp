@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // POSIX only: Maildir names carry ':', which Windows does not allow in a file
 // name, and the Windows client reads no store.
 #include "host/store_watch.h"

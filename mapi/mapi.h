@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // MAPI as the Broker and the provider see it: one include for the types,
 // tags, result codes, flags, interface identifiers and interfaces.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "mapi/mapi_codes.h"
 
 namespace {

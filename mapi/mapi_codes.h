@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // MAPI result codes, and mapiErrorName for messages.
 //
 // A code is a signed 32-bit HRESULT: negative is an error, 0 success, positive

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The COM base that the MAPI declarations stand on: GUIDs, the 64-bit and
 // time types, IUnknown and IStream.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Flags of the MAPI entry points and methods, and the constants of tables and
 // restrictions. Included by mapi_codes.h.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Interface identifiers of the MAPI interfaces, for QueryInterface, OpenEntry
 // and OpenProperty. MAPI's identifiers are OLE-style GUIDs
 // {000203xx-0000-0000-C000-000000000046}; IID_IUnknown and IID_IStream come

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The MAPI interfaces of tables, properties, stores, folders, messages and
 // attachments, as abstract classes in MAPI's published vtable order.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The MAPI interfaces of the address book, profile administration and the
 // session, in MAPI's published vtable order. Included by mapi_interfaces.h.
 #pragma once

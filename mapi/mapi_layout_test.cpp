@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The MAPI declarations against MAPI's published values and the 64-bit
 // Windows layouts that the Broker, the system's MAPI and our provider share.
 // Standard C++ and our headers only, so the same file builds against the real

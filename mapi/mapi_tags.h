@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Property tags and the values of the enumerated properties.
 //
 // A tag is 32 bits: the property identifier in the high 16, the value type in

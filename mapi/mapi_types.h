@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // MAPI data structures and entry point types, with MAPI's published layouts.
 //
 // Every count and tag is a 32-bit ULONG; pointers and UI handles (ULONG_PTR)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The interfaces' vtable order against the published order.
 //
 // Each fake below implements every method of an interface and records the slot

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Code-page conversion between narrow text and UTF-16, as kernel32 does it.
 // CP_ACP is Windows-1252 on every machine, whatever the POSIX locale says; 1252
 // and CP_UTF8 are the other code pages provided, and any other fails with

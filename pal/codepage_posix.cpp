@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // MultiByteToWideChar / WideCharToMultiByte for UTF-8 and Windows-1252: the
 // Win32 argument rules and error codes; UTF-8 itself is in utf_transcode_posix.cpp.
 #include <climits>

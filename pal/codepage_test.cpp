@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Code-page conversions, asserted as Windows performs them: these tests use only
 // Win32 names so they can be built against <windows.h> as a reference.
 #include <gtest/gtest.h>

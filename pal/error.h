@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The calling thread's last-error code, and the codes the layer reports.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Events: manual-reset and auto-reset, waited on with WaitForSingleObject and
 // WaitForMultipleObjects.
 #pragma once

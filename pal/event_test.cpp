@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Events, as Windows behaves.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Regular files, for reading, and the running program's own path.
 #pragma once
 

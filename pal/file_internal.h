@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Internal to the POSIX layer: the object behind a regular file's handle, and
 // the path conversion the file and shell calls share. Not included by
 // mailbroker code, which sees only pal/win32.h.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Regular files opened for reading, and the program's own path.
 #include <fcntl.h>
 #include <sys/stat.h>

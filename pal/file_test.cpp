@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Regular files read through CreateFileW and ReadFile, and the program's own
 // path, asserted as Windows behaves.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A scratch folder for the file, shell and registry tests, made and removed
 // with the standard library so that the same tests build against Windows.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Handles and waits.
 //
 // A handle names a reference-counted kernel object. Each waitable type declares

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The process heap.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Internal to the POSIX layer: the objects behind HANDLE values, and the handle
 // table that names them. Not included by mailbroker code, which sees only
 // pal/win32.h.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared libraries loaded under their Windows names.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Loading libraries and finding their exports, as Windows behaves. The tests
 // load pal_fixture, a small library built beside the test program.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the platform layer's tests share: the check that a call fails with a
 // given result and last-error code, and helper threads started and finished
 // with their exit codes. Win32 names only, so that the same tests build

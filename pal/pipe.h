@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Named pipes and overlapped I/O.
 //
 // A pipe "\\.\pipe\NAME" is a Unix stream socket in a per-user directory; each

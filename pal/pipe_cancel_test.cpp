@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Named pipes, as Windows behaves: cancelling, short reads through the
 // OVERLAPPED, and the codes of instances that are not connected.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A pipe stream's cancelling, ending, flushing and peeking.
 #include <linux/sockios.h>
 #include <poll.h>

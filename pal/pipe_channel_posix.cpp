@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A pipe's stream: framed messages over a connected, non-blocking Unix socket.
 // Operations finish on the caller's thread when the socket allows it at once,
 // as Windows completes a transfer into or out of the pipe's buffer at once;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The client end of a pipe, and waiting for a free instance.
 #include <fcntl.h>
 #include <sys/socket.h>

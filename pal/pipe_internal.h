@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Internal to the POSIX layer: the objects behind pipe handles.
 #pragma once
 

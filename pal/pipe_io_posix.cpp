@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ReadFile, WriteFile and the other transfers on pipe handles (a regular file reads
 // through its own object).
 #include "pal/file_internal.h"

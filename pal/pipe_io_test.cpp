@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Named pipes, as Windows behaves: messages, overlapped transfers and peeking.
 #include <gtest/gtest.h>
 

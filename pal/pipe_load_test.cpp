@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Named pipes under load, as Windows behaves: many cycles and instances, big
 // messages both ways at once, and a client that leaves before it is seen.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pipe names to socket paths, and the OVERLAPPED completion record.
 #include <sys/stat.h>
 #include <sys/socket.h>

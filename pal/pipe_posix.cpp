@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pipe instances, the listening socket they share, and the client end.
 //
 // A name has one listening socket from its first instance until its last one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pipe layer's one I/O thread: an epoll loop that tells registered sources
 // when their descriptor may have changed state. Internal to the POSIX layer.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "pal/pipe_reactor.h"
 
 #include <pthread.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Named pipes, as Windows behaves: instances, clients and names.
 #include <gtest/gtest.h>
 

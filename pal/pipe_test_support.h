@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers shared by the pipe tests: unique names, pipe ends, waited transfers.
 #pragma once
 

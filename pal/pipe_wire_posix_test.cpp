@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The POSIX side of pipes: what a peer that does not use the layer can send,
 // and what the layer costs the process in descriptors, threads and memory.
 // Compiled empty for Windows, where none of it applies.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Processes: the current process's id and command line, and handles that
 // signal when another process ends.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Process ids, process handles and the command line, as Windows behaves.
 #include <gtest/gtest.h>
 

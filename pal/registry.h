@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The registry, read only: HKEY_CURRENT_USER comes from the registry export
 // file $XDG_CONFIG_HOME/winpal/user.reg (~/.config/winpal/user.reg when the
 // variable is unset or relative), in the text format of registry export files:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Internal to the POSIX layer: reading one key out of a registry export file.
 // Not included by mailbroker code, which sees only pal/win32.h.
 #pragma once

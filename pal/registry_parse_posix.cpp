@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The text format of registry export files, read for one key at a time.
 #include <string_view>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The read-only registry: HKEY_CURRENT_USER from the user's user.reg.
 #include <fcntl.h>
 #include <pwd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading HKEY_CURRENT_USER, asserted as Windows answers. The keys are made
 // with the registry's own calls on Windows and written to user.reg here.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Owning holders for Win32 resources, on base/scoped_generic.h. Only Win32
 // names are used, so this header compiles against the real <windows.h> as well
 // as against the platform layer.

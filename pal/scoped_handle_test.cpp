@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The owning holders of pal/scoped_handle.h, against Win32 calls only.
 #include "pal/scoped_handle.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Access tokens, security identifiers, SDDL security descriptors, the version
 // record and local memory.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading self-relative security descriptors, and the access check a pipe
 // applies to a connecting peer.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Internal to the POSIX layer: SID text, descriptor layout and the access check
 // that named pipes apply to connecting peers.
 #pragma once

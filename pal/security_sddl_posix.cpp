@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SDDL text to a self-relative security descriptor.
 #include <cstring>
 #include <new>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Security identifiers: layout, text form and the SDDL aliases.
 #include <cstdio>
 #include <cstring>

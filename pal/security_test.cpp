@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tokens, SIDs, SDDL descriptors and pipes guarded by them, as Windows behaves.
 #include <gtest/gtest.h>
 

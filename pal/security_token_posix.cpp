@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Local memory, the version record, pseudo handles and access tokens.
 #include <unistd.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shell file information: what a file manager shows for a file.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The display name a file manager shows for a path.
 #include <sys/stat.h>
 

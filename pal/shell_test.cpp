@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The display name the shell gives a file, asserted as Windows shows it when
 // the user has file name extensions shown.
 #include <gtest/gtest.h>

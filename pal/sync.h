@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Critical sections and semaphores.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Handles, waits, semaphores and critical sections, as Windows behaves.
 #include <gtest/gtest.h>
 

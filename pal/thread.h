@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Threads, sleeping and yielding.
 #pragma once
 

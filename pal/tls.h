@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Thread-local storage slots. Every thread starts with every slot empty (null).
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Win32 base types on POSIX, with Windows' widths: DWORD, LONG and ULONG are
 // 32 bits everywhere (POSIX `long` is 64 bits on LP64, so it is never used here).
 #pragma once

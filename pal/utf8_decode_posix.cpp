@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // UTF-8 to UTF-16 for the code-page functions.
 //
 // Both calls of the two-call protocol are hot, so the size query never writes:

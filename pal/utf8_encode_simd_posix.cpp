@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Vector kernels for UTF-16 to UTF-8, eight units at a time, for the processors
 // and under the attributes that utf8_simd_posix.cpp describes.
 //

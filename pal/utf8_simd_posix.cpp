@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Vector kernels for UTF-8 to UTF-16, 16 bytes at a time (UTF-16 to UTF-8 is in
 // utf8_encode_simd_posix.cpp).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Internal to the POSIX layer: UTF-8 <-> UTF-16 conversion behind the
 // code-page functions. Not included by mailbroker code, which sees only
 // pal/win32.h.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // UTF-16 to UTF-8 for the code-page functions (UTF-8 to UTF-16 is in
 // utf8_decode_posix.cpp).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The parts of the Microsoft C runtime's wide-character library that mailbroker
 // calls, on UTF-16 WCHAR text, with the Microsoft meaning of every format:
 // in the wide functions %s and %c take WCHAR text, %S and %C narrow text, and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Internal to the POSIX layer: what the wide formatter, the wide scanner and
 // their floating-point conversions (wide_float_posix.cpp) share. Not included
 // by mailbroker code, which sees only pal/win32.h.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The wide-character runtime functions, asserted as the Microsoft runtime
 // behaves: these tests use only its names so they can be built against it as a
 // reference.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Floating-point text for the wide formatter and scanner, independent of the
 // process locale when reading.
 #include <charconv>

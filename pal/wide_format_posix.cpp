@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // _vsnwprintf_s and _snwprintf_s with the Microsoft runtime's directives and
 // buffer rules. Integers, characters, strings and pointers are formatted here;
 // floating conversions in wide_float_posix.cpp.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vswscanf_s and swscanf_s with the Microsoft runtime's rules: `l` is 32 bits,
 // %s %c %[ take a buffer size after the pointer, and integers that overflow
 // wrap to the width of their target.

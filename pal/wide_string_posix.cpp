@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Length, comparison and lower-casing of NUL-terminated UTF-16 text.
 #include <bit>
 #include <cerrno>

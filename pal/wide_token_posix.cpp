@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Microsoft runtime's in-place tokenizers and its path splitter.
 #include <cerrno>
 #include <cstring>

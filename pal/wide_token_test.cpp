@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The runtime's tokenizers and path splitter, asserted as the Microsoft
 // runtime behaves. (On Windows, wide_crt_test.cpp installs the invalid-parameter
 // handler that lets the error cases return.)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one header through which code reaches the Win32 API.
 //
 // On Windows it is <windows.h>. Elsewhere it is the platform adaptation layer:

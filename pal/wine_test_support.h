@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Lets a test leave out an assertion on which Wine departs from what Windows
 // documents; each use says what Windows does and why Wine differs.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Mail profiles, read from $XDG_CONFIG_HOME/mailbroker/profiles.ini
 // (~/.config/mailbroker/profiles.ini when the variable is unset or relative).
 //

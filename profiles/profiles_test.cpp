@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "profiles/profiles.h"
 
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test fixture: a private XDG config and data directory per test, under a
 // fresh temporary folder, and the profiles.ini in it written on request.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The delivery record of one queued message: <store>/.retry/<message name>.
 //
 // The spooler writes it when a delivery fails and removes it when the

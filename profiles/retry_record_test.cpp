@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "profiles/retry_record.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Delivery from libmapi32.so loaded and unloaded as the Broker does for every
 // request: libcurl comes in on the first SMTP delivery and must stay usable
 // across provider reloads.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Loads the built libmapi32.so as the Broker does and checks what it exports.
 #include <dlfcn.h>
 #include <elf.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Per-process MAPI initialisation count.
 //
 // MAPIInitialize and MAPIUninitialize pair up and may nest; MAPIUninitialize

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/list_expansion.h"
 
 #include "provider/contacts/expand.h"

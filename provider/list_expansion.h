@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Distribution lists expanded for the store as it files a message: the
 // address book's vCards read once per message, every list flattened into its
 // members' SMTP addresses within one budget for the whole message (see

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Messages to distribution lists, submitted through the provider's MAPI
 // objects as the Broker submits them: each list is filed as a group of its
 // members under its own name, read back by the independent parser, and

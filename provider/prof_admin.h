@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // IProfAdmin over the profiles of profiles.ini, and MAPIAdminProfiles.
 //
 // The object holds the profiles as they were when MAPIAdminProfiles read

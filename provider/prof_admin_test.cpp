@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/prof_admin.h"
 
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/session.h"
 
 #include <stdlib.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The logged-on session, and MAPILogonEx.
 //
 // Logon picks a profile: the one named (by its section name, or failing that

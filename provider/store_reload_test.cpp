@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Loads and unloads libmapi32.so as the Broker does for every request,
 // filing a message each time: the MIME libraries must come in on first use,
 // stay loaded across provider reloads, and start once per process, also

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Fails when a source file includes a header from a folder its row of the
 README's layering table does not list under "may include".
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Compares our MAPI declarations (mapi/*.h) with mingw-w64's MAPI headers.
 
 Both are compiled with the mingw-w64 compiler, against the same <windows.h>,

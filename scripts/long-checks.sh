@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The long fuzz runs, outside CI: each target of fuzz/targets.txt runs until it
 # has made LONG_RUNS executions (10^7) or spent LONG_SECONDS (2 hours),
 # whichever comes first, under both sanitizers, at most LONG_JOBS (2) at a

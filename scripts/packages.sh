@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Sourced by the scripts: installs the Debian packages named as arguments that
 # are not installed yet (with apt-get, as root).
 mb_install_packages() {

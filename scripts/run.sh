@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The main job on a fresh Debian 12 machine: install what is missing (as root),
 # build the Broker, the provider and mailbroker-client (Release, in
 # build/release), then start a Broker the way a host does and hand it one

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The whole suite from a fresh Debian 12 machine: install what is missing
 # (as root), then build and test the default and sanitizer presets, run the
 # threaded tests under the thread sanitizer, run the platform layer's tests

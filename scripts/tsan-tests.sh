@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The tsan preset: the platform layer's tests, the Broker's process tests and
 # the delivery tests under ThreadSanitizer, building only what they run.
 # Reports from every process (a Broker's stderr is /dev/null) go to files

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the platform layer's tests (pal/*_test.cpp) for 64-bit Windows with
 # mingw-w64, against the real Win32 API and C runtime instead of our layer, and
 # runs them under Wine as a reference. Then builds the mingw preset (every

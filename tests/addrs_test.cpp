@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // OutlookGetAddrs end to end, and the recipient separators that SendMail
 // shares with it (the comma and the registry setting that turns it off).
 #include <gtest/gtest.h>

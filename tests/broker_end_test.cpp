@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Inputs that never deliver (a FIFO named as a configuration file) and channel
 // threads stuck in a system call, seen from outside: every request is still
 // answered, and the Broker ends with its host whatever its threads are doing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Broker under churn: thousands of connections in a row, of three kinds
 // (a request that waits for its reply, a client that connects and leaves at
 // once, a frame with a wrong magic). Every request must be answered, and no

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // mailbroker-client's mail commands as a user runs them: the built client,
 // the Broker beside it and the real provider, with private profiles and store.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // mailbroker-client as a user runs it: a real client process, a real Broker.
 #include <gtest/gtest.h>
 #ifndef _WIN32

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Broker's command line: which texts make it serve, which make it leave at
 // once without a pipe, and pipe names that try to leave the pipe directory.
 #include <gtest/gtest.h>

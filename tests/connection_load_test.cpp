@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What busy or hostile clients must not take from the others: a request whose
 // client has gone while it still runs, hundreds of idle connections, a burst
 // of connects at once, and a request far larger than any real one.

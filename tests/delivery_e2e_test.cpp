@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Delivery as a host sees it: SendMail through a real Broker and the real
 // provider to a loopback SMTP server, and `mailbroker-client flush` for what
 // stayed behind. Each message the server took is read back by the

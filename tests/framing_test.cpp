@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The frame as the Broker reads it, and how it answers each kind of request,
 // seen from a client on a real pipe. Without a provider every answered request
 // carries error=-2147221246; with the double it is logged on and answers

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The listener and the registry of connections, seen from outside: clients in
 // turn and at once, clients that vanish, the host's end, and what a thousand
 // bad clients leave behind.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // AutoCompleteFileName end to end, and how the dispatch treats command names.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pipe serves only the user the Broker runs as. Needs root, to run one side
 // as nobody; skipped otherwise.
 #include <gtest/gtest.h>

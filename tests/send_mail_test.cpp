@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SendMail end to end: a host's request through a real Broker into the real
 // provider's Outbox, each message read back by the independent parser.
 #include <fstream>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The MAPI session of each request, watched through the test double's call log:
 // what is loaded, initialised, logged on, logged off and unloaded, and when.
 #include <gtest/gtest.h>

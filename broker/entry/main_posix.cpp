@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Broker's process entry: the command line comes from GetCommandLineA, as
 // on Windows, so argv is not used.
 #include "base/launcher.h"

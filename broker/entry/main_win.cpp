@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Broker's process entry: a GUI-subsystem program that never opens a
 // window. The arguments are ignored in favour of GetCommandLineA.
 #include "broker/broker_main.h"

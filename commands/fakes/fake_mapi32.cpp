@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A stand-in mapi32 library that records how it is called. Built twice: as
 // libmapi32.so, and without MAPILogonEx as libmapi32_nologon.so.
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A test that drives code loading the stand-in mapi32: holds its own
 // reference to the library, so its record survives the code's loads and
 // unloads, and starts each test from a fresh record.

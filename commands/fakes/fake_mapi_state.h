@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the stand-in mapi32 library records, for tests that load it the way
 // the Broker does and then read this through GetProcAddress("fakeMapiState").
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // mailbroker-client's entry on Windows: the arguments arrive as UTF-16 and the
 // client works in UTF-8, so they are converted here, as is the program's own
 // path (beside which the default Broker, mailbroker.exe, is looked for).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // mailbroker-secret: the one program of ours that talks to the desktop's
 // Secret Service (through libsecret, which brings GLib, GDBus and a worker
 // thread; the provider is unloaded after every request and must never load

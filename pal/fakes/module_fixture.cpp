@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A library for the module tests to load: exported functions with known results.
 #ifdef _WIN32
 #define FIXTURE_EXPORT extern "C" __declspec(dllexport)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/addressbook/ab_prop.h"
 
 #include "provider/com/exports.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The read-only IMAPIProp part shared by the address book's objects: the
 // address book itself, mail users and distribution lists. Properties are a
 // snapshot taken when the object is opened.

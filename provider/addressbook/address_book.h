@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The session's address book: the entries of the profile's vCards (see
 // contacts/directory.h), name resolution and the address-book dialog, which goes
 // through the session's UI driver. Cards and files skipped while reading are

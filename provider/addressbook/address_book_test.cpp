@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/addressbook/address_book.h"
 
 #include "provider/contacts/directory_test_support.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/addressbook/dist_list.h"
 
 #include "provider/addressbook/mail_user.h"

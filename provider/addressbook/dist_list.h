@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A distribution list of the address book: its properties, and a contents
 // table with one row per direct member (nested lists appear as rows whose
 // PR_OBJECT_TYPE is MAPI_DISTLIST; the caller opens them in turn, so a cycle

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/addressbook/dist_list.h"
 
 #include "provider/contacts/directory_test_support.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A mail user of the address book, as OpenEntry gives it: its properties.
 #pragma once
 

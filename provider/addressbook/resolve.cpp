@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // AddressBook's name resolution and address dialog: the parts that rewrite a
 // caller's ADRLIST under MAPI's memory rules.
 #include <optional>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The barrier at the C ABI: no exception leaves a MAPI method or entry point.
 #pragma once
 

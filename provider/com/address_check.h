@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whether a text may stand as an SMTP address anywhere in the provider: in a
 // recipient's header, as an RCPT TO path, as a value handed back to the host.
 //

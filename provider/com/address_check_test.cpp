@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/com/address_check.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // MAPI's buffer allocator.
 //
 // A buffer from MAPIAllocateBuffer is a root; MAPIAllocateMore links further

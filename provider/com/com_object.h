@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The IUnknown part that every provider object shares: QueryInterface for
 // IUnknown and the one interface the object implements, and a thread-safe
 // reference count that starts at one and deletes the object at zero.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Problems the user should hear about (a broken profiles.ini line, a skipped
 // vCard, an unreadable UI script, why a message waits) while the caller only
 // sees a MAPI code.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/com/diagnostics.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The C entry points of libmapi32.so. The library is built with hidden
 // visibility and a version script; these seven are all it exports.
 #pragma once

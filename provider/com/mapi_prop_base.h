@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The IMAPIProp methods no provider object supports: extended error text,
 // copying to other objects and named properties. The Broker calls none of
 // them; they answer MAPI_E_NO_SUPPORT.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/com/property.h"
 
 #include <cstring>

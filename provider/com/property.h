@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Property values owned by the provider, and their copies into MAPI memory.
 #pragma once
 

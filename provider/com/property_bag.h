@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The property set of a message, an attachment, a folder or the store, and
 // the SetProps/GetProps rules they share.
 //

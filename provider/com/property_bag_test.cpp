@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/com/property_bag.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test fixture for the provider: a private XDG config and data directory per
 // test, no desktop, and MAPI initialised for the test's duration.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Evaluating MAPI restrictions against rows held by the provider.
 //
 // Supported: RES_AND, RES_OR, RES_NOT, RES_EXIST, RES_PROPERTY and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // An IMAPITable over rows held in memory: a snapshot taken when the table is
 // made. Used for the profile table, and meant for the provider's other
 // tables.

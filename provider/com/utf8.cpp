@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/com/utf8.h"
 
 namespace mb::provider {

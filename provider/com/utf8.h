@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading UTF-8 strictly: what every part of the provider that checks text
 // taken from outside (cards, scripts, addresses) agrees counts as UTF-8.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/contacts/charset.h"
 
 #include <cctype>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Text from cards that name their own character set (CHARSET=ISO-8859-1,
 // CHARSET=Windows-1252, ...), as phones and older desktop books still write
 // them, turned into the UTF-8 the rest of the provider works in. glibc's

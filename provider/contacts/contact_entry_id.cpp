@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/contacts/contact_entry_id.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Entry identifiers of address-book entries.
 //
 // An entry of the loaded vCards: 4 zero flag bytes, this provider's address

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/contacts/directory.h"
 
 #include <algorithm>

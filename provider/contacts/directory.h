@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The address book's entries, read from the profile's vCard files and
 // folders (each folder's *.vcf files, not its subfolders, in name order).
 //

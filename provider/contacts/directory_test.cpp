@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/contacts/directory.h"
 
 #include "provider/contacts/contact_entry_id.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test helpers for the address book: a private folder for vCard files, and
 // recipient lists laid out as the Broker lays them out.
 #pragma once

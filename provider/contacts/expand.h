@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a recipient of the address book stands for when a message is sent:
 // the SMTP addresses behind a mail user, an Exchange-type user or a whole
 // distribution list, however deeply nested.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/contacts/expand.h"
 
 #include "provider/contacts/directory_test_support.h"

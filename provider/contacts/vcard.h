@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A reader for vCard 2.1, 3.0 and 4.0 text as phones, desktop and web
 // address books export it: lines may end in CR, LF, CRLF or CRCRLF (a bare
 // CR ends a line too); it unfolds lines (2.1 keeps the folding blank, as its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/mime/base64_stream.h"
 
 #include <errno.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Attachment data for GMime, already in base64.
 //
 // GMime's own encoder is a stream filter fed 4 KiB at a time, and on large

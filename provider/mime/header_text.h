@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One header field as the renderer writes it: our own RFC 2047 words and
 // folding rather than GMime's, so that every reader decodes the field to
 // exactly the text the caller wrote.

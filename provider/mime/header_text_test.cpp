@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/mime/header_text.h"
 
 #include <glib.h>

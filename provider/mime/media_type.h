@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The media type an attachment is sent as, from the shared MIME database.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/mime/media_type.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libmbmime.so: renders one message with GMime. Linked with -z nodelete, and
 // opened with RTLD_NODELETE, so it and GLib stay for the life of the process
 // and g_mime_init runs exactly once however often the provider is reloaded.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The boundary between the provider and its MIME renderer, libmbmime.so.
 //
 // The renderer lives in a library of its own because GMime and GLib are

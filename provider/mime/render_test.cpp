@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/mime/render.h"
 
 #include <errno.h>

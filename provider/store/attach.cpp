@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/store/attach.h"
 
 #include <sys/stat.h>

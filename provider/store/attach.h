@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // An attachment being composed, as an IAttach: properties through SetProps,
 // its data through OpenProperty(PR_ATTACH_DATA_BIN, IID_IStream) into an
 // unnamed scratch file in the message folder's tmp/, and SaveChanges to hand

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/store/entry_id.h"
 
 #include <cstring>

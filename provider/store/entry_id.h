@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Entry identifiers of the store and its folders.
 //
 // Layout (24 bytes): four zero flag bytes, the store provider's 16-byte

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One folder of the store, as an IMAPIFolder: CreateMessage, OpenEntry of
 // another folder of the store, and its identity properties. Listing and
 // moving messages are not offered: a message is a file in the folder's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Messages handed to PrepareForm, waiting for ShowForm: the token is the
 // session's name for the message, which the caller releases in between.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One Maildir folder (tmp/, new/, cur/) and the atomic filing of messages.
 //
 // A message is written to tmp/ under a unique name, flushed with fsync,

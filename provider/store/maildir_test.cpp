@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/store/maildir.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/store/message.h"
 
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A message being composed, as an IMessage.
 //
 // Properties, recipients and attachments live in memory (attachment data in

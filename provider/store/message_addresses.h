@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The addresses a message is filed with: each recipient row as a mailbox,
 // except that a distribution list of the address book becomes a group of its
 // members under the name the user chose ("Team: pat@example.org,

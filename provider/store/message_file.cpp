@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Filing a message: rendering it into a Maildir, and the draft that the
 // compose window gets.
 #include "provider/store/message.h"

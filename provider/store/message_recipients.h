@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A message's recipient rows: ModifyRecipients' rules and what the
 // renderer needs from a row.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/store/mime_loader.h"
 
 #include <dlfcn.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Opens libmbmime.so on the first message the provider renders.
 //
 // The Broker loads the provider for every request, so loading it must stay

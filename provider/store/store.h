@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The profile's message store: four Maildir folders under the profile's
 // store path (Outbox, Sent Items, Deleted Items, Drafts), each made when
 // first opened.

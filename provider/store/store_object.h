@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The IMAPIProp part shared by the store, its folders, messages and
 // attachments: GetProps, SetProps, GetPropList and DeleteProps over a
 // PropertyBag, and MAPI_E_NO_SUPPORT for what the Broker never calls.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SendMail's calls on the store, replayed in the Broker's order through the
 // MAPI interfaces, and every message it files read back by the independent
 // parser (tests/eml/parse_eml.py).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test helpers for the store: a logged-on session with its store, files in
 // a Maildir, the independent parser's description of a message, and the
 // canonical JSON that description is compared with.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // IStream over an attachment's scratch file. Reads and writes use their own
 // position (pread/pwrite), so the renderer reading the same file never moves
 // it. Writes go to the file at once; Commit makes the file the attachment's

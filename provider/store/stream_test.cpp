@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/store/stream.h"
 
 #include "provider/store/store_test_support.h"

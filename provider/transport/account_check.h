@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `mailbroker-client check`: reach the profile's server as delivery would
 // (connect, greeting, TLS, login), say NOOP and QUIT, sending no message;
 // report each step and exactly which one failed and why. It runs as

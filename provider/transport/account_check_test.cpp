@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/transport/account_check.h"
 
 #include <curl/curl.h>

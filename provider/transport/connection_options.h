@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How libcurl reaches a profile's server, set in one place for every
 // connection to it: delivery (SMTP), the connection check and the copy to the
 // account's Sent folder (IMAP) share it.

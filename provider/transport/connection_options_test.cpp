@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/transport/connection_options.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where the secret for a profile's server comes from, looked up at the moment
 // of delivery (a token or a password manager's answer may change between
 // deliveries, and nothing secret is kept beyond one):

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/transport/credentials.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/transport/curl_loader.h"
 
 #include <dlfcn.h>

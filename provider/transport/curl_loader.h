@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libcurl, opened on first use and never unloaded.
 //
 // The provider is loaded and unloaded for every request; linking libcurl (and

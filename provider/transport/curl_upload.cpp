@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/transport/curl_upload.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A queued message uploaded through libcurl, as delivery over SMTP and the
 // sent copy over IMAP both do: the stream libcurl reads from, the read error
 // that stopped it, and the server's last lines for the failure's text.

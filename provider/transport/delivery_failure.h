@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Why a delivery did not happen, sorted by what can fix it.
 //
 // - Temporary: the network, the server's 4xx, a time-out, a program that could

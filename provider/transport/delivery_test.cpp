@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Delivery end to end: messages submitted through the provider's MAPI objects
 // go to a real SMTP server on loopback (tests/smtp/smtp_server.py), directly
 // or through msmtp, and are read back by the independent parser.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/transport/desktop_notice.h"
 
 #include <cstdlib>

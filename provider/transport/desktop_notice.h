@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Telling the user on the desktop that a message they were told was sent has
 // not gone: a notification through notify-send, once per message (the
 // spooler keeps that it was raised in the message's retry record).

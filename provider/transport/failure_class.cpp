@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/transport/failure_class.h"
 
 namespace mb::provider {

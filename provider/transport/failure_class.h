@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a sendmail command's exit code means for the queued message. (An SMTP
 // failure is read by classifyConnectionFailure in connection_options.h.)
 #pragma once

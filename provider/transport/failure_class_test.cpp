@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Which failures a retry can fix: SMTP results through
 // classifyConnectionFailure, sendmail exits through classifySendmailExit.
 #include <gtest/gtest.h>

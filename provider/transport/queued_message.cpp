@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/transport/queued_message.h"
 
 #include <unistd.h>

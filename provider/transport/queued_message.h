@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A message waiting in the Outbox, read for delivery: its envelope from the
 // header block, and its bytes as they may leave the machine.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Delivery through the local sendmail interface: "/usr/sbin/sendmail -t -oi",
 // or the command of "transport = sendmail:COMMAND ARGS", with the message on
 // standard input. The Bcc header stays (-t reads the recipients from the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/transport/sendmail.h"
 
 #include <fcntl.h>

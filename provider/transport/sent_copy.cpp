@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/transport/sent_copy.h"
 
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sent copy: after delivery, the message is appended to a folder of the
 // account on its IMAP server (sent_copy = imap://HOST/FOLDER or imaps://...),
 // where people look for what they sent. IMAP APPEND through libcurl, with the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Delivery to an SMTP server through libcurl, connected as the profile says
 // (connection_options.h: TLS, trust, pin, client certificate, mechanism) with
 // the credentials looked up for this delivery (credentials.h).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test helper: tests/smtp/smtp_server.py as a child process on loopback,
 // stopped when the object goes.
 #pragma once

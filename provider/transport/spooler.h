@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Delivery of the Outbox: each message that SubmitMessage queued goes out
 // through the profile's transport and is then filed.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/transport/transport.h"
 
 #include "provider/transport/sendmail.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How a queued message leaves the machine. A transport is told the message's
 // file, its envelope and a time limit, and answers with one outcome; it never
 // throws, and no outcome text holds a credential.

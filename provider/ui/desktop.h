@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Dialogs on a desktop. Check Names, Select Names and Choose Profile are the
 // dialog program's (ui/dialog_program.h). The compose window is, by the
 // profile's `compose` key, the user's own mail program, opened through

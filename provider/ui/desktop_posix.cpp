@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // launchDetached over the launcher's detached run: a helper process starts the
 // program and waits for it a bounded time, so a program still running then is
 // an orphan that init reaps, and no thread or zombie of ours outlives the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Running mailbroker-dialogs for one dialog (the protocol is in
 // ui/dialog_protocol.h).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/ui/dialog_program.h"  // first: <fcntl.h> defines names MAPI uses
 
 #include <dlfcn.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The desktop driver against stand-in dialog programs: shell scripts that
 // record the request and answer as the real program would, or misbehave.
 #include "provider/ui/dialog_program.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/ui/dialog_protocol.h"
 
 #include <array>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the desktop driver and the dialog program (mailbroker-dialogs) say to
 // each other over the program's standard streams.
 //

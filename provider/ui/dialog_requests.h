@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The desktop driver's dialogs in terms of the dialog program's protocol:
 // each Ui call becomes a request, and the program's outcome becomes the
 // call's result. Kept apart from running the program so that what reaches

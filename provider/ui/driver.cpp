@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/ui/driver.h"
 
 #include <stdlib.h>

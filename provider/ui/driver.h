@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The dialogs of a logon session: logon, name resolution, the address book
 // and the compose window all go through one Ui, chosen by the profile's `ui`
 // key. The headless driver answers from the script named by the environment

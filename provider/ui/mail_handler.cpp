@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/ui/mail_handler.h"
 
 #include <stdlib.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whether the desktop's handler of mailto: links is a mail program or a web
 // browser. A browser given a mailto: link opens a web mail page that knows
 // nothing of the files xdg-email was asked to attach, so the compose window

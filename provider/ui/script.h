@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The script of the headless UI driver: what a user would do in each dialog.
 //
 // One answer per line, consumed in order by the dialogs of its kind (each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "provider/ui/script.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """Real accounts end to end, through mailbroker-client and a Broker.
 
 The Secret Service: a password stored as msmtp users store it (secret-tool,

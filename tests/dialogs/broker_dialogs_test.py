@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """The desktop dialogs end to end: mailbroker-client starts a real Broker,
 which loads the provider, which runs mailbroker-dialogs on a private X
 server; the test answers each dialog with the keyboard, as a person would, and

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """The New Message window under a private X server, driven with xdotool.
 
 Runs mailbroker-dialogs with a compose request, types into the window and

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """mailbroker-dialogs under a private X server, driven by the keyboard alone.
 
     dialogs_test.py --list        the test names (ctest registers dialogs.NAME)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """A private X server and the dialog program under it, for tests that drive
 the desktop dialogs with the keyboard (python3 stdlib, Xvfb, xdotool, xprop,
 ImageMagick's import).

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Describe an RFC 5322 message file as one line of canonical JSON.
 
 Parses with nothing but the standard library's email package, so that the

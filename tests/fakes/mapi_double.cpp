@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A stand-in for libmapi32.so that records every call it receives, one line per
 // call, in the file named by MB_MAPI_DOUBLE_LOG, and fails on demand:
 //   MB_MAPI_DOUBLE_INIT_RESULT   MAPIInitialize returns this HRESULT (0x... or decimal)

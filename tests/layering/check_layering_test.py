@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """The layering check against small trees of its own: it passes a tree that
 follows its table, and names every include that breaks it."""
 import pathlib

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reads messages with GMime's parser and decoders, as GMime-based mail
 // readers do, and prints one JSON line per file: the decoded subject, the
 // From and To display names and addresses, and per attachment its file name

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Messages written by libmbmime, read back by mail readers that share no
 code with it; each must show exactly the text the caller gave.
 

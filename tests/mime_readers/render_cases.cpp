@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Renders the messages a JSON file describes with libmbmime, one file each,
 // for the readers test (readers_test.py):
 //

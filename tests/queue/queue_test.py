@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """What waits, end to end through mailbroker-client and a Broker.
 
 A refused login (535) marks the message "needs attention" with the reason:

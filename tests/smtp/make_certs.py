@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """Makes the certificates the TLS delivery tests use, fresh for each run, so
 that no private key lives in the repository.
 

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """A loopback SMTP server for the delivery tests.
 
 Binds 127.0.0.1 (port 0 unless --port), prints the port on a line of its own,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the process-level tests share: a Broker copied into a directory of its
 // own beside the provider a test wants, started as a host starts it, and raw
 // frame helpers for clients that misbehave on purpose.

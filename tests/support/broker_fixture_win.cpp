@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/support/broker_fixture.h"
 
 namespace mbtest {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The open descriptors and threads of a process, as /proc lists them.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The open handles and threads of a process, as Windows counts them.
 #include <windows.h>
 #include <psapi.h>

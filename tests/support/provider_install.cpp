@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/support/provider_install.h"
 
 #include <algorithm>

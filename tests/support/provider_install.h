@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A Broker installed beside the real provider (libmapi32.so, libmbmime.so) in a
 // folder of a chosen name, with a private configuration and data directory:
 // profiles, vCards, the UI script and the registry file are the test's own.

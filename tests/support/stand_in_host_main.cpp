@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Stands in for a host process on Windows, which has no sleep(1): lives for the
 // seconds its argument names, then exits 0.
 #include <chrono>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test entry point for the Windows build: GoogleTest's own main, plus a crash
 // report. Without it Wine hands a fault to its debugger and the process can end
 // with exit code 0, which would read as a pass.

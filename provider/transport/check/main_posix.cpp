@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // mailbroker-check [PROFILE]: the account check of account_check.h for the
 // named profile, or the default one; mailbroker-client check runs it.
 #include <iostream>
