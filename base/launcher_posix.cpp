@@ -432,37 +432,6 @@ int openWaitHandle(pid_t pid) {
 
 }  // namespace
 
-Process::Process(Process&& other) noexcept
-    : id_(std::exchange(other.id_, -1)),
-      ownGroup_(other.ownGroup_),
-      waitHandle_(std::exchange(other.waitHandle_, -1)),
-      status_(std::exchange(other.status_, std::nullopt)),
-      lost_(std::exchange(other.lost_, false)),
-      stdin_(std::move(other.stdin_)),
-      stdout_(std::move(other.stdout_)),
-      stderr_(std::move(other.stderr_)) {}
-
-Process& Process::operator=(Process&& other) noexcept {
-    if (this != &other) {
-        terminate();
-        closeWaitHandle();
-        id_ = std::exchange(other.id_, -1);
-        ownGroup_ = other.ownGroup_;
-        waitHandle_ = std::exchange(other.waitHandle_, -1);
-        status_ = std::exchange(other.status_, std::nullopt);
-        lost_ = std::exchange(other.lost_, false);
-        stdin_ = std::move(other.stdin_);
-        stdout_ = std::move(other.stdout_);
-        stderr_ = std::move(other.stderr_);
-    }
-    return *this;
-}
-
-Process::~Process() {
-    terminate();
-    closeWaitHandle();
-}
-
 void Process::closeWaitHandle() {
     if (waitHandle_ >= 0) {
         ::close(waitHandle_);

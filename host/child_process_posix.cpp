@@ -60,30 +60,10 @@ ChildProcess ChildProcess::start(const std::string& path, const std::vector<std:
     return child;
 }
 
-pid_t ChildProcess::pid() const {
-    return process_.valid() ? static_cast<pid_t>(process_.id()) : -1;
-}
-
-bool ChildProcess::running() {
-    return process_.running();
-}
-
 std::optional<int> ChildProcess::wait(int timeoutMs) {
     const std::optional<mb::ExitStatus> exit =
         process_.wait(timeoutMs < 0 ? mb::Process::kForever : std::chrono::milliseconds(timeoutMs));
     return exit ? std::optional<int>(waitStatusOf(*exit)) : std::nullopt;
-}
-
-bool ChildProcess::kill(int signal) {
-    return process_.running() && process_.signal(signal);
-}
-
-void ChildProcess::terminate() {
-    process_.terminate();
-}
-
-void ChildProcess::detach() {
-    process_.detach();
 }
 
 std::string describeExitStatus(int status) {
