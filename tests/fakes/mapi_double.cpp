@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -34,17 +35,28 @@ void record(const char* line) {
     if (path == nullptr) {
         return;
     }
+#ifdef _WIN32
+    // The C runtime's "a" seeks to the end and then writes: two steps, between
+    // which another session's line can land and be overwritten. A handle with
+    // FILE_APPEND_DATA alone has the system put each write at the end.
+    HANDLE file = CreateFileA(path, FILE_APPEND_DATA,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        const std::string text = std::string(line) + "\n";
+        DWORD written = 0;
+        WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        CloseHandle(file);
+    }
+#else
     // "a" appends (O_APPEND) and the line leaves in one write at fclose, so the
     // lines of concurrent sessions stay whole.
-#ifdef _WIN32
-    std::FILE* file = std::fopen(path, "aN");  // N: not inherited, as e is not
-#else
     std::FILE* file = std::fopen(path, "ae");
-#endif
     if (file != nullptr) {
         std::fprintf(file, "%s\n", line);
         std::fclose(file);
     }
+#endif
 }
 
 HRESULT resultFromEnvironment(const char* name) {
