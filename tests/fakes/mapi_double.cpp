@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include <sys/stat.h>
@@ -30,15 +31,21 @@
 
 namespace {
 
+// Concurrent sessions in the Broker share this one loaded copy, so one lock
+// puts their lines in the log one at a time: under Wine, even a handle opened
+// for FILE_APPEND_DATA alone lost a line of concurrent sessions now and then.
+std::mutex recordLock;
+
 void record(const char* line) {
     const char* path = std::getenv("MB_MAPI_DOUBLE_LOG");
     if (path == nullptr) {
         return;
     }
+    std::lock_guard<std::mutex> hold(recordLock);
 #ifdef _WIN32
     // The C runtime's "a" seeks to the end and then writes: two steps, between
-    // which another session's line can land and be overwritten. A handle with
-    // FILE_APPEND_DATA alone has the system put each write at the end.
+    // which another process's line could land. A handle with FILE_APPEND_DATA
+    // alone has the system put each write at the end.
     HANDLE file = CreateFileA(path, FILE_APPEND_DATA,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
